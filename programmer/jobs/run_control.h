@@ -1,0 +1,79 @@
+// RunControl: what a press of RUN (or STOP) does, and the owner of every worker thread of a run.
+// The Qt dialog and zolt-flash both drive the programmer only through this class and Operator.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/clock.h"
+#include "core/operator.h"
+
+namespace zolt {
+
+// Optional observer of a download run's per-device results, for front ends that summarise a run
+// (zolt-flash --json). Called from the job threads; an implementation must be thread-safe and quick.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // A job claimed `device` and starts.
+  virtual void OnJobStarted(int device) { (void)device; }
+  // One image file of `device` has ended (any outcome but "not opened"): bytes sent, seconds since
+  // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data.
+  virtual void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
+                           double seconds, uint32_t crc32, bool ok) {
+    (void)device, (void)file, (void)path, (void)fileSize, (void)sentBytes, (void)seconds, (void)crc32, (void)ok;
+  }
+  // The job of `device` ended; `failureText` is the first failure text it reported ("" if none).
+  virtual void OnJobEnded(int device, bool failed, const std::string& failureText) {
+    (void)device, (void)failed, (void)failureText;
+  }
+};
+
+struct RunControlOptions {
+  // File name or path of the link library; a bare name is looked for beside the executable first.
+  std::string libraryName = "libVorlink.so";
+  // Tick source for elapsed times and the pin-toggle delay; the system's steady clock by default.
+  const TickClock* clock = nullptr;
+  // Per-device results of download runs; may be null.
+  RunObserver* observer = nullptr;
+};
+
+// Outcome of the last finished run, for front ends that report it (zolt-flash's exit status).
+enum class RunOutcome {
+  kNone,          // no run has ended yet
+  kNotStarted,    // OnRun's failure exit: library, no probe, no image files
+  kComplete,      // download: no job failed, no stop requested
+  kFailed,        // download: at least one job failed
+  kStopped,       // download stopped on request
+  kToggleStopped  // pin toggling ended by STOP
+};
+
+class RunControl {
+ public:
+  RunControl(Operator& op, RunControlOptions options = {});
+  // Requests a stop and joins every worker thread.
+  ~RunControl();
+  RunControl(const RunControl&) = delete;
+  RunControl& operator=(const RunControl&) = delete;
+
+  // The RUN/STOP button's handler. Blocks the calling thread while it binds the library and
+  // identifies probes (up to 16 x 4 exchanges of 500 ms), then starts the jobs and returns.
+  void OnRun();
+
+  // True from the moment OnRun starts threads until the last of them has finished.
+  bool IsRunning() const;
+  // Sets stopRequested, as a press of STOP would (without touching the button).
+  void RequestStop();
+  // Blocks until every worker thread of the current run has ended, then joins them.
+  // Must not be called from the thread that answers the jobs' message boxes while they wait.
+  void WaitForIdle();
+  RunOutcome LastOutcome() const;
+
+  struct State;  // the run's shared state (RunSettings, counters, threads)
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace zolt
