@@ -1,0 +1,52 @@
+# CPack: one Debian package, zolt-usb-jtag, holding the "Runtime" component.
+#   cmake --build <build> --target package    or    (cd <build> && cpack -G DEB)
+# Shared-library dependencies come from dpkg-shlibdeps over every ELF file in the package
+# (libVorlink.so included, although the programs load it with dlopen); what dpkg-shlibdeps cannot
+# see (plugins, the transports named by the link library's purpose, fonts) is listed explicitly.
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "${PROJECT_NAME}")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "zolt-usb-jtag developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flash programmer for ZOLT target boards through USB JTAG probes")
+set(CPACK_PACKAGING_INSTALL_PREFIX "${ZOLT_PACKAGE_PREFIX}")
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Runtime;/")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
+
+set(ZOLT_DEB_MAINTAINER "zolt-usb-jtag developers <zolt-usb-jtag@example.com>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZOLT_DEB_MAINTAINER}")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# The summary is the synopsis line; CPack indents the lines below and turns the empty one into " .".
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Programs NAND and NOR flash on TARVIS, KELDA, VTN3300, OKO and SOLANT target
+boards through up to 16 USB JTAG probes side by side, and toggles all target
+pins as a board test aid.
+
+The package holds the Qt dialog zolt-usb-jtag, the command line zolt-flash for
+production lines, the USB link library libVorlink.so, a udev rule that gives
+the logged-in user access to the probes, and example files for the virtual
+probe bench, with which everything runs without hardware.")
+
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/bin")
+# The link library's two transports; dpkg-shlibdeps finds them too, but they are the point of
+# the library, so they stay listed even if the library ever loads them at run time.
+set(zolt_deb_depends "libusb-1.0-0" "libusb-0.1-4")
+set(zolt_deb_recommends "udev")
+if(TARGET zolt-usb-jtag)
+  # Qt loads the platform and SVG plugins itself; dpkg-shlibdeps cannot see them. The dialog's
+  # Korean texts need a Korean font (the dialog's font is Gulim).
+  list(APPEND zolt_deb_depends "libqt6gui6" "libqt6widgets6" "libqt6svg6")
+  list(APPEND zolt_deb_recommends "fonts-baekmuk | fonts-noto-cjk" "hicolor-icon-theme")
+endif()
+list(JOIN zolt_deb_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+list(JOIN zolt_deb_recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
+
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_SOURCE_DIR}/deb/postinst;${CMAKE_CURRENT_SOURCE_DIR}/deb/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
