@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 
+#include "core/clock.h"
 #include "core/operator.h"
 #include "probe/probe_link.h"
 #include "probe/records.h"
@@ -57,8 +58,11 @@ class ProbeCommands {
   Operator& op_;
 };
 
-// Busy-waits on the millisecond tick count until more than `ms` ticks have passed (at once for
-// a negative `ms`).
+// Busy-waits on the process's millisecond tick count until more than `ms` ticks have passed, so
+// it returns after at least ms + 1 ms (at once for a negative `ms`). Keeps the calling thread busy
+// for the whole wait, on purpose: no sleep granularity is added. Any thread; never fails.
 void DelayMs(int ms);
+// The same on another tick source (tests).
+void DelayMs(int ms, const TickClock& clock);
 
 }  // namespace zolt

@@ -1,0 +1,70 @@
+// The two halves of a probe command exchange, as every command of this folder uses them: one
+// Write of the command, then one Read of the response into the same buffer, each with the
+// command time-out. A transfer is judged by the link's result alone (nonzero: accepted); the
+// transferred count is never looked at.
+//
+// Threads: any. Blocks for up to `timeoutMs` in the link library. Calls for one device index must
+// not overlap (the link library does not serialise transfers).
+#pragma once
+
+#include <cstdint>
+
+#include "core/operator.h"
+#include "probe/probe_link.h"
+
+namespace zolt {
+
+// Writes `length` bytes of `buffer`. False when the link refuses the transfer or has no Write
+// bound (a link left half-bound by a failed bind never calls through a null entry).
+inline bool WriteCommand(const ProbeLink& link, int device, uint8_t* buffer, int length,
+                         int timeoutMs = kCommandTimeoutMs) {
+  int transferred = 0;
+  return link.Write != nullptr && link.Write(device, buffer, length, &transferred, timeoutMs) != 0;
+}
+
+// Reads up to `length` bytes into `buffer`. False when the link reports a failure or has no Read.
+inline bool ReadResponse(const ProbeLink& link, int device, uint8_t* buffer, int length,
+                         int timeoutMs = kCommandTimeoutMs) {
+  int transferred = 0;
+  return link.Read != nullptr && link.Read(device, buffer, length, &transferred, timeoutMs) != 0;
+}
+
+// The failure texts of one command; null where the command shows nothing for that failure.
+struct CommandTexts {
+  const char* writeFailed = nullptr;
+  const char* readFailed = nullptr;
+  const char* badAnswer = nullptr;  // byte 0 of the response is not the acknowledgement
+};
+
+// One whole exchange: writes `commandLength` bytes of `buffer`, reads `responseLength` bytes into
+// it and, with `checkAck`, requires byte 0 to be the acknowledgement "Q" (byte 0 is cleared before
+// the read, so a response that never arrived cannot pass). Each failure shows its text, if any, as
+// a modal box through `op` (blocking until acknowledged) and returns -1; success returns 0.
+// `buffer` must hold max(commandLength, responseLength) bytes.
+inline int RunExchange(const ProbeLink& link, Operator& op, int device, uint8_t* buffer, int commandLength,
+                       int responseLength, bool checkAck, const CommandTexts& texts) {
+  auto fail = [&op](const char* text) {
+    if (text != nullptr) op.ShowMessage(text);
+    return -1;
+  };
+  if (!WriteCommand(link, device, buffer, commandLength)) return fail(texts.writeFailed);
+  if (checkAck) buffer[0] = 0;
+  if (!ReadResponse(link, device, buffer, responseLength)) return fail(texts.readFailed);
+  if (checkAck && buffer[0] != kProbeAck) return fail(texts.badAnswer);
+  return 0;
+}
+
+// Little-endian packing of the wire's multi-byte integers.
+inline void PutLe16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void PutLe32(uint8_t* at, uint32_t value) {
+  PutLe16(at, value);
+  PutLe16(at + 2, value >> 16);
+}
+inline uint32_t GetLe32(const uint8_t* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+}  // namespace zolt
