@@ -1,0 +1,110 @@
+// The four exports of libVorlink.so and the library's load-time initialisation.
+//
+// At load: VORLINK_TRACE, when set, opens the trace file. VORLINK_BENCH, when set, serves both
+// transports from the bench file it names (a bench that cannot be loaded leaves the library
+// with no probe, and the error goes to the trace). Otherwise the primary transport is
+// libusb-1.0 and the libusb0 transport is libusb 0.1; LinkMode starts as the primary transport,
+// or as libusb0 when libusb-1.0 cannot be initialised.
+//
+// Nothing is torn down at unload or exit: a job thread may still be inside a call while the
+// process ends, and the records are not closed on unload.
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "bench_transport.h"
+#include "bench_transport_loader.h"
+#include "link.h"
+#include "trace.h"
+#include "usb01_transport.h"
+#include "usb1_primary_transport.h"
+#include "vorlink.h"
+
+namespace vorlink {
+namespace {
+
+struct LibraryState {
+  std::unique_ptr<probesim::Bench> bench;
+  std::unique_ptr<PrimaryTransport> primary;
+  std::unique_ptr<Libusb0Transport> libusb0;
+  std::unique_ptr<Link> link;
+};
+
+Trace* OpenTrace() {
+  const char* path = std::getenv("VORLINK_TRACE");
+  if (!path || !*path) return nullptr;
+  return Trace::Open(path).release();
+}
+
+LibraryState* Load(Trace* trace) {
+  auto* state = new LibraryState;
+  LinkMode mode = LinkMode::kPrimary;
+  const char* benchPath = std::getenv("VORLINK_BENCH");
+  if (benchPath && *benchPath) {
+    LoadedBench loaded = LoadBenchFile(benchPath);
+    if (!loaded.bench && trace) trace->Note("bench error: " + loaded.error);
+    state->bench = std::move(loaded.bench);
+    state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get());
+    state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get());
+  } else {
+    state->primary = Usb1PrimaryTransport::Create();
+    if (!state->primary) {
+      if (trace) trace->Note("libusb-1.0 cannot be initialised: libusb0 serves device index 0");
+      // Never used while LinkMode is libusb0; a transport without devices stands in.
+      state->primary = std::make_unique<BenchPrimaryTransport>(nullptr);
+      mode = LinkMode::kLibusb0;
+    }
+    state->libusb0 = std::make_unique<Usb01Transport>();
+  }
+  state->link = std::make_unique<Link>(*state->primary, *state->libusb0, mode);
+  return state;
+}
+
+// Both are set before any export can be called and never change afterwards.
+Trace* const g_trace = OpenTrace();
+LibraryState* const g_state = Load(g_trace);
+
+}  // namespace
+}  // namespace vorlink
+
+using vorlink::g_state;
+using vorlink::g_trace;
+
+extern "C" {
+
+int OpenDevice(int productId, int deviceIndex) {
+  const int result = g_state->link->OpenDevice(productId, deviceIndex);
+  if (g_trace) [[unlikely]] {
+    g_trace->OpenDevice(deviceIndex, productId, result, g_state->link->Mode() == vorlink::LinkMode::kLibusb0);
+  }
+  return result;
+}
+
+int Write(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
+  if (g_trace) [[unlikely]] {
+    int count = 0;
+    const int result = g_state->link->Write(deviceIndex, buffer, length, &count, timeoutMs);
+    if (transferred) *transferred = count;
+    g_trace->Transfer("Write", deviceIndex, length, count, timeoutMs, result, buffer, length);
+    return result;
+  }
+  return g_state->link->Write(deviceIndex, buffer, length, transferred, timeoutMs);
+}
+
+int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
+  if (g_trace) [[unlikely]] {
+    int count = 0;
+    const int result = g_state->link->Read(deviceIndex, buffer, length, &count, timeoutMs);
+    if (transferred) *transferred = count;
+    g_trace->Transfer("Read", deviceIndex, length, count, timeoutMs, result, buffer, count < length ? count : length);
+    return result;
+  }
+  return g_state->link->Read(deviceIndex, buffer, length, transferred, timeoutMs);
+}
+
+void Close(int deviceIndex) {
+  g_state->link->Close(deviceIndex);
+  if (g_trace) [[unlikely]] g_trace->Close(deviceIndex);
+}
+
+}  // extern "C"

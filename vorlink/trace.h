@@ -1,0 +1,43 @@
+// VORLINK_TRACE: one line per call of the four exports, appended to a file, like usbmon for this
+// protocol. Off unless the variable names a file when the library loads.
+//
+// Line format (fields separated by one space, bytes in lower-case hex, no separators):
+//   <seconds.microseconds on the monotonic clock> dev=<index> fn=OpenDevice pid=0x<4 hex> result=<0|1> via=<primary|libusb0>
+//   <t> dev=<index> fn=Write len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes offered>
+//   <t> dev=<index> fn=Read len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes received>
+//   <t> dev=<index> fn=Close
+//   <t> note <free text>                     (for example a bench file that could not be loaded)
+// `via` names LinkMode after the call. Read data holds the first `count` bytes (none when the
+// count is not positive).
+//
+// Threads: any thread. Each line goes to the file in one write() on a descriptor opened with
+// O_APPEND, so lines from concurrent calls never interleave. Never throws; a failed write is
+// dropped.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vorlink {
+
+class Trace {
+ public:
+  // Opens (creating if needed) the file for appending; null if it cannot be opened.
+  static std::unique_ptr<Trace> Open(const std::string& path);
+  ~Trace();
+  Trace(const Trace&) = delete;
+  Trace& operator=(const Trace&) = delete;
+
+  void OpenDevice(int deviceIndex, int productId, int result, bool viaLibusb0);
+  void Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
+                const unsigned char* bytes, int byteCount);
+  void Close(int deviceIndex);
+  void Note(const std::string& text);
+
+ private:
+  explicit Trace(int fd) : fd_(fd) {}
+  void WriteLine(std::string& line);
+  int fd_;
+};
+
+}  // namespace vorlink

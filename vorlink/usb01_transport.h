@@ -1,0 +1,24 @@
+// The libusb0 transport over the real libusb 0.1 (usb.h): each operation is the one call it is
+// named after. Threads and results: see libusb0_transport.h.
+#pragma once
+
+#include "libusb0_transport.h"
+
+namespace vorlink {
+
+class Usb01Transport final : public Libusb0Transport {
+ public:
+  void Init() override;
+  int FindBusses() override;
+  int FindDevices() override;
+  std::vector<Libusb0Bus> GetBusses() override;
+  TransportHandle Open(std::uintptr_t device) override;
+  int SetConfiguration(TransportHandle handle, int configuration) override;
+  int ClaimInterface(TransportHandle handle, int interface) override;
+  int ReleaseInterface(TransportHandle handle, int interface) override;
+  int BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size, int timeoutMs) override;
+  int BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) override;
+  int Close(TransportHandle handle) override;
+};
+
+}  // namespace vorlink

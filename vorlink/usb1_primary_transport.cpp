@@ -1,0 +1,302 @@
+#include "usb1_primary_transport.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link.h"
+
+namespace vorlink {
+
+namespace {
+
+struct UsbLocation {
+  uint8_t bus = 0;
+  std::vector<uint8_t> ports;
+
+  friend bool operator<(const UsbLocation& a, const UsbLocation& b) {
+    return a.bus != b.bus ? a.bus < b.bus : a.ports < b.ports;
+  }
+  friend bool operator==(const UsbLocation&, const UsbLocation&) = default;
+
+  std::string Path() const {
+    std::string path = "usb:" + std::to_string(bus) + "-";
+    for (size_t i = 0; i < ports.size(); ++i) {
+      if (i) path += '.';
+      path += std::to_string(ports[i]);
+    }
+    return path;
+  }
+};
+
+UsbLocation LocationOf(libusb_device* device) {
+  UsbLocation location;
+  location.bus = libusb_get_bus_number(device);
+  std::array<uint8_t, 8> ports{};  // USB allows at most 7 tiers
+  const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
+  if (depth > 0) location.ports.assign(ports.begin(), ports.begin() + depth);
+  return location;
+}
+
+// "usb:1-1.4" back into bus 1, ports {1, 4}; false for anything else.
+bool ParsePath(const char* path, UsbLocation* location) {
+  if (!path || std::strncmp(path, "usb:", 4) != 0) return false;
+  const char* p = path + 4;
+  char* end = nullptr;
+  const unsigned long bus = std::strtoul(p, &end, 10);
+  if (end == p || *end != '-' || bus > 255) return false;
+  location->bus = static_cast<uint8_t>(bus);
+  location->ports.clear();
+  p = end + 1;
+  while (true) {
+    const unsigned long port = std::strtoul(p, &end, 10);
+    if (end == p || port > 255 || location->ports.size() >= 7) return false;
+    location->ports.push_back(static_cast<uint8_t>(port));
+    if (*end == '\0') return true;
+    if (*end != '.') return false;
+    p = end + 1;
+  }
+}
+
+struct SetEntry {
+  libusb_device* device;  // referenced while the set lives
+  UsbLocation location;
+};
+
+struct DeviceSet {
+  Guid classGuid;
+  std::vector<SetEntry> entries;
+};
+
+// What Initialize hands out: the claimed interface 0 with its pipes and their time-outs.
+struct ClaimedInterface {
+  libusb_device_handle* handle;
+  InterfaceDescriptor descriptor;
+  std::vector<PipeInformation> pipes;
+  std::vector<unsigned> timeoutsMs;  // per pipe, 0: none
+};
+
+DeviceSet* AsSet(TransportHandle set) {
+  return set == kNullHandle || set == kInvalidHandle ? nullptr : reinterpret_cast<DeviceSet*>(set);
+}
+
+ClaimedInterface* AsInterface(TransportHandle handle) {
+  return handle == kNullHandle || handle == kInvalidHandle ? nullptr : reinterpret_cast<ClaimedInterface*>(handle);
+}
+
+libusb_device_handle* AsFile(TransportHandle file) {
+  return file == kNullHandle || file == kInvalidHandle ? nullptr : reinterpret_cast<libusb_device_handle*>(file);
+}
+
+uint8_t SpeedCode(int speed) {
+  switch (speed) {
+    case LIBUSB_SPEED_LOW:
+      return kSpeedLow;
+    case LIBUSB_SPEED_FULL:
+      return kSpeedFull;
+    case LIBUSB_SPEED_HIGH:
+      return kSpeedHigh;
+    case LIBUSB_SPEED_UNKNOWN:
+      return 0;
+    default:
+      return kSpeedSuper;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Usb1PrimaryTransport> Usb1PrimaryTransport::Create() {
+  libusb_context* context = nullptr;
+  if (libusb_init(&context) != LIBUSB_SUCCESS) return nullptr;
+  return std::unique_ptr<Usb1PrimaryTransport>(new Usb1PrimaryTransport(context));
+}
+
+Usb1PrimaryTransport::~Usb1PrimaryTransport() { libusb_exit(context_); }
+
+TransportHandle Usb1PrimaryTransport::GetClassDevices(const Guid& classGuid) {
+  const std::optional<uint16_t> productId = LookUpGuidProduct(classGuid);
+  if (!productId) return kInvalidHandle;
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context_, &list);
+  if (count < 0) return kInvalidHandle;
+  auto* set = new DeviceSet{classGuid, {}};
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(list[i], &descriptor) != LIBUSB_SUCCESS) continue;
+    if (descriptor.idVendor != kProbeVendorId || descriptor.idProduct != *productId) continue;
+    set->entries.push_back({libusb_ref_device(list[i]), LocationOf(list[i])});
+  }
+  libusb_free_device_list(list, 1);
+  std::stable_sort(set->entries.begin(), set->entries.end(),
+                   [](const SetEntry& a, const SetEntry& b) { return a.location < b.location; });
+  return reinterpret_cast<TransportHandle>(set);
+}
+
+void Usb1PrimaryTransport::DestroyDeviceInfoList(TransportHandle handle) {
+  DeviceSet* set = AsSet(handle);
+  if (!set) return;
+  for (SetEntry& entry : set->entries) libusb_unref_device(entry.device);
+  delete set;
+}
+
+bool Usb1PrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Guid& classGuid, uint32_t memberIndex,
+                                                InterfaceData* data) {
+  DeviceSet* set = AsSet(handle);
+  if (!set || !data || !(set->classGuid == classGuid) || memberIndex >= set->entries.size()) return false;
+  data->classGuid = classGuid;
+  data->reserved = memberIndex;
+  return true;
+}
+
+DetailResult Usb1PrimaryTransport::GetDeviceInterfaceDetail(TransportHandle handle, const InterfaceData& data,
+                                                            char* path, size_t capacity, size_t* requiredSize) {
+  DeviceSet* set = AsSet(handle);
+  if (!set || data.reserved >= set->entries.size()) return DetailResult::kFailed;
+  const std::string text = set->entries[data.reserved].location.Path();
+  if (requiredSize) *requiredSize = text.size() + 1;
+  if (!path || capacity < text.size() + 1) return DetailResult::kInsufficientBuffer;
+  std::memcpy(path, text.c_str(), text.size() + 1);
+  return DetailResult::kOk;
+}
+
+TransportHandle Usb1PrimaryTransport::CreateFile(const char* path) {
+  UsbLocation wanted;
+  if (!ParsePath(path, &wanted)) return kInvalidHandle;
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context_, &list);
+  if (count < 0) return kInvalidHandle;
+  libusb_device_handle* handle = nullptr;
+  for (ssize_t i = 0; i < count; ++i) {
+    if (LocationOf(list[i]) == wanted) {
+      if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) handle = nullptr;
+      break;
+    }
+  }
+  libusb_free_device_list(list, 1);
+  return handle ? reinterpret_cast<TransportHandle>(handle) : kInvalidHandle;
+}
+
+bool Usb1PrimaryTransport::CloseHandle(TransportHandle file) {
+  libusb_device_handle* handle = AsFile(file);
+  if (!handle) return false;
+  libusb_close(handle);
+  return true;
+}
+
+bool Usb1PrimaryTransport::Initialize(TransportHandle file, TransportHandle* interfaceHandle) {
+  libusb_device_handle* handle = AsFile(file);
+  if (!handle || !interfaceHandle) return false;
+  // Detaches a bound kernel driver on claim and gives it back on release; where the platform
+  // cannot, the claim below tells whether the interface is free.
+  libusb_set_auto_detach_kernel_driver(handle, 1);
+  if (libusb_claim_interface(handle, 0) != LIBUSB_SUCCESS) return false;
+
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(libusb_get_device(handle), &config) != LIBUSB_SUCCESS) {
+    libusb_release_interface(handle, 0);
+    return false;
+  }
+  auto* claimed = new ClaimedInterface{handle, {}, {}, {}};
+  for (int i = 0; i < config->bNumInterfaces; ++i) {
+    const libusb_interface& interface = config->interface[i];
+    if (interface.num_altsetting < 1 || interface.altsetting[0].bInterfaceNumber != 0) continue;
+    const libusb_interface_descriptor& setting = interface.altsetting[0];
+    claimed->descriptor = {setting.bInterfaceNumber, setting.bAlternateSetting, setting.bNumEndpoints,
+                           setting.bInterfaceClass};
+    for (int e = 0; e < setting.bNumEndpoints; ++e) {
+      const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+      claimed->pipes.push_back({static_cast<PipeType>(endpoint.bmAttributes & 0x03), endpoint.bEndpointAddress,
+                                endpoint.wMaxPacketSize, endpoint.bInterval});
+    }
+    break;
+  }
+  libusb_free_config_descriptor(config);
+  claimed->timeoutsMs.assign(claimed->pipes.size(), 0);
+  *interfaceHandle = reinterpret_cast<TransportHandle>(claimed);
+  return true;
+}
+
+bool Usb1PrimaryTransport::Free(TransportHandle interfaceHandle) {
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed) return false;
+  libusb_release_interface(claimed->handle, 0);
+  delete claimed;
+  return true;
+}
+
+bool Usb1PrimaryTransport::QueryDeviceSpeed(TransportHandle interfaceHandle, uint8_t* speed) {
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed || !speed) return false;
+  *speed = SpeedCode(libusb_get_device_speed(libusb_get_device(claimed->handle)));
+  return true;
+}
+
+bool Usb1PrimaryTransport::QueryInterfaceSettings(TransportHandle interfaceHandle, uint8_t alternateSetting,
+                                                  InterfaceDescriptor* descriptor) {
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed || !descriptor || alternateSetting != 0) return false;
+  *descriptor = claimed->descriptor;
+  descriptor->numEndpoints = static_cast<uint8_t>(claimed->pipes.size());
+  return true;
+}
+
+bool Usb1PrimaryTransport::QueryPipe(TransportHandle interfaceHandle, uint8_t alternateSetting, uint8_t pipeIndex,
+                                     PipeInformation* pipe) {
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed || !pipe || alternateSetting != 0 || pipeIndex >= claimed->pipes.size()) return false;
+  *pipe = claimed->pipes[pipeIndex];
+  return true;
+}
+
+bool Usb1PrimaryTransport::SetPipeTimeout(TransportHandle interfaceHandle, uint8_t pipeId, uint32_t timeoutMs) {
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed) return false;
+  for (size_t i = 0; i < claimed->pipes.size(); ++i) {
+    if (claimed->pipes[i].pipeId == pipeId) {
+      claimed->timeoutsMs[i] = timeoutMs;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Usb1PrimaryTransport::Transfer(TransportHandle interfaceHandle, uint8_t pipeId, bool in, uint8_t* buffer,
+                                    uint32_t length, uint32_t* transferred) {
+  if (transferred) *transferred = 0;
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (!claimed || ((pipeId & 0x80) != 0) != in || (buffer == nullptr && length > 0) || length > INT_MAX) return false;
+  for (size_t i = 0; i < claimed->pipes.size(); ++i) {
+    const PipeInformation& pipe = claimed->pipes[i];
+    if (pipe.pipeId != pipeId) continue;
+    int moved = 0;
+    int result = LIBUSB_ERROR_NOT_SUPPORTED;
+    if (pipe.pipeType == PipeType::kBulk) {
+      result = libusb_bulk_transfer(claimed->handle, pipeId, buffer, static_cast<int>(length), &moved,
+                                    claimed->timeoutsMs[i]);
+    } else if (pipe.pipeType == PipeType::kInterrupt) {
+      result = libusb_interrupt_transfer(claimed->handle, pipeId, buffer, static_cast<int>(length), &moved,
+                                         claimed->timeoutsMs[i]);
+    }
+    if (transferred) *transferred = static_cast<uint32_t>(std::max(moved, 0));
+    return result == LIBUSB_SUCCESS;
+  }
+  return false;
+}
+
+bool Usb1PrimaryTransport::WritePipe(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer,
+                                     uint32_t length, uint32_t* transferred) {
+  // libusb takes one buffer type for both directions and does not write an OUT buffer.
+  return Transfer(interfaceHandle, pipeId, false, const_cast<uint8_t*>(buffer), length, transferred);
+}
+
+bool Usb1PrimaryTransport::ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer,
+                                    uint32_t length, uint32_t* transferred) {
+  return Transfer(interfaceHandle, pipeId, true, buffer, length, transferred);
+}
+
+}  // namespace vorlink
