@@ -46,7 +46,8 @@ enum class RunOutcome {
   kComplete,      // download: no job failed, no stop requested
   kFailed,        // download: at least one job failed
   kStopped,       // download stopped on request
-  kToggleStopped  // pin toggling ended by STOP
+  kToggleStopped,  // pin toggling ended by STOP
+  kToggleFailed    // pin toggling ended before it began (probe, firmware or boundary set-up)
 };
 
 class RunControl {
@@ -59,6 +60,10 @@ class RunControl {
 
   // The RUN/STOP button's handler. Blocks the calling thread while it binds the library and
   // identifies probes (up to 16 x 4 exchanges of 500 ms), then starts the jobs and returns.
+  // Call it from one thread (the GUI thread). When the button reads "STOP" it only requests a
+  // stop. A RUN press while threads of an earlier run are still alive is ignored (the button
+  // keeps its state); otherwise the finished threads of the earlier run are joined first.
+  // Shows its failures as message boxes on the calling thread (blocking until acknowledged).
   void OnRun();
 
   // True from the moment OnRun starts threads until the last of them has finished.

@@ -1,0 +1,278 @@
+#include "jobs/download_job.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "jobs/image_stream.h"
+#include "jobs/job_operator.h"
+#include "jobs/job_steps.h"
+#include "jobs/nand_flash.h"
+#include "jobs/text_format.h"
+#include "probe/probe_commands.h"
+#include "probe/records.h"
+
+namespace zolt {
+namespace {
+
+constexpr uint32_t kMinimumFirmware = 212;
+constexpr uint32_t kMinimumDebugBootloader = 220;
+constexpr uint8_t kReadFlashIdCode = 0x14;
+
+class Download {
+ public:
+  explicit Download(JobContext& ctx)
+      : ctx_(ctx), settings_(ctx.settings), op_(ctx.op), probe_(ctx.link, op_), product_(ctx.fields.productIndex) {}
+
+  void Run() {
+    device_ = ClaimDeviceSlot(settings_.deviceSlots);
+    if (device_ >= 0) {
+      if (ctx_.observer != nullptr) ctx_.observer->OnJobStarted(device_);
+      startMs_ = ctx_.clock.NowMs();
+      Program();
+      End();
+    }
+    // The job's last access to shared state: once the count reads 0, the monitor may report.
+    settings_.runningJobCount.fetch_sub(1);
+    ctx_.NotifyJobEnded();
+  }
+
+ private:
+  // Ends the job as failed. `text` names the failure for the observer; "" takes the last
+  // message box shown (a probe command's own report).
+  void Fail(const std::string& text = {}) {
+    failed_ = true;
+    if (failureText_.empty()) failureText_ = text.empty() ? op_.LastMessage() : text;
+  }
+  // Appends a set-up failure text (no line end: End's blank line closes it) and fails.
+  void FailWithLog(const std::string& text) {
+    op_.Append(text);
+    Fail(text);
+  }
+
+  void Program() {
+    if (ctx_.link.OpenDevice(kProbeProductId, device_) == 0) {
+      FailWithLog(Format("  DEVICE #%d: Cannot open\r\n", device_));
+      return;
+    }
+    if (!CheckProbe() || !PrepareTarget() || !IdentifyFlash()) return;
+    StreamFiles();
+  }
+
+  bool CheckProbe() {
+    char version[8] = {};
+    if (probe_.GetFirmwareVersion(device_, version) != 0) return Fail(), false;
+    op_.SetFirmwareVersion(version);
+    if (VersionNumber(version) < kMinimumFirmware) {
+      const std::string text = Format("DEVICE #%d: Sorry, upgrate firmware of USB JTAG", device_);
+      op_.ShowMessage(text);
+      return Fail(text), false;
+    }
+    if (probe_.GetBootloaderVersion(device_, version) == 0) {
+      op_.SetBootloaderVersion(version);
+    } else {
+      op_.SetBootloaderVersion("Unknown");
+      version[0] = '\0';
+    }
+    if (settings_.sourceLevelDebugProduct && VersionNumber(version) < kMinimumDebugBootloader) {
+      op_.Append("\r\n  **********************************************************\r\n");
+      op_.Append("  Sorry, Your USB JTAG is not support Source Level Debugging\r\n");
+      op_.Append("  **********************************************************\r\n\r\n");
+    }
+    return true;
+  }
+
+  bool PrepareTarget() {
+    const bool nand = settings_.flashTypeCode == kFlashTypeNand;
+    if (!nand && settings_.flashTypeCode != kFlashTypeNor) return Fail("unknown flash type"), false;
+    if (product_ < kTarvis || product_ > kSolant) return Fail("unknown product"), false;
+    if (nand) return BoundarySetup();
+    // KELDA has no chip-select cell from 0xE0000000: the pin map would drive no chip select.
+    if (product_ == kKelda && !ChipSelectCell(settings_.norOffset, kKelda).has_value()) {
+      FailWithLog(Format("  DEVICE #%d: No chip select for offset 0x%08X\r\n", device_, settings_.norOffset));
+      return false;
+    }
+    switch (product_) {
+      case kTarvis:
+        if (probe_.SetExtestDebug(device_) != 0) {
+          FailWithLog(Format("DEVICE #%d: Cannot SET EXTEST", device_));
+          return false;
+        }
+        if (!DebugSetup()) return false;
+        break;
+      case kSolant:
+        if (!BoundarySetup() || !DebugSetup()) return false;
+        break;
+      default:
+        if (!BoundarySetup()) return false;
+        break;
+    }
+    return DescribeNorFlash();
+  }
+
+  bool BoundarySetup() {
+    int imageLength = 0;
+    BuildBoundaryLayout(pinMap_, boundaryImage_.data(), &imageLength, static_cast<uint8_t>(settings_.flashTypeCode),
+                        product_, settings_.busWidth, settings_.norOffset);
+    if (probe_.SetExtest(device_) != 0) {
+      FailWithLog(Format("DEVICE #%d: Cannot SET EXTEST", device_));
+      return false;
+    }
+    if (probe_.InitBoundaryData(device_, boundaryImage_.data(), imageLength) != 0) {
+      FailWithLog("Cannot INIT BOUNDARY Data");
+      return false;
+    }
+    if (probe_.SetConfigBoundary(device_, pinMap_) != 0) {
+      FailWithLog(" Cannot SET CONFIG BOUNDARY");
+      return false;
+    }
+    return true;
+  }
+
+  bool DebugSetup() {
+    if (probe_.SetJtagType(device_, static_cast<uint8_t>(settings_.jtagType)) != 0) {
+      FailWithLog(" Cannot SET JTAG TYPE");
+      return false;
+    }
+    if (probe_.ConfigDebugMode(device_, product_) != 0) {
+      FailWithLog(" Cannot CONFIG DEBUG MODE");
+      return false;
+    }
+    return true;
+  }
+
+  bool DescribeNorFlash() {
+    flashInfo_[kFlashInfoWidthOffset] = static_cast<uint8_t>(settings_.norWidth);
+    flashInfo_[kFlashInfoInterleaveOffset] = static_cast<uint8_t>(settings_.norInterleave);
+    for (int i = 0; i < 4; ++i) {
+      flashInfo_[kFlashInfoBaseOffset + i] = static_cast<uint8_t>(settings_.norOffset >> (8 * i));
+    }
+    // A refused combination would leave the record without a command set; never send that.
+    if (BuildFlashInfo(settings_.norType, flashInfo_) != 0) {
+      FailWithLog(Format("  DEVICE #%d: NOR setting not supported by this flash type\r\n", device_));
+      return false;
+    }
+    if (probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNor) != 0) return Fail(), false;
+    return true;
+  }
+
+  bool IdentifyFlash() {
+    command_[0] = kReadFlashIdCode;
+    command_[1] = static_cast<uint8_t>(settings_.flashTypeCode);
+    command_[2] = static_cast<uint8_t>(settings_.norType);
+    command_[3] = static_cast<uint8_t>(settings_.norWidth);
+    command_[4] = static_cast<uint8_t>(settings_.norInterleave);
+    int transferred = 0;
+    if (ctx_.link.Write(device_, command_.data(), 5, &transferred, kCommandTimeoutMs) == 0) {
+      op_.ShowMessage("Cannot Write 'Read FLash ID' Command");
+      return Fail(), false;
+    }
+    if (ctx_.link.Read(device_, command_.data(), 8, &transferred, kCommandTimeoutMs) == 0) {
+      op_.ShowMessage("Cannot Read 'Read Flash ID' Response");
+      return Fail(), false;
+    }
+    const FlashIdReply reply = DecodeFlashIdReply(command_.data());
+    op_.Append(Format("  DEVICE #%d: Maker ID(0x%04X) Device ID(0x%04X)\r\n", device_, reply.makerId, reply.deviceId));
+    if (reply.makerId == 0 && reply.deviceId == 0) {
+      // No flash answered: the board was not programmed, so the job counts as failed.
+      FailWithLog("  ERROR, Reading Flash ID\r\n");
+      return false;
+    }
+    if (settings_.flashTypeCode == kFlashTypeNand) {
+      if (IdentifyNand(op_, flashInfo_, reply) != 0) return Fail("  Unknown NAND Flash ID !\r\n"), false;
+      if (probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNand) != 0) return Fail(), false;
+      return true;
+    }
+    return AcceptNorFlash(reply);
+  }
+
+  bool AcceptNorFlash(const FlashIdReply& reply) {
+    uint16_t expected = static_cast<uint16_t>(flashInfo_[2] | (flashInfo_[3] << 8));
+    bool accepted = true;
+    if (product_ == kTarvis) {
+      accepted = reply.makerId == 0x1C && (reply.deviceId == 0x6E || reply.deviceId == 0x4F);
+      expected = reply.deviceId;
+    }
+    const uint8_t low = static_cast<uint8_t>(reply.deviceId & 0xFF);
+    const int type = settings_.norType;
+    if (type == 3) {
+      accepted = accepted && (low == 0xB9 || low == 0xBA);
+    } else if (type == 4) {
+      accepted = accepted && (low == 0xDA || low == 0x5B);
+    } else if (type >= 0 && type <= 8) {
+      accepted = accepted && reply.deviceId == expected;
+    } else {
+      accepted = false;
+    }
+    if (!accepted) {
+      op_.ShowMessage("Cannot find flash");
+      return Fail("Cannot find flash"), false;
+    }
+    // Types 5 to 8 answer the CFI query themselves: they get the all-zero record.
+    if (type <= 4) BuildFlashCfi(settings_.norInterleave, reply.deviceId, flashCfi_);
+    if (probe_.SetFlashCfi(device_, flashCfi_, static_cast<uint8_t>(settings_.flashTypeCode)) != 0) {
+      return Fail(), false;
+    }
+    return true;
+  }
+
+  void StreamFiles() {
+    std::array<uint32_t, 3> blocks{};
+    std::array<bool, 3> enabled{};
+    std::array<std::string, 3> paths;
+    for (int f = 0; f < 3; ++f) blocks[f] = op_.GetImageBlock(f);
+    for (int f = 0; f < 3; ++f) enabled[f] = op_.IsImageEnabled(f);
+    for (int f = 0; f < 3; ++f) paths[f] = op_.GetImagePath(f);
+
+    bool resetJtag = true;  // false once a file failed: no further file and no JTAG reset
+    for (int f = 0; f < 3; ++f) {
+      if (!enabled[f] || paths[f].empty()) continue;
+      const StreamRequest request{device_, f, paths[f], blocks[f], startMs_};
+      const StreamResult result = StreamImageFile(ctx_, op_, request, command_.data(), ctx_.observer != nullptr);
+      if (result.outcome != StreamOutcome::kNotOpened && ctx_.observer != nullptr) {
+        const double seconds = static_cast<uint32_t>(ctx_.clock.NowMs() - startMs_) / 1000.0;
+        ctx_.observer->OnFileEnded(device_, f, paths[f], result.fileSize, result.sentBytes, seconds, result.crc32,
+                                   result.outcome == StreamOutcome::kDone);
+      }
+      if (result.outcome == StreamOutcome::kDone) continue;
+      // Every other end leaves the board short of its image, so the job counts as failed.
+      Fail(result.failureText);
+      if (result.outcome == StreamOutcome::kNotOpened) continue;
+      if (result.outcome == StreamOutcome::kFailed) resetJtag = false;
+      break;
+    }
+    if (resetJtag) probe_.JtagReset(device_);
+  }
+
+  void End() {
+    ctx_.link.Close(device_);
+    if (failed_) ctx_.failedDeviceCount.fetch_add(1);
+    op_.Append("\r\n");
+    op_.TakeInDialogFields();
+    if (ctx_.observer != nullptr) ctx_.observer->OnJobEnded(device_, failed_, failed_ ? failureText_ : std::string());
+  }
+
+  JobContext& ctx_;
+  RunSettings& settings_;
+  JobOperator op_;
+  ProbeCommands probe_;
+  const int product_;
+  int device_ = -1;
+  uint32_t startMs_ = 0;
+  bool failed_ = false;
+  std::string failureText_;
+  std::array<uint8_t, 64> command_{};
+  BoundaryPinMap pinMap_{};
+  BoundaryImage boundaryImage_{};
+  FlashInfo flashInfo_{};
+  FlashCfi flashCfi_{};
+};
+
+}  // namespace
+
+void DownloadJob(JobContext& ctx) {
+  Download download(ctx);
+  download.Run();
+}
+
+}  // namespace zolt

@@ -1,0 +1,177 @@
+#include "jobs/image_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "jobs/crc32.h"
+#include "jobs/job_steps.h"
+#include "jobs/nand_flash.h"
+#include "jobs/text_format.h"
+
+namespace zolt {
+namespace {
+
+constexpr int kChunkBytes = 64;
+constexpr uint64_t kBlockBytes = 2048;
+constexpr int kDataInfoLength = 36;
+constexpr int kResponseLength = 5;
+constexpr int kEraseTimeoutMs = 10000;
+constexpr int kChunkTimeoutMs = 7000;
+constexpr int kBlockTimeoutMs = 14000;
+constexpr char kStopMarker[] = "USBJTAG_Down_STOP";  // 17 characters and the zero: 18 bytes
+constexpr char kDataInfoText[] = "USBJTAG DownloadCmd";
+
+// Closes the descriptor on every path out of the stream.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads exactly `length` bytes unless the file ends or fails first; returns the count read.
+size_t ReadFully(int fd, uint8_t* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::read(fd, buffer + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+void Put32(uint8_t* buffer, uint32_t value) {
+  for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest& request, uint8_t* command,
+                             bool withCrc) {
+  StreamResult result;
+  const ProbeLink& link = ctx.link;
+  const RunSettings& settings = ctx.settings;
+  const int device = request.device;
+  const char* path = request.path.c_str();
+
+  // Non-blocking so that a FIFO named by mistake cannot hang the job at open; only regular files
+  // are accepted (a directory or a device is "Cannot open" as a missing file is).
+  FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    op.Append(Format("Cannot open '%s'", path));
+    result.outcome = StreamOutcome::kNotOpened;
+    result.failureText = Format("Cannot open '%s'", path);
+    return result;
+  }
+  const uint64_t size64 = static_cast<uint64_t>(status.st_size);
+  result.fileSize = size64;
+  // DownloadDataInfo carries the size in 32 bits; a larger file would be announced truncated.
+  if (size64 > UINT32_MAX) {
+    result.failureText = Format("  DEVICE #%d: '%s' is too large (4 GiB or more)\r\n", device, path);
+    op.Append(result.failureText);
+    result.outcome = StreamOutcome::kFailed;
+    return result;
+  }
+  const uint32_t fileSize = static_cast<uint32_t>(size64);
+  const char* displayName = DisplayName(path);
+
+  command[0] = 0x18;
+  command[1] = 0x41;
+  command[2] = static_cast<uint8_t>(settings.flashTypeCode);
+  Put32(command + 3, settings.norOffset);
+  Put32(command + 7, request.block);
+  Put32(command + 11, fileSize);
+  command[15] = op.TakeInDialogFields().verifyEnabled ? 1 : 0;
+  std::memcpy(command + 16, kDataInfoText, sizeof kDataInfoText);  // 19 characters and the zero
+
+  int transferred = 0;
+  if (link.Write(device, command, kDataInfoLength, &transferred, kCommandTimeoutMs) == 0) {
+    result.failureText = "Cannot Write 'Download Data Info' Command";
+    op.ShowMessage(result.failureText);
+    result.outcome = StreamOutcome::kFailed;
+    return result;
+  }
+  if (link.Read(device, command, kResponseLength, &transferred, kEraseTimeoutMs) == 0) {
+    result.failureText = "Cannot Read 'Flash Erase' Response";
+    op.Append(result.failureText);
+    result.outcome = StreamOutcome::kNoFirstResponse;
+    return result;
+  }
+  if (command[0] != kProbeAck) {
+    result.failureText = ReportDownloadError(op, command, device);
+    result.outcome = StreamOutcome::kFailed;
+    return result;
+  }
+
+  op.Append(Format("  DEVICE #%d: Downloading to sector #%d (%s)\r\n", device, static_cast<int>(request.block),
+                   displayName));
+
+  uint8_t data[kChunkBytes];
+  uint32_t remaining = fileSize;
+  uint32_t sent = 0;
+  uint32_t crc = kCrc32Initial;
+  bool failed = false;
+  bool last = false;
+  do {
+    const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
+    // A file that shrank or fails to read ends here: the probe never receives fewer bytes than
+    // DownloadDataInfo and the progress counters claim.
+    if (ReadFully(file.get(), data, chunk) != chunk) {
+      result.failureText = Format("  DEVICE #%d: Cannot read '%s'\r\n", device, path);
+      op.Append(result.failureText);
+      failed = true;
+      break;
+    }
+    remaining -= chunk;
+    if (sent % kBlockBytes == 0 && ctx.stopRequested.load() != 0) {
+      std::memcpy(data, kStopMarker, sizeof kStopMarker);
+      op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
+    }
+    // The probe answers at most once per block, so a lost chunk shows in the next block response.
+    link.Write(device, data, static_cast<int>(chunk), &transferred, kChunkTimeoutMs);
+    if (withCrc) crc = Crc32Update(crc, data, chunk);
+    sent += chunk;
+    if ((sent != 0 && sent % kBlockBytes == 0) || remaining == 0) {
+      if (link.Read(device, command, kResponseLength, &transferred, kBlockTimeoutMs) == 0) {
+        result.failureText = "  ERROR, File Downloading Response!\r\n";
+        op.Append(result.failureText);
+        failed = true;
+        last = true;
+      } else if (command[0] == kDownloadFinished) {
+        last = true;
+      } else if (command[0] != kProbeAck) {
+        result.failureText = ReportDownloadError(op, command, device);
+        failed = true;
+        last = true;
+      }
+    }
+    op.UpdateFileProgress(device, request.file, sent, fileSize);
+  } while (remaining != 0 && !last);
+
+  result.sentBytes = sent;
+  result.crc32 = Crc32Final(crc);
+  if (failed) {
+    result.outcome = StreamOutcome::kFailed;
+    return result;
+  }
+  const uint32_t elapsedSeconds = (ctx.clock.NowMs() - request.jobStartMs) / 1000;
+  op.Append(Format("  DEVICE #%d: Downloading done.(%d[s], %s)\r\n", device, static_cast<int>(elapsedSeconds),
+                   displayName));
+  result.outcome = StreamOutcome::kDone;
+  return result;
+}
+
+}  // namespace zolt

@@ -1,0 +1,103 @@
+#include "jobs/pin_toggle_job.h"
+
+#include "jobs/job_steps.h"
+#include "jobs/text_format.h"
+#include "probe/probe_commands.h"
+#include "probe/records.h"
+
+namespace zolt {
+namespace {
+
+constexpr uint32_t kMinimumFirmware = 212;
+
+class PinToggle {
+ public:
+  explicit PinToggle(JobContext& ctx) : ctx_(ctx), op_(ctx.op), probe_(ctx.link, ctx.op) {}
+
+  void Run() {
+    const int interval = op_.GetInterval();
+    const int product = ctx_.fields.productIndex;
+    const int device = ClaimDeviceSlot(ctx_.settings.deviceSlots);
+    if (device < 0) return GiveButtonBack();
+    if (ctx_.link.OpenDevice(kProbeProductId, device) == 0) {
+      op_.ShowMessage(Format("  DEVICE #%d: Cannot open\r\n", device));
+      return GiveButtonBack();
+    }
+    if (!Prepare(device, product)) {
+      ctx_.link.Close(device);
+      return GiveButtonBack();
+    }
+
+    op_.SetRunButtonText("STOP");
+    op_.EnableRunButton(true);
+    op_.Append("  Start Pin Toggling.\r\n");
+    // The stop flag is tested only after the low half, so a begun cycle always ends driving low.
+    do {
+      probe_.ApplyHighBoundary(device);
+      DelayMs(ctx_.clock, interval);
+      probe_.ApplyLowBoundary(device);
+      DelayMs(ctx_.clock, interval);
+    } while (ctx_.stopRequested.load() == 0);
+
+    ctx_.stopRequested.store(0);
+    op_.Append("  Stop Pin Toggling.\r\n");
+    op_.Append("\r\n");
+    ctx_.outcome.store(RunOutcome::kToggleStopped);
+    op_.SetRunButtonText("RUN");
+    op_.EnableRunButton(true);
+    ctx_.link.Close(device);
+  }
+
+ private:
+  bool Prepare(int device, int product) {
+    char version[8] = {};
+    if (probe_.GetFirmwareVersion(device, version) != 0) return false;
+    op_.SetFirmwareVersion(version);
+    if (VersionNumber(version) < kMinimumFirmware) {
+      op_.ShowMessage(Format("DEVICE #%d: Sorry, upgrate firmware of USB JTAG", device));
+      return false;
+    }
+    if (probe_.GetBootloaderVersion(device, version) == 0) {
+      op_.SetBootloaderVersion(version);
+    } else {
+      op_.SetBootloaderVersion("Unknown");
+    }
+    BoundaryPinMap pinMap{};
+    BoundaryImage image{};
+    int imageLength = 0;
+    const RunSettings& settings = ctx_.settings;
+    BuildBoundaryLayout(pinMap, image.data(), &imageLength, static_cast<uint8_t>(settings.flashTypeCode), product,
+                        settings.busWidth, settings.norOffset);
+    if (probe_.SetExtest(device) != 0) {
+      op_.Append(Format("DEVICE #%d: Cannot SET EXTEST", device));
+      return false;
+    }
+    if (probe_.InitBoundaryData(device, image.data(), imageLength) != 0) {
+      op_.Append("Cannot INIT BOUNDARY Data");
+      return false;
+    }
+    return probe_.SetHighBoundary(device, product, imageLength) == 0 &&
+           probe_.SetLowBoundary(device, product, imageLength) == 0;
+  }
+
+  // Every early end: the run is over, and the RUN button (left disabled by run control so that
+  // no second run could start on this probe) is given back.
+  void GiveButtonBack() {
+    ctx_.outcome.store(RunOutcome::kToggleFailed);
+    op_.SetRunButtonText("RUN");
+    op_.EnableRunButton(true);
+  }
+
+  JobContext& ctx_;
+  Operator& op_;
+  ProbeCommands probe_;
+};
+
+}  // namespace
+
+void PinToggleJob(JobContext& ctx) {
+  PinToggle toggle(ctx);
+  toggle.Run();
+}
+
+}  // namespace zolt

@@ -1,0 +1,216 @@
+#include "jobs/run_control.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "jobs/download_job.h"
+#include "jobs/job_context.h"
+#include "jobs/monitor_job.h"
+#include "jobs/nor_type_names.h"
+#include "jobs/pin_toggle_job.h"
+#include "jobs/text_format.h"
+#include "probe/identify.h"
+#include "probe/probe_commands.h"
+#include "probe/products.h"
+#include "probe/records.h"
+
+namespace zolt {
+
+struct RunControl::State {
+  State(Operator& op, RunControlOptions opts)
+      : options(std::move(opts)), ctx(op, options.clock != nullptr ? *options.clock : SystemTickClock()) {
+    ctx.observer = options.observer;
+  }
+
+  RunControlOptions options;
+  JobContext ctx;
+  std::mutex threadsMutex;           // guards `threads` (OnRun, WaitForIdle, the destructor)
+  std::vector<std::thread> threads;  // every worker thread of the current or last run
+  std::atomic<int> liveThreads{0};   // threads started and not yet returned
+
+  // Starts `body` on a thread owned by this state; the count drops as the thread's last act.
+  template <typename Body>
+  void Start(Body body) {
+    std::lock_guard lock(threadsMutex);
+    liveThreads.fetch_add(1);
+    threads.emplace_back([this, body] {
+      body(ctx);
+      liveThreads.fetch_sub(1);
+    });
+  }
+
+  void JoinAll() {
+    std::lock_guard lock(threadsMutex);
+    for (std::thread& thread : threads) {
+      if (thread.joinable()) thread.join();
+    }
+    threads.clear();
+  }
+
+  // Size of an image file for runTotalBytes; 0 for one that does not open, is not a regular
+  // file, or is 4 GiB or more (the job refuses those).
+  static uint64_t MeasureImage(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return 0;
+    struct stat status {};
+    uint64_t size = 0;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) <= UINT32_MAX) {
+      size = static_cast<uint64_t>(status.st_size);
+    }
+    ::close(fd);
+    return size;
+  }
+
+  void OnRun();
+  bool StartDownloadRun(const ProbeCommands& probe);
+  bool StartPinToggleRun(const ProbeCommands& probe);
+};
+
+RunControl::RunControl(Operator& op, RunControlOptions options)
+    : state_(std::make_unique<State>(op, std::move(options))) {}
+
+RunControl::~RunControl() {
+  RequestStop();
+  state_->JoinAll();
+}
+
+void RunControl::OnRun() { state_->OnRun(); }
+
+bool RunControl::IsRunning() const { return state_->liveThreads.load() != 0; }
+
+void RunControl::RequestStop() { state_->ctx.stopRequested.store(1); }
+
+void RunControl::WaitForIdle() { state_->JoinAll(); }
+
+RunOutcome RunControl::LastOutcome() const { return state_->ctx.outcome.load(); }
+
+void RunControl::State::OnRun() {
+  Operator& op = ctx.op;
+  ctx.fields = op.TakeInDialogFields();
+  const std::string text = op.RunButtonText();
+  if (text != "STOP" && liveThreads.load() != 0) return;
+  op.EnableRunButton(false);
+  if (text == "STOP") {
+    ctx.stopRequested.store(1);
+    op.RefreshDialogControls();
+    return;
+  }
+  JoinAll();  // the earlier run's threads have all returned
+  op.SetProgressPos(0);
+
+  bool started = false;
+  if (BindProbeLink(ctx.link, op, options.libraryName) == 0) {
+    op.ShowMessage("Cannot load 'libVorlink.so'");
+  } else if (const ProductSettings* product = FindProduct(ctx.fields.productIndex); product != nullptr) {
+    RunSettings& settings = ctx.settings;
+    settings.expectedJtagId = product->expectedJtagId;
+    settings.jtagIdParam = product->jtagIdParam;
+    settings.sourceLevelDebugProduct = product->sourceLevelDebugProduct;
+    settings.jtagType = product->jtagType;
+    const ProbeCommands probe(ctx.link, op);
+    if (product->mayTogglePins && op.IsPinToggleEnabled()) {
+      started = StartPinToggleRun(probe);
+    } else {
+      started = StartDownloadRun(probe);
+    }
+  }
+  if (!started) {
+    ctx.outcome.store(RunOutcome::kNotStarted);
+    op.EnableRunButton(true);
+  }
+}
+
+bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
+  Operator& op = ctx.op;
+  RunSettings& settings = ctx.settings;
+  const int productIndex = ctx.fields.productIndex;
+  ctx.failedDeviceCount.store(0);
+  settings.norType = 0;
+  if (ctx.fields.nandSelected) {
+    op.Append("[Download to NAND FLASH]\r\n");
+    settings.flashTypeCode = kFlashTypeNand;
+    settings.norWidth = 0;
+    settings.norInterleave = 0;
+  } else if (ctx.fields.norSelected) {
+    op.Append("[Download to NOR FLASH]\r\n");
+    settings.flashTypeCode = kFlashTypeNor;
+    settings.norWidth = op.GetWidth();
+    settings.norInterleave = op.GetInterleave();
+    settings.norType = productIndex == kTarvis ? 0 : op.GetNorType();
+    if (productIndex != kTarvis) {
+      op.Append("  **** NOR FLASH SETTING ********************************\r\n");
+      op.Append(Format("  NAME: %s\r\n", NorTypeName(settings.norType)));
+      op.Append(Format("  WIDTH: %d\r\n", settings.norWidth));
+      op.Append(Format("  INTERLEAVE: %d\r\n", settings.norInterleave));
+      op.Append("  **********************************************************\r\n");
+    }
+  } else {
+    return false;
+  }
+  settings.busWidth = settings.norInterleave * settings.norWidth;
+  settings.norOffset = op.GetOffset();
+
+  std::array<uint8_t, kMaxProbes> slots{};
+  const int found = op.IsMultiDeviceEnabled()
+                        ? IdentifyAllProbes(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(),
+                                            settings.expectedJtagId)
+                        : IdentifyFirstProbe(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(),
+                                             settings.expectedJtagId);
+  for (int i = 0; i < kMaxProbes; ++i) settings.deviceSlots[i].store(slots[i]);
+  if (found == 0) {
+    op.ShowMessage("Cannot Found Valid Device or JTAG ID");
+    return false;
+  }
+  op.Append(Format("  JTAG ID: 0x%08X\r\n", settings.expectedJtagId));
+  op.ShowDeviceStates(slots);
+  op.RefreshDialogControls();
+
+  std::array<std::string, 3> paths;
+  for (int f = 0; f < 3; ++f) paths[f] = op.GetImagePath(f);
+  if (paths[0].empty() && paths[1].empty() && paths[2].empty()) {
+    op.ShowMessage("Cannot open image files");
+    return false;
+  }
+  uint64_t total = 0;
+  for (int f = 0; f < 3; ++f) {
+    if (op.IsImageEnabled(f)) total += MeasureImage(paths[f]);
+  }
+  settings.runTotalBytes = total * static_cast<uint64_t>(found);
+
+  op.SetProgressRange(0, 100);
+  op.SetProgressStep(0);
+  int jobs = 0;
+  for (uint8_t slot : slots) jobs += slot == 1 ? 1 : 0;
+  settings.runningJobCount.store(jobs);
+  for (int i = 0; i < jobs; ++i) Start(DownloadJob);
+  Start(MonitorJob);
+  return true;
+}
+
+bool RunControl::State::StartPinToggleRun(const ProbeCommands& probe) {
+  Operator& op = ctx.op;
+  RunSettings& settings = ctx.settings;
+  op.Append("[Toggling All PINs]\r\n");
+  std::array<uint8_t, kMaxProbes> slots{};
+  const int found =
+      IdentifyFirstProbe(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(), settings.expectedJtagId);
+  for (int i = 0; i < kMaxProbes; ++i) settings.deviceSlots[i].store(slots[i]);
+  if (found == 0) {
+    op.ShowMessage("Cannot Found Valid Device or JTAG ID");
+    return false;
+  }
+  op.Append(Format("  JTAG ID: 0x%08X\r\n", settings.expectedJtagId));
+  // The RUN button stays disabled until the job renames it "STOP" (or gives it back on failure),
+  // so no second run can start on the probe while the job prepares it.
+  Start(PinToggleJob);
+  return true;
+}
+
+}  // namespace zolt
