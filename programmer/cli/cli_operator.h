@@ -1,0 +1,91 @@
+// CliOperator: the Operator of zolt-flash. The page readers answer from the command line, the
+// log goes to stdout, message boxes become "message: TEXT" lines on stderr and are acknowledged at
+// once, and the controls' states are kept only as far as the progress line and the run summary
+// need them.
+//
+// Threads: every operation is callable from any thread (run control on the main thread, the jobs
+// on theirs); none blocks beyond writing its text to a descriptor. UpdateFileProgress only stores
+// two atomics, so jobs streaming on 16 probes pay nothing for the display.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+#include "cli/options.h"
+#include "core/operator.h"
+
+namespace zolt::cli {
+
+class CliOperator final : public Operator {
+ public:
+  CliOperator(const FlashOptions& options, Console& console);
+
+  void Append(std::string_view text) override;
+  void ShowMessage(std::string_view text) override;
+  void ShowErrorMessage(std::string_view text) override;
+
+  DialogFields TakeInDialogFields() override;
+  void RefreshDialogControls() override {}
+  std::string RunButtonText() override;
+  void SetRunButtonText(std::string_view text) override;
+  void EnableRunButton(bool enabled) override { (void)enabled; }
+  void EnableRunSettingControls(bool enabled) override { (void)enabled; }
+
+  void SetProgressRange(int lower, int upper) override;
+  void SetProgressPos(int pos) override;
+  void SetProgressStep(int step) override { (void)step; }
+  void SetElapsedTimeText(std::string_view text) override { (void)text; }
+
+  int GetWidth() override { return options_.width; }
+  int GetInterleave() override { return options_.interleave; }
+  int GetNorType() override { return options_.norType; }
+  uint32_t GetOffset() override { return options_.offset; }
+  bool IsImageEnabled(int slot) override;
+  std::string GetImagePath(int slot) override;
+  uint32_t GetImageBlock(int slot) override;
+  bool IsPinToggleEnabled() override { return options_.pinToggle; }
+  int GetInterval() override { return options_.intervalMs; }
+  bool IsMultiDeviceEnabled() override { return options_.multiDevice; }
+
+  void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
+  void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;
+  uint64_t TotalSentBytes() override;
+
+  void SetFirmwareVersion(std::string_view text) override;
+  void SetBootloaderVersion(std::string_view text) override;
+
+  // ---- For zolt-flash itself ---------------------------------------------------------------
+  // The device indices ShowDeviceStates marked "YES" (empty before identification).
+  std::vector<int> TakingPart() const;
+  // Run percentage as the bar shows it (0..100).
+  int RunPercent() const;
+  // Percentage of all enabled image bytes that `device` has sent (its files together).
+  int DevicePercent(int device) const;
+  // Bytes the whole run will send: the enabled files' sizes (as measured when the probes were
+  // shown) times the devices taking part.
+  uint64_t RunTotalBytes() const;
+  std::vector<std::string> Messages() const;
+  std::string FirmwareVersion() const;
+  std::string BootloaderVersion() const;
+
+ private:
+  const FlashOptions& options_;
+  Console& console_;
+
+  mutable std::mutex mu_;
+  std::string runButtonText_ = "RUN";
+  std::vector<std::string> messages_;
+  std::array<uint8_t, 16> slots_{};
+  uint64_t imageBytes_ = 0;  // sum of the enabled files' sizes, per device
+  std::string firmwareVersion_ = "?", bootloaderVersion_ = "?";
+
+  std::atomic<int> progressLower_{0}, progressUpper_{100}, progressPos_{0};
+  std::array<std::array<std::atomic<uint32_t>, 3>, 16> sent_{};
+};
+
+}  // namespace zolt::cli

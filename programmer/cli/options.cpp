@@ -1,0 +1,250 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+
+#include "cli/page_text.h"
+
+#ifndef ZOLT_VERSION
+#define ZOLT_VERSION "0.0.0"
+#endif
+
+namespace zolt::cli {
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Strict decimal integer: digits only, no sign, no blanks.
+std::optional<long> ReadInteger(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  return std::stol(text);
+}
+
+struct RawOptions {
+  std::string product = "TARVIS";
+  bool nand = false, nor = false;
+  std::string norType, width, interleave;
+  std::string offset = "0";
+  std::array<std::string, 3> image;
+  std::array<bool, 3> imageGiven{};
+  std::array<std::string, 3> block{"0", "1", "2"};
+  bool noVerify = false, single = false, toggle = false;
+  std::string interval = "100";
+  std::string stopAfter;
+  std::string json;
+};
+
+const char* const kFooter = R"(Output:
+  stdout  every text appended to the log, byte for byte (CR LF line ends included), in order.
+  stderr  every message box text as one line "message: TEXT"; the box counts as acknowledged at once.
+          When stderr is a terminal, a progress line (run percentage, elapsed "mm : ss", throughput,
+          time left, per-device percentages) is redrawn in place.
+
+Exit status:
+  0    download complete (no job failed, no stop requested), or a toggle run that stopped normally
+  1    a job failed, or the run could not start (library not loaded, no matching probe, no image file)
+  2    usage error
+  3    a download stopped on request (first SIGINT/SIGTERM, or --stop-after)
+  130  a second SIGINT/SIGTERM ends the program at once
+
+libVorlink.so is loaded from the directory of this program first, then from the loader's path.)";
+
+void DeclareOptions(CLI::App& app, RawOptions& raw) {
+  app.add_option("--product", raw.product, "TARVIS | KELDA | VTN3300 | OKO | SOLANT (any letter case); default TARVIS")
+      ->type_name("NAME");
+  app.add_flag("--nand", raw.nand,
+               "NAND flash (default: what the dialog selects for the product: NOR for TARVIS and SOLANT, NAND "
+               "for the others); not with SOLANT");
+  app.add_flag("--nor", raw.nor, "NOR flash");
+  app.add_option("--nor-type", raw.norType,
+                 "NOR type as the list shows it: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, S29AL008D, "
+                 "S29GL064M, S29GL128M/N, K8D6316, SST39VF6401; selects width 8 for the first three, 16 for "
+                 "the others; default EN29LV010A; ignored for TARVIS (AutoDetect)")
+      ->type_name("NAME");
+  app.add_option("--width", raw.width, "8 | 16: overrides the width --nor-type selected; default 8 (TARVIS: 8)")
+      ->type_name("8|16");
+  app.add_option("--interleave", raw.interleave, "1 | 2; default 1 (TARVIS: 1)")->type_name("1|2");
+  app.add_option("--offset", raw.offset,
+                 "NOR offset text, hexadecimal, \"0x\" allowed, leading digits count (as the Nor Options page "
+                 "reads it); default 0")
+      ->type_name("TEXT");
+  for (int slot = 0; slot < 3; ++slot) {
+    std::string n = std::to_string(slot + 1);
+    app.add_option("--image" + n, raw.image[slot],
+                   "enable image slot #" + n + " with this file (slots not named stay disabled)")
+        ->type_name("PATH")
+        ->each([&raw, slot](const std::string&) { raw.imageGiven[slot] = true; });
+  }
+  for (int slot = 0; slot < 3; ++slot) {
+    std::string n = std::to_string(slot + 1);
+    app.add_option("--block" + n, raw.block[slot],
+                   "\"Blk No\" text of slot #" + n + ", decimal, leading digits count; default " +
+                       std::to_string(slot))
+        ->type_name("N");
+  }
+  app.add_flag("--no-verify", raw.noVerify, "clear the Verify box (checked by default)");
+  app.add_flag("--single", raw.single,
+               "clear \"Enable Multi Device\" (checked by default: all matching probes are used)");
+  app.add_flag("--toggle", raw.toggle,
+               "pin toggling (KELDA, VTN3300, OKO) instead of a download; runs until stopped");
+  app.add_option("--interval", raw.interval, "toggle half-period in ms, 1 to 500; default 100")->type_name("MS");
+  app.add_option("--stop-after", raw.stopAfter,
+                 "request STOP this many seconds after RUN, as a press of STOP would; default: never")
+      ->type_name("SECONDS");
+  app.add_option("--json", raw.json,
+                 "write a machine-readable summary of the run to FILE, also when it fails or is stopped")
+      ->type_name("FILE");
+}
+
+// Turns the raw texts into FlashOptions; returns the usage line on error ("" when all is well).
+std::string Resolve(const RawOptions& raw, FlashOptions& o) {
+  std::string product = Upper(raw.product);
+  auto row = std::find_if(kProductNames.begin(), kProductNames.end(),
+                          [&](const char* name) { return product == name; });
+  if (row == kProductNames.end()) {
+    return "--product: '" + raw.product + "' is not a product; allowed: TARVIS, KELDA, VTN3300, OKO, SOLANT";
+  }
+  o.productIndex = static_cast<int>(row - kProductNames.begin());
+  const bool tarvis = o.productIndex == 0, solant = o.productIndex == 4;
+
+  if (raw.nand && raw.nor) return "--nand, --nor: choose one flash type";
+  if (raw.nand && solant) return "--nand: SOLANT takes NOR flash only; use --nor or leave both out";
+  // What choosing the product row selects, unless a flash type button was pressed.
+  bool nand = raw.nand || (!raw.nor && !tarvis && !solant);
+  o.nandSelected = nand;
+  o.norSelected = !nand;
+
+  o.norType = 0;
+  o.width = 8;
+  if (!raw.norType.empty()) {
+    std::string name = Upper(raw.norType);
+    if (name == "S29AL004D") name = "S29AL0004D";  // the spelling the log uses for the same type
+    auto entry = std::find_if(kNorTypeListNames.begin(), kNorTypeListNames.end(),
+                              [&](const char* listed) { return name == listed; });
+    if (entry == kNorTypeListNames.end()) {
+      return "--nor-type: '" + raw.norType +
+             "' is not in the NOR type list; allowed: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, "
+             "S29AL008D, S29GL064M, S29GL128M/N, K8D6316, SST39VF6401";
+    }
+    o.norType = static_cast<int>(entry - kNorTypeListNames.begin());
+    o.width = o.norType <= 2 ? 8 : 16;
+  }
+  if (!raw.width.empty()) {
+    if (raw.width != "8" && raw.width != "16") return "--width: '" + raw.width + "' is not allowed; allowed: 8, 16";
+    o.width = raw.width == "8" ? 8 : 16;
+  }
+  o.interleave = 1;
+  if (!raw.interleave.empty()) {
+    if (raw.interleave != "1" && raw.interleave != "2") {
+      return "--interleave: '" + raw.interleave + "' is not allowed; allowed: 1, 2";
+    }
+    o.interleave = raw.interleave == "1" ? 1 : 2;
+  }
+  if (tarvis) {
+    // Row 0 shows "AutoDetect" and selects 8 and 1 in the disabled lists.
+    o.width = 8;
+    o.interleave = 1;
+  }
+
+  PageNumber offset = ReadOffsetText(raw.offset);
+  if (!offset.error.empty()) {
+    return "--offset: '" + raw.offset + "': " + offset.error + "; allowed: hexadecimal 0 to 0xFFFFFFFF";
+  }
+  o.offsetText = raw.offset;
+  o.offset = offset.value;
+
+  for (int slot = 0; slot < 3; ++slot) {
+    const std::string n = std::to_string(slot + 1);
+    PageNumber block = ReadBlockText(raw.block[slot]);
+    if (!block.error.empty()) {
+      return "--block" + n + ": '" + raw.block[slot] + "': " + block.error + "; allowed: decimal 0 to 4294967295";
+    }
+    o.blockText[slot] = raw.block[slot];
+    o.block[slot] = block.value;
+    o.imageEnabled[slot] = raw.imageGiven[slot];
+    o.imagePath[slot].clear();
+    if (raw.imageGiven[slot] && !raw.image[slot].empty()) {
+      std::error_code ec;
+      auto absolute = std::filesystem::absolute(raw.image[slot], ec);
+      o.imagePath[slot] = ec ? raw.image[slot] : absolute.lexically_normal().string();
+    }
+  }
+
+  o.verifyEnabled = !raw.noVerify;
+  o.multiDevice = !raw.single;
+  o.pinToggle = raw.toggle;
+  if (raw.toggle && (tarvis || solant)) {
+    return "--toggle: pin toggling is for KELDA, VTN3300 and OKO only, not " + std::string(kProductNames[o.productIndex]);
+  }
+  auto interval = ReadInteger(raw.interval);
+  if (!interval || *interval < 1 || *interval > 500) {
+    return "--interval: '" + raw.interval + "' is not allowed; allowed: 1 to 500 (milliseconds)";
+  }
+  o.intervalMs = static_cast<int>(*interval);
+
+  o.stopAfterSeconds.reset();
+  if (!raw.stopAfter.empty()) {
+    std::istringstream in(raw.stopAfter);
+    double seconds = -1;
+    in >> std::noskipws >> seconds;
+    if (!in || !in.eof() || !std::isfinite(seconds) || seconds < 0 || seconds > 1e7) {
+      return "--stop-after: '" + raw.stopAfter + "' is not allowed; allowed: seconds from 0 to 10000000";
+    }
+    o.stopAfterSeconds = seconds;
+  }
+  o.jsonPath = raw.json;
+  return {};
+}
+
+}  // namespace
+
+const char* ProgrammerVersion() { return ZOLT_VERSION; }
+
+ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options) {
+  CLI::App app{"Sets what the main dialog would show and presses RUN once, then exits when the run has ended.",
+               "zolt-flash"};
+  app.set_version_flag("--version", std::string("zolt-flash ") + ProgrammerVersion(),
+                       "print the programmer's version and exit");
+  app.set_help_flag("--help", "print this help and exit");
+  app.footer(kFooter);
+  app.get_formatter()->column_width(30);
+  RawOptions raw;
+  DeclareOptions(app, raw);
+
+  ParseResult result;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    result.out = app.help();
+    return result;
+  } catch (const CLI::CallForVersion& e) {
+    result.out = std::string(e.what()) + "\n";
+    return result;
+  } catch (const CLI::ParseError& e) {
+    result.exitCode = 2;
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    result.err = "zolt-flash: " + what + " (see zolt-flash --help)\n";
+    return result;
+  }
+  std::string error = Resolve(raw, options);
+  if (!error.empty()) {
+    result.exitCode = 2;
+    result.err = "zolt-flash: " + error + "\n";
+    return result;
+  }
+  result.run = true;
+  return result;
+}
+
+}  // namespace zolt::cli

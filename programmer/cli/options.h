@@ -1,0 +1,59 @@
+// zolt-flash's command line: what the main dialog and its pages would show before RUN is pressed.
+//
+// ParseCommandLine checks every value before anything is loaded or opened (the link library, the
+// probes and the image files are untouched), so a bad value costs nothing but its usage line.
+// Any thread; does not block; never throws.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zolt::cli {
+
+// Products list rows and NOR type list entries as the dialog shows them.
+inline constexpr std::array<const char*, 5> kProductNames{"TARVIS", "KELDA", "VTN3300", "OKO", "SOLANT"};
+inline constexpr std::array<const char*, 9> kNorTypeListNames{
+    "EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D",
+    "S29GL064M",  "S29GL128M/N", "K8D6316",   "SST39VF6401"};
+
+struct FlashOptions {
+  // Main dialog.
+  int productIndex = 0;
+  bool nandSelected = false;
+  bool norSelected = true;
+  bool verifyEnabled = true;
+  // Nor Options page. For TARVIS the page shows "AutoDetect", 8 and 1, whatever was asked.
+  int norType = 0;
+  int width = 8;
+  int interleave = 1;
+  std::string offsetText = "0";
+  uint32_t offset = 0;
+  // File Selection page; image paths are made absolute, as the file-open dialog gives them.
+  std::array<bool, 3> imageEnabled{false, false, false};
+  std::array<std::string, 3> imagePath{};
+  std::array<std::string, 3> blockText{"0", "1", "2"};
+  std::array<uint32_t, 3> block{0, 1, 2};
+  // Pin Toggle and Multi USB JTAG pages.
+  bool pinToggle = false;
+  int intervalMs = 100;
+  bool multiDevice = true;
+  // zolt-flash's own.
+  std::optional<double> stopAfterSeconds;
+  std::string jsonPath;  // "" for no summary
+};
+
+struct ParseResult {
+  bool run = false;   // true: options are complete, go on and run
+  int exitCode = 0;   // when !run: 0 after --help/--version, 2 for a usage error
+  std::string out;    // text for stdout (help, version)
+  std::string err;    // text for stderr (the one usage line, ending in "\n")
+};
+
+ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options);
+
+// "2.0.0": the programmer's version.
+const char* ProgrammerVersion();
+
+}  // namespace zolt::cli

@@ -1,0 +1,189 @@
+// The command line as the dialog would take it: defaults, the rules that tie the flash type and
+// the NOR lists to the product, the page texts, and the usage errors.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/page_text.h"
+#include "cli/progress_line.h"
+
+namespace zolt::cli {
+namespace {
+
+ParseResult Parse(std::vector<std::string> args, FlashOptions& options) {
+  args.insert(args.begin(), "zolt-flash");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options);
+}
+
+TEST(Options, DefaultsAreWhatTheDialogShowsAtStart) {
+  FlashOptions o;
+  ParseResult r = Parse({}, o);
+  ASSERT_TRUE(r.run) << r.err;
+  EXPECT_EQ(o.productIndex, 0);
+  EXPECT_TRUE(o.norSelected);
+  EXPECT_FALSE(o.nandSelected);
+  EXPECT_TRUE(o.verifyEnabled);
+  EXPECT_TRUE(o.multiDevice);
+  EXPECT_FALSE(o.pinToggle);
+  EXPECT_EQ(o.intervalMs, 100);
+  EXPECT_EQ(o.offset, 0u);
+  EXPECT_EQ(o.block, (std::array<uint32_t, 3>{0, 1, 2}));
+  EXPECT_EQ(o.imageEnabled, (std::array<bool, 3>{false, false, false}));
+  EXPECT_FALSE(o.stopAfterSeconds.has_value());
+}
+
+struct SettingCase {
+  std::vector<std::string> args;
+  int product;
+  bool nand;
+  int norType, width, interleave;
+};
+
+TEST(Options, ProductFlashTypeAndNorListsFollowTheDialogRules) {
+  const SettingCase cases[] = {
+      {{"--product", "kelda"}, 1, true, 0, 8, 1},
+      {{"--product", "Vtn3300"}, 2, true, 0, 8, 1},
+      {{"--product", "OKO", "--nor"}, 3, false, 0, 8, 1},
+      {{"--product", "SOLANT"}, 4, false, 0, 8, 1},
+      {{"--product", "TARVIS", "--nand"}, 0, true, 0, 8, 1},
+      // Choosing a NOR type selects its width; --width overrides it afterwards.
+      {{"--product", "KELDA", "--nor", "--nor-type", "S29AL008D"}, 1, false, 4, 16, 1},
+      {{"--product", "KELDA", "--nor", "--nor-type", "am29lv040b"}, 1, false, 2, 8, 1},
+      {{"--product", "KELDA", "--nor", "--nor-type", "SST39VF6401", "--width", "8", "--interleave", "2"},
+       1, false, 8, 8, 2},
+      {{"--product", "SOLANT", "--nor-type", "S29AL0004D"}, 4, false, 3, 16, 1},
+      {{"--product", "SOLANT", "--nor-type", "S29AL004D"}, 4, false, 3, 16, 1},
+      // TARVIS shows "AutoDetect" with 8 and 1 in its disabled lists, whatever was asked.
+      {{"--nor-type", "K8D6316", "--width", "16", "--interleave", "2"}, 0, false, 7, 8, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FlashOptions o;
+    ParseResult r = Parse(c.args, o);
+    ASSERT_TRUE(r.run) << r.err;
+    EXPECT_EQ(o.productIndex, c.product);
+    EXPECT_EQ(o.nandSelected, c.nand);
+    EXPECT_EQ(o.norSelected, !c.nand);
+    EXPECT_EQ(o.norType, c.norType);
+    EXPECT_EQ(o.width, c.width);
+    EXPECT_EQ(o.interleave, c.interleave);
+  }
+}
+
+TEST(Options, ImagesAreEnabledByNameWithAbsolutePathsAndBlockTexts) {
+  FlashOptions o;
+  ParseResult r = Parse({"--image2", "/data/app.bin", "--image3", "rel/boot.bin", "--block2", " 12abc",
+                         "--block3", "", "--offset", "0x1F000zz", "--no-verify", "--single"},
+                        o);
+  ASSERT_TRUE(r.run) << r.err;
+  EXPECT_EQ(o.imageEnabled, (std::array<bool, 3>{false, true, true}));
+  EXPECT_EQ(o.imagePath[1], "/data/app.bin");
+  EXPECT_EQ(o.imagePath[2].front(), '/');
+  EXPECT_NE(o.imagePath[2].find("rel/boot.bin"), std::string::npos);
+  EXPECT_EQ(o.block, (std::array<uint32_t, 3>{0, 12, 0}));
+  EXPECT_EQ(o.offset, 0x1F000u);
+  EXPECT_FALSE(o.verifyEnabled);
+  EXPECT_FALSE(o.multiDevice);
+}
+
+TEST(PageText, NumbersAreReadAsThePagesReadThem) {
+  struct Case {
+    const char* text;
+    bool hex;
+    uint32_t value;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"1f000", true, 0x1F000, true},     {"0x1f000", true, 0x1F000, true}, {"0X1F000", true, 0x1F000, true},
+      {"  ff", true, 0xFF, true},         {"12g4", true, 0x12, true},       {"", true, 0, true},
+      {"0x", true, 0, true},              {"xyz", true, 0, true},           {"FFFFFFFF", true, 0xFFFFFFFF, true},
+      {"100000000", true, 0, false},      {"-1", true, 0, false},           {"12abc", false, 12, true},
+      {"", false, 0, true},               {"4294967295", false, 4294967295u, true},
+      {"4294967296", false, 0, false},    {"+3", false, 0, false},          {"0x10", false, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.hex ? "offset " : "block ") + "'" + c.text + "'");
+    PageNumber n = c.hex ? ReadOffsetText(c.text) : ReadBlockText(c.text);
+    EXPECT_EQ(n.error.empty(), c.accepted) << n.error;
+    if (c.accepted) {
+      EXPECT_EQ(n.value, c.value);
+    }
+  }
+}
+
+TEST(Options, BadValuesAreUsageErrorsNamingTheOption) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* named;  // the option the one line must name
+  };
+  const Case cases[] = {
+      {{"--product", "ZOLT"}, "--product"},
+      {{"--product", "SOLANT", "--nand"}, "--nand"},
+      {{"--nand", "--nor"}, "--nand"},
+      {{"--product", "KELDA", "--nor-type", "AutoDetect"}, "--nor-type"},
+      {{"--width", "32"}, "--width"},
+      {{"--interleave", "4"}, "--interleave"},
+      {{"--offset", "-1"}, "--offset"},
+      {{"--offset", "123456789"}, "--offset"},
+      {{"--block1", "99999999999"}, "--block1"},
+      {{"--toggle"}, "--toggle"},
+      {{"--product", "SOLANT", "--toggle"}, "--toggle"},
+      {{"--interval", "0"}, "--interval"},
+      {{"--interval", "501"}, "--interval"},
+      {{"--interval", "1e2"}, "--interval"},
+      {{"--stop-after", "-1"}, "--stop-after"},
+      {{"--stop-after", "soon"}, "--stop-after"},
+      {{"--frobnicate"}, "--frobnicate"},
+      {{"--product"}, "--product"},
+      {{"stray.bin"}, "stray.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FlashOptions o;
+    ParseResult r = Parse(c.args, o);
+    EXPECT_FALSE(r.run);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+  }
+}
+
+TEST(Options, HelpListsEveryOptionAndVersionPrintsTheVersion) {
+  FlashOptions o;
+  ParseResult help = Parse({"--help"}, o);
+  EXPECT_FALSE(help.run);
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--product", "--nand", "--nor", "--nor-type", "--width", "--interleave", "--offset",
+                             "--image1", "--image2", "--image3", "--block1", "--block2", "--block3", "--no-verify",
+                             "--single", "--toggle", "--interval", "--stop-after", "--json", "--help", "--version"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_NE(help.out.find("default TARVIS"), std::string::npos);
+  EXPECT_NE(help.out.find("130"), std::string::npos);
+
+  ParseResult version = Parse({"--version"}, o);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("zolt-flash ") + ProgrammerVersion() + "\n");
+}
+
+TEST(ProgressLine, ShowsPercentTimesRateAndDevices) {
+  ProgressSnapshot s;
+  s.runPercent = 42;
+  s.elapsedMs = 65'000;
+  s.sentBytes = 130'000;
+  s.totalBytes = 260'000;
+  s.devices = {{0, 50}, {3, 34}};
+  EXPECT_EQ(FormatProgressLine(s), " 42%  01 : 05  2.0 kB/s  left 01 : 05  #0 50% #3 34%");
+
+  ProgressSnapshot idle;  // nothing sent yet: no rate, no estimate, no division by zero
+  EXPECT_EQ(FormatProgressLine(idle), "  0%  00 : 00  -- B/s  left -- : --");
+  EXPECT_EQ(FormatMinutesSeconds(6005), "100 : 05");
+}
+
+}  // namespace
+}  // namespace zolt::cli
