@@ -77,6 +77,7 @@ void FakeBench::Close(int device) {
 void FakeBench::Respond(Probe& p, std::vector<uint8_t> bytes) {
   p.pending = std::move(bytes);
   p.hasPending = true;
+  p.pendingIsBlock = p.downloading;
 }
 
 int FakeBench::Write(int device, const uint8_t* buffer, int length) {
@@ -105,6 +106,7 @@ int FakeBench::Read(int device, uint8_t* buffer, int length) {
   Probe& p = probes_[device];
   if (!p.hasPending) return 0;
   p.hasPending = false;
+  if (p.pendingIsBlock) p.events.push_back({"block", clock_ != nullptr ? clock_->NowMs() : 0});
   std::memcpy(buffer, p.pending.data(), std::min<size_t>(static_cast<size_t>(length), p.pending.size()));
   return 1;
 }

@@ -51,7 +51,7 @@ struct FakeProbeConfig {
 };
 
 struct FakeEvent {
-  std::string text;  // "cmd=0x98", "data 64", "data 18 stop"
+  std::string text;  // "cmd=0x98", "data 64", "data 18 stop", "block" (a block response was read)
   uint32_t ms = 0;   // the fake clock's reading, for pin toggling
 };
 
@@ -95,6 +95,7 @@ class FakeBench {
     std::vector<FakeFile> files;
     std::vector<uint8_t> pending;  // the response waiting for a Read
     bool hasPending = false;
+    bool pendingIsBlock = false;  // the pending response answers a data block ("block" event when read)
     // download state
     bool downloading = false;
     uint32_t fileSize = 0;

@@ -1,0 +1,105 @@
+// What the jobs' tests share: the fake bench reset per test, a recording operator, a job context
+// bound to the fake link, a fake clock, and a temporary folder for image files.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fake_probe.h"
+#include "jobs/job_context.h"
+#include "probe/products.h"
+#include "probe/records.h"
+#include "testing/recording_operator.h"
+
+namespace zolt::testing {
+
+// A folder under the system's temp folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zolt-jobs-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  // Writes a file of `size` bytes whose byte i is (i * 7 + seed) & 0xFF; returns its path.
+  std::string Image(const std::string& name, size_t size, int seed = 1) const {
+    const std::string file = path_ + "/" + name;
+    std::ofstream out(file, std::ios::binary);
+    for (size_t i = 0; i < size; ++i) out.put(static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF));
+    return file;
+  }
+  static std::vector<uint8_t> Contents(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  std::string path_;
+};
+
+// A probe of this system on a target of `product`, answering every command.
+inline FakeProbeConfig ProbeFor(int product) {
+  FakeProbeConfig config;
+  config.present = true;
+  config.jtagId = kProducts[product].expectedJtagId;
+  return config;
+}
+
+class JobFixture : public ::testing::Test {
+ protected:
+  JobFixture() {
+    FakeBench::Get().Reset();
+    FakeBench::Get().SetClock(&clock);
+    ctx.link = FakeBench::Link();
+  }
+  ~JobFixture() override { FakeBench::Get().Reset(); }
+
+  // Download settings as run control leaves them for `product` and a flash type.
+  void SetDownload(int product, bool nand, int norType = 0, int width = 8, int interleave = 1, uint32_t offset = 0) {
+    const ProductSettings& p = kProducts[product];
+    RunSettings& s = ctx.settings;
+    s.expectedJtagId = p.expectedJtagId;
+    s.jtagIdParam = p.jtagIdParam;
+    s.sourceLevelDebugProduct = p.sourceLevelDebugProduct;
+    s.jtagType = p.jtagType;
+    s.flashTypeCode = nand ? kFlashTypeNand : kFlashTypeNor;
+    s.norType = nand ? 0 : norType;
+    s.norWidth = nand ? 0 : width;
+    s.norInterleave = nand ? 0 : interleave;
+    s.busWidth = s.norWidth * s.norInterleave;
+    s.norOffset = offset;
+    ctx.fields.productIndex = product;
+    ctx.fields.nandSelected = nand;
+    ctx.fields.norSelected = !nand;
+    op.fields = ctx.fields;
+  }
+  void MarkSlots(std::initializer_list<int> devices) {
+    for (int d : devices) ctx.settings.deviceSlots[d].store(1);
+    ctx.settings.runningJobCount.store(static_cast<int>(devices.size()));
+  }
+  void UseImages(std::initializer_list<std::string> paths) {
+    int slot = 0;
+    for (const std::string& path : paths) {
+      op.imageEnabled[slot] = true;
+      op.imagePath[slot] = path;
+      ++slot;
+    }
+  }
+
+  FakeBench& bench = FakeBench::Get();
+  FakeClock clock;
+  RecordingOperator op;
+  JobContext ctx{op, clock};
+  TempDir dir;
+};
+
+}  // namespace zolt::testing
