@@ -106,7 +106,7 @@ int FakeBench::Read(int device, uint8_t* buffer, int length) {
   Probe& p = probes_[device];
   if (!p.hasPending) return 0;
   p.hasPending = false;
-  if (p.pendingIsBlock) p.events.push_back({"block", clock_ != nullptr ? clock_->NowMs() : 0});
+  if (p.pendingIsBlock) p.events.push_back({"block", clock_ != nullptr ? clock_->Peek() : 0, {}});
   std::memcpy(buffer, p.pending.data(), std::min<size_t>(static_cast<size_t>(length), p.pending.size()));
   return 1;
 }
@@ -116,7 +116,7 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
   const uint8_t code = buffer[0];
   char text[16];
   std::snprintf(text, sizeof text, "cmd=0x%02x", code);
-  p.events.push_back({text, clock_ != nullptr ? clock_->NowMs() : 0});
+  p.events.push_back({text, clock_ != nullptr ? clock_->Peek() : 0, {buffer, buffer + length}});
   if (p.config.failReadCode != 0 && code == p.config.failReadCode) return;
   std::vector<uint8_t> ack(5, 0);
   ack[0] = (p.config.nakCode != 0 && code == p.config.nakCode) ? 0x00 : 0x51;
@@ -187,7 +187,7 @@ void FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length) {
   const size_t compare = std::min<size_t>(18, static_cast<size_t>(length));
   const bool stop = blockStart && length > 0 && std::memcmp(buffer, kMarker, compare) == 0;
   if (blockStart) p.stopInBlock = stop;
-  p.events.push_back({"data " + std::to_string(length) + (stop ? " stop" : ""), clock_ != nullptr ? clock_->NowMs() : 0});
+  p.events.push_back({"data " + std::to_string(length) + (stop ? " stop" : ""), clock_ != nullptr ? clock_->Peek() : 0, {}});
   p.files.back().bytes.insert(p.files.back().bytes.end(), buffer, buffer + length);
   p.received += static_cast<uint32_t>(length);
   const bool complete = p.received >= p.fileSize;

@@ -23,7 +23,8 @@ namespace zolt::testing {
 // A tick clock that tests move by hand, and that may also move by `step` on every reading.
 class FakeClock final : public TickClock {
  public:
-  uint32_t NowMs() const override { return now_.fetch_add(step.load()) ; }
+  uint32_t NowMs() const override { return now_.fetch_add(step.load()); }
+  uint32_t Peek() const { return now_.load(); }  // reads without stepping
   void Advance(uint32_t ms) { now_.fetch_add(ms); }
   std::atomic<uint32_t> step{0};
 
@@ -53,6 +54,7 @@ struct FakeProbeConfig {
 struct FakeEvent {
   std::string text;  // "cmd=0x98", "data 64", "data 18 stop", "block" (a block response was read)
   uint32_t ms = 0;   // the fake clock's reading, for pin toggling
+  std::vector<uint8_t> bytes;  // a command's bytes as written
 };
 
 struct FakeFile {
