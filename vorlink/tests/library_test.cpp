@@ -156,7 +156,7 @@ TEST(VorlinkLibrary, BenchProbeAnswersThroughTheLibrary) {
   ASSERT_EQ(lines.size(), 6u) << out.text;
   EXPECT_EQ(lines[0], "open 0 1");
   EXPECT_EQ(lines[1], "write 0 1 5");
-  EXPECT_EQ(lines[2].substr(0, 14), "read 0 1 5 51");  // "Q"
+  EXPECT_EQ(lines[2].substr(0, 13), "read 0 1 5 51");  // "Q"
   EXPECT_EQ(lines[3], "close 0");
   EXPECT_EQ(lines[4], "write 0 0 0");  // closed
   EXPECT_EQ(lines[5], "open 4 0");     // a four-probe bench
