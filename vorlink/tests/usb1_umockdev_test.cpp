@@ -1,0 +1,320 @@
+// The primary transport's libusb-1.0 code against emulated USB devices (umockdev): the test
+// runs under umockdev's preload library, builds a sysfs tree with probes at chosen ports, and
+// answers the usbfs requests libusb makes (claim, submit, reap, discard) from its own handler.
+// Covers the enumeration order, the endpoint classification, bulk transfers both ways, a
+// time-out, and a probe that disappears.
+#include <gtest/gtest.h>
+#include <linux/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <umockdev.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_transports.h"
+#include "link.h"
+#include "usb1_primary_transport.h"
+
+namespace vorlink {
+namespace {
+
+// Device descriptor: USB 2.0, max packet 64, vendor 0x1F3A, product given; one configuration
+// with interface 0 (vendor class) and three endpoints: bulk OUT 0x01, bulk IN 0x82, interrupt IN 0x83.
+std::string ProbeDescriptors(uint16_t vendor, uint16_t product) {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%02x%02x%02x%02x", vendor & 0xFF, vendor >> 8, product & 0xFF, product >> 8);
+  return std::string("12010002000000" "40") + ids + "0001" "01" "02" "03" "01" +  // device
+         "0902270001010080" "32" +                                                // configuration 1
+         "0904000003ff000000" +                                                    // interface 0
+         "07050102400000" "07058202400000" "07058303080001";                      // endpoints
+}
+
+// One emulated device's usbfs side. Runs on umockdev's handler thread; the test reads and
+// scripts it under the mutex.
+class EmulatedProbe {
+ public:
+  explicit EmulatedProbe(const std::string& devnode) : devnode_(devnode) {
+    handler_ = umockdev_ioctl_base_new();
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedProbe::OnIoctl), this);
+  }
+  ~EmulatedProbe() {
+    std::lock_guard lock(mutex_);
+    for (UMockdevIoctlData* urb : flying_) umockdev_ioctl_data_unref(urb);
+    for (UMockdevIoctlData* urb : done_) umockdev_ioctl_data_unref(urb);
+    g_object_unref(handler_);
+  }
+  UMockdevIoctlBase* handler() const { return handler_; }
+  const std::string& devnode() const { return devnode_; }
+
+  void QueueAnswer(std::vector<uint8_t> bytes) {
+    std::lock_guard lock(mutex_);
+    answers_.push_back(std::move(bytes));
+  }
+  void Unplug() {
+    std::lock_guard lock(mutex_);
+    unplugged_ = true;
+  }
+  std::vector<std::vector<uint8_t>> Written() {
+    std::lock_guard lock(mutex_);
+    return written_;
+  }
+  int Claims() {
+    std::lock_guard lock(mutex_);
+    return claims_;
+  }
+
+ private:
+  static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    return static_cast<EmulatedProbe*>(self)->Handle(client);
+  }
+
+  gboolean Handle(UMockdevIoctlClient* client) {
+    std::lock_guard lock(mutex_);
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    switch (request) {
+      case USBDEVFS_GET_CAPABILITIES: {
+        UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
+        *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        umockdev_ioctl_data_unref(caps);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+      }
+      case USBDEVFS_CLAIMINTERFACE:
+      case USBDEVFS_DISCONNECT_CLAIM:
+        ++claims_;
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+      case USBDEVFS_RELEASEINTERFACE:
+        --claims_;
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+      case USBDEVFS_GETDRIVER:
+        umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
+        return TRUE;
+      case USBDEVFS_IOCTL:
+      case USBDEVFS_CLEAR_HALT:
+      case USBDEVFS_RESETEP:
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+      case USBDEVFS_SUBMITURB:
+        return Submit(client, arg);
+      case USBDEVFS_REAPURB:
+      case USBDEVFS_REAPURBNDELAY:
+        return Reap(client, arg);
+      case USBDEVFS_DISCARDURB: {
+        const auto address = reinterpret_cast<gulong>(*reinterpret_cast<void**>(arg->data));
+        for (auto it = flying_.begin(); it != flying_.end(); ++it) {
+          if ((*it)->client_addr != address) continue;
+          reinterpret_cast<usbdevfs_urb*>((*it)->data)->status = -ENOENT;
+          done_.push_back(*it);
+          flying_.erase(it);
+          umockdev_ioctl_client_complete(client, 0, 0);
+          return TRUE;
+        }
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return TRUE;
+      }
+      default:
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return TRUE;
+    }
+  }
+
+  gboolean Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    if (unplugged_) {
+      umockdev_ioctl_client_complete(client, -1, ENODEV);
+      return TRUE;
+    }
+    UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+    UMockdevIoctlData* buffer =
+        umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
+    umockdev_ioctl_data_unref(buffer);  // urbData keeps it
+    flying_.push_back(urbData);
+    umockdev_ioctl_client_complete(client, 0, 0);
+    return TRUE;
+  }
+
+  // Completes the oldest URB that can complete: an OUT URB at once, an IN URB when an answer is
+  // queued. An IN URB without an answer stays in flight until libusb's time-out discards it.
+  gboolean Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    UMockdevIoctlData* ready = nullptr;
+    if (!done_.empty()) {
+      ready = done_.front();
+      done_.pop_front();
+    } else {
+      for (auto it = flying_.begin(); it != flying_.end(); ++it) {
+        auto* urb = reinterpret_cast<usbdevfs_urb*>((*it)->data);
+        if (urb->endpoint & 0x80) {
+          if (answers_.empty()) continue;
+          const std::vector<uint8_t> answer = answers_.front();
+          answers_.pop_front();
+          const size_t n = std::min<size_t>(answer.size(), static_cast<size_t>(urb->buffer_length));
+          std::memcpy(urb->buffer, answer.data(), n);
+          urb->actual_length = static_cast<int>(n);
+        } else {
+          const auto* bytes = static_cast<const uint8_t*>(urb->buffer);
+          written_.emplace_back(bytes, bytes + urb->buffer_length);
+          urb->actual_length = urb->buffer_length;
+        }
+        urb->status = 0;
+        ready = *it;
+        flying_.erase(it);
+        break;
+      }
+    }
+    if (!ready) {
+      umockdev_ioctl_client_complete(client, -1, EAGAIN);
+      return TRUE;
+    }
+    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+    umockdev_ioctl_data_set_ptr(pointer, 0, ready);
+    umockdev_ioctl_data_unref(pointer);
+    umockdev_ioctl_data_unref(ready);
+    umockdev_ioctl_client_complete(client, 0, 0);
+    return TRUE;
+  }
+
+  std::string devnode_;
+  UMockdevIoctlBase* handler_;
+  std::mutex mutex_;
+  std::deque<UMockdevIoctlData*> flying_, done_;
+  std::deque<std::vector<uint8_t>> answers_;
+  std::vector<std::vector<uint8_t>> written_;
+  bool unplugged_ = false;
+  int claims_ = 0;
+};
+
+class Usb1UmockdevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
+      GTEST_SKIP() << "needs umockdev's preload library (run under umockdev-wrapper)";
+    }
+    testbed_ = umockdev_testbed_new();
+  }
+  void TearDown() override {
+    link_.reset();
+    transport_.reset();
+    probes_.clear();
+    if (testbed_) g_object_unref(testbed_);
+  }
+
+  // A device at sysfs name `name` (such as "1-3" or "1-1.4") with the given bus and address.
+  EmulatedProbe& AddDevice(const std::string& name, int bus, int address, uint16_t vendor = 0x1F3A,
+                           uint16_t product = 0x16) {
+    char devnode[64];
+    std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/%03d/%03d", bus, address);
+    auto& probe = *probes_.emplace_back(std::make_unique<EmulatedProbe>(devnode));
+    EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, devnode, probe.handler(), nullptr));
+    const std::string description = "P: /devices/pci0000:00/usb" + std::to_string(bus) + "/" + name + "\n" +
+                                    "N: " + std::string(devnode + 5) + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
+                                    "E: DEVNAME=" + devnode + "\n" + "E: BUSNUM=" + std::to_string(bus) + "\n" +
+                                    "E: DEVNUM=" + std::to_string(address) + "\n" +
+                                    "A: busnum=" + std::to_string(bus) + "\\n\n" + "A: devnum=" +
+                                    std::to_string(address) + "\\n\n" + "A: bConfigurationValue=1\\n\n" +
+                                    "A: speed=12\\n\n" + "H: descriptors=" + ProbeDescriptors(vendor, product) + "\n";
+    GError* error = nullptr;
+    EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
+        << (error ? error->message : "");
+    if (error) g_error_free(error);
+    return probe;
+  }
+
+  Link& StartLink() {
+    transport_ = Usb1PrimaryTransport::Create();
+    EXPECT_NE(transport_, nullptr);
+    link_ = std::make_unique<Link>(*transport_, libusb0_, LinkMode::kPrimary);
+    return *link_;
+  }
+
+  UMockdevTestbed* testbed_ = nullptr;
+  std::vector<std::unique_ptr<EmulatedProbe>> probes_;
+  std::unique_ptr<Usb1PrimaryTransport> transport_;
+  testing::FakeLibusb0Transport libusb0_;
+  std::unique_ptr<Link> link_;
+};
+
+TEST_F(Usb1UmockdevTest, DeviceIndicesFollowBusThenPortPath) {
+  AddDevice("2-1", 2, 2);
+  AddDevice("1-3", 1, 2);
+  AddDevice("1-2", 1, 3, 0x1234, 0x16);  // another vendor's device
+  AddDevice("1-1", 1, 4);
+  AddDevice("1-1.4", 1, 5, 0x1F3A, 0x11);  // another product
+  Link& link = StartLink();
+  const char* expected[] = {"usb:1-1", "usb:1-3", "usb:2-1"};
+  for (int index = 0; index < 3; ++index) {
+    ASSERT_EQ(link.OpenDevice(0x16, index), 1) << index;
+    EXPECT_STREQ(link.Record(index).devicePath, expected[index]);
+  }
+  EXPECT_EQ(link.OpenDevice(0x16, 3), 0);
+  for (int index = 0; index < 3; ++index) link.Close(index);
+  // The device behind the hub at port 1 names its whole port path.
+  ASSERT_EQ(link.OpenDevice(0x11, 0), 1);
+  EXPECT_STREQ(link.Record(0).devicePath, "usb:1-1.4");
+  link.Close(0);
+}
+
+TEST_F(Usb1UmockdevTest, OpenClaimsInterfaceZeroAndClassifiesItsEndpoints) {
+  EmulatedProbe& probe = AddDevice("1-1", 1, 2);
+  Link& link = StartLink();
+  ASSERT_EQ(link.OpenDevice(0x16, 0), 1);
+  EXPECT_EQ(probe.Claims(), 1);
+  EXPECT_EQ(link.Record(0).bulkOutPipe, 0x01);
+  EXPECT_EQ(link.Record(0).bulkInPipe, 0x82);
+  EXPECT_EQ(link.Record(0).interruptPipe, 0x83);
+  EXPECT_EQ(link.Record(0).deviceSpeed, kSpeedFull);
+  link.Close(0);
+  EXPECT_EQ(probe.Claims(), 0);
+}
+
+TEST_F(Usb1UmockdevTest, BulkTransfersBothWaysAndATimeout) {
+  EmulatedProbe& probe = AddDevice("1-1", 1, 2);
+  Link& link = StartLink();
+  ASSERT_EQ(link.OpenDevice(0x16, 0), 1);
+
+  unsigned char command[5] = {0x01, 0, 0, 0, 0};
+  int count = -1;
+  EXPECT_EQ(link.Write(0, command, 5, &count, 500), 1);
+  EXPECT_EQ(count, 5);
+  ASSERT_EQ(probe.Written().size(), 1u);
+  EXPECT_EQ(probe.Written()[0], (std::vector<uint8_t>{0x01, 0, 0, 0, 0}));
+
+  probe.QueueAnswer({'Q', 1, 2, 3, 4});
+  unsigned char answer[5] = {};
+  EXPECT_EQ(link.Read(0, answer, 5, &count, 500), 1);
+  EXPECT_EQ(count, 5);
+  EXPECT_EQ(answer[0], 'Q');
+  EXPECT_EQ(answer[4], 4);
+
+  // No answer: the read ends at its time-out and fails.
+  EXPECT_EQ(link.Read(0, answer, 5, &count, 50), 0);
+  EXPECT_EQ(count, 0);
+  link.Close(0);
+}
+
+TEST_F(Usb1UmockdevTest, ProbeThatDisappearsFailsTransfersAndLaterOpens) {
+  EmulatedProbe& probe = AddDevice("1-1", 1, 2);
+  Link& link = StartLink();
+  ASSERT_EQ(link.OpenDevice(0x16, 0), 1);
+  probe.Unplug();
+  unsigned char command[5] = {0x01, 0, 0, 0, 0};
+  int count = -1;
+  EXPECT_EQ(link.Write(0, command, 5, &count, 500), 0);
+  EXPECT_EQ(count, 0);
+  link.Close(0);
+  umockdev_testbed_remove_device(testbed_, "/sys/devices/pci0000:00/usb1/1-1");
+  EXPECT_EQ(link.OpenDevice(0x16, 0), 0);
+}
+
+}  // namespace
+}  // namespace vorlink
