@@ -1,0 +1,162 @@
+#include "sim_probe.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace probesim {
+
+SimProbe::SimProbe(ProbeConfig config, int index, const EventLog& log)
+    : config_(std::move(config)),
+      index_(index),
+      firmware_(config_, index, log),
+      garble_(config_.seed * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(index)) {
+  unplugged_ = config_.faults.unplugAfterTransfers == 0 || config_.faults.unplugAfterBytes == 0;
+}
+
+std::vector<EndpointInfo> SimProbe::Endpoints() const {
+  return {{0x01, EndpointType::kBulk, 64}, {0x82, EndpointType::kBulk, 64}};
+}
+
+bool SimProbe::Open() {
+  std::lock_guard lock(mutex_);
+  if (unplugged_) return false;
+  open_ = true;
+  count_ = 0;  // a fresh configuration drops what the IN endpoint still held
+  firmware_.OnOpen();
+  return true;
+}
+
+void SimProbe::Close() {
+  std::lock_guard lock(mutex_);
+  if (!open_) return;
+  open_ = false;
+  firmware_.OnClose();
+}
+
+SimProbe::Clock::duration SimProbe::Scaled(double microseconds) const {
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double, std::micro>(microseconds * config_.timing.scale));
+}
+
+void SimProbe::WaitUntil(Clock::time_point t) const {
+  if (t > Clock::now()) std::this_thread::sleep_until(t);
+}
+
+bool SimProbe::CountTransfer() {
+  if (unplugged_) return false;
+  ++transfers_;
+  const int64_t limit = config_.faults.unplugAfterTransfers;
+  if (limit >= 0 && transfers_ > limit) {
+    unplugged_ = true;
+    open_ = false;
+    return false;
+  }
+  return true;
+}
+
+void SimProbe::CountBytes(int bytes) {
+  bytes_ += bytes;
+  const int64_t limit = config_.faults.unplugAfterBytes;
+  if (limit >= 0 && bytes_ >= limit) unplugged_ = true;
+}
+
+void SimProbe::Answer(const uint8_t* bytes, int length, int key) {
+  const FaultConfig& f = config_.faults;
+  if (f.noAnswer[static_cast<size_t>(key)]) return;
+  if (count_ == kRing) {  // a host that never reads: the oldest answer is lost
+    head_ = (head_ + 1) % kRing;
+    --count_;
+  }
+  Pending& p = ring_[(head_ + count_) % kRing];
+  ++count_;
+  p.length = static_cast<uint8_t>(length);
+  std::memcpy(p.bytes.data(), bytes, static_cast<size_t>(length));
+  if (f.garbledAnswer[static_cast<size_t>(key)]) {
+    for (int i = 0; i < length; ++i) p.bytes[static_cast<size_t>(i)] ^= static_cast<uint8_t>(garble_() | 1u);
+  }
+  p.late = f.lateAnswer[static_cast<size_t>(key)];
+  p.readyAt = busyUntil_;
+}
+
+TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned /*timeoutMs*/) {
+  std::unique_lock lock(mutex_);
+  if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};
+  if (endpoint != 0x01 || length < 0 || (length > 0 && data == nullptr)) return {TransferStatus::kError, 0};
+  const bool realistic = config_.timing.realistic;
+  Clock::time_point done{};
+  if (realistic) {
+    const auto now = Clock::now();
+    done = now + Scaled(config_.timing.usbLatencyUs);
+    if (busyUntil_ < now) busyUntil_ = now;
+  }
+  double workUs = 0;
+  const size_t before = count_;
+  firmware_.OnWrite(data, length, *this, workUs);
+  if (realistic) {
+    busyUntil_ += Scaled(workUs);
+    for (size_t i = before; i < count_; ++i) ring_[(head_ + i) % kRing].readyAt = busyUntil_;
+  }
+  CountBytes(length);
+  if (realistic) {
+    lock.unlock();
+    WaitUntil(done);
+  }
+  return {TransferStatus::kOk, length};
+}
+
+TransferResult SimProbe::BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) {
+  std::unique_lock lock(mutex_);
+  if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};
+  if (endpoint != 0x82 || length < 0 || (length > 0 && data == nullptr)) return {TransferStatus::kError, 0};
+  const bool realistic = config_.timing.realistic;
+  const auto now = Clock::now();
+  const auto deadline = now + Scaled(timeoutMs * 1000.0);
+  auto timeOut = [&]() -> TransferResult {
+    if (realistic && timeoutMs > 0) {
+      lock.unlock();
+      WaitUntil(deadline);
+    }
+    return {TransferStatus::kTimeout, 0};
+  };
+  if (count_ == 0) return timeOut();
+  Pending& p = ring_[head_];
+  if (p.late) {
+    p.late = false;  // it arrives after this read has given up; the next read gets it
+    return timeOut();
+  }
+  Clock::time_point readyAt = now;
+  if (realistic) {
+    readyAt = std::max(p.readyAt, now) + Scaled(config_.timing.usbLatencyUs);
+    if (timeoutMs > 0 && readyAt > deadline) return timeOut();
+  }
+  const int answerLength = p.length;
+  if (length < answerLength) {  // the packet overflows the host's buffer
+    head_ = (head_ + 1) % kRing;
+    --count_;
+    return {TransferStatus::kError, 0};
+  }
+  std::memcpy(data, p.bytes.data(), static_cast<size_t>(answerLength));
+  head_ = (head_ + 1) % kRing;
+  --count_;
+  CountBytes(answerLength);
+  if (realistic) {
+    lock.unlock();
+    WaitUntil(readyAt);
+  }
+  return {TransferStatus::kOk, answerLength};
+}
+
+std::vector<PinEvent> SimProbe::PinEventsCopy() {
+  std::lock_guard lock(mutex_);
+  return firmware_.pinEvents();
+}
+
+DownloadSummary SimProbe::LastDownloadCopy() {
+  std::lock_guard lock(mutex_);
+  return firmware_.lastDownload();
+}
+
+std::string SimProbe::FlashPath() { return config_.flashPath; }
+
+}  // namespace probesim

@@ -1,0 +1,79 @@
+// One bench probe as the USB host sees it: endpoints, open/close, bulk transfers with the
+// probe's timing model and its transport-level faults (unplug, missing, late and garbled
+// answers), in front of its Firmware.
+//
+// Threads: every call takes this probe's own mutex, and no lock is shared with other probes, so
+// 16 probes run in parallel. Transfers block only in realistic timing (see BulkRead).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <random>
+
+#include "bench_config.h"
+#include "firmware.h"
+#include "probesim/bench.h"
+
+namespace probesim {
+
+class SimProbe final : public BenchProbe, private AnswerSink {
+ public:
+  SimProbe(ProbeConfig config, int index, const EventLog& log);
+
+  uint16_t VendorId() const override { return 0x1F3A; }
+  uint16_t ProductId() const override { return config_.productId; }
+  bool VisibleToPrimary() const override { return config_.visiblePrimary; }
+  bool VisibleToLibusb0() const override { return config_.visibleLibusb0; }
+  uint8_t BusNumber() const override { return 1; }
+  std::string PortPath() const override { return "1." + std::to_string(index_ + 1); }
+  std::vector<EndpointInfo> Endpoints() const override;
+  bool Open() override;
+  void Close() override;
+  // Non-blocking in instant timing. In realistic timing it waits the transfer's USB latency.
+  // Errors: kNoDevice (not open, or unplugged), kError (not endpoint 0x01).
+  TransferResult BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) override;
+  // Returns the oldest pending answer. Nothing pending (or an answer made late by a fault): kTimeout,
+  // at once in instant timing, after `timeoutMs` x time scale in realistic timing. A buffer smaller
+  // than the answer: kError (overflow) and the answer is dropped. kNoDevice, kError as BulkWrite.
+  TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) override;
+
+  // Inspection (tests), under the probe's lock.
+  std::vector<PinEvent> PinEventsCopy();
+  DownloadSummary LastDownloadCopy();
+  const ProbeConfig& config() const { return config_; }
+  std::string FlashPath();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Pending {
+    std::array<uint8_t, 40> bytes;
+    uint8_t length;
+    bool late;
+    Clock::time_point readyAt;
+  };
+  static constexpr size_t kRing = 64;
+
+  void Answer(const uint8_t* bytes, int length, int key) override;
+  bool CountTransfer();  // false once unplugged
+  void CountBytes(int bytes);
+  Clock::duration Scaled(double microseconds) const;
+  void WaitUntil(Clock::time_point t) const;
+
+  const ProbeConfig config_;
+  const int index_;
+  std::mutex mutex_;
+  Firmware firmware_;
+  bool open_ = false;
+  bool unplugged_ = false;
+  int64_t transfers_ = 0;
+  int64_t bytes_ = 0;
+  std::array<Pending, kRing> ring_{};
+  size_t head_ = 0;
+  size_t count_ = 0;
+  Clock::time_point busyUntil_{};
+  std::mt19937_64 garble_;
+};
+
+}  // namespace probesim
