@@ -1,8 +1,9 @@
-// The primary transport's libusb-1.0 code against emulated USB devices (umockdev): the test
+// The real transports' code (libusb-1.0 and libusb 0.1) against emulated USB devices (umockdev): the test
 // runs under umockdev's preload library, builds a sysfs tree with probes at chosen ports, and
 // answers the usbfs requests libusb makes (claim, submit, reap, discard) from its own handler.
 // Covers the enumeration order, the endpoint classification, bulk transfers both ways, a
-// time-out, and a probe that disappears.
+// time-out, a probe that disappears, and the fall-back to the real libusb 0.1, which reads the
+// same emulated nodes (its device descriptor by read(), the rest by usbfs requests).
 #include <gtest/gtest.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +21,7 @@
 
 #include "fake_transports.h"
 #include "link.h"
+#include "usb01_transport.h"
 #include "usb1_primary_transport.h"
 
 namespace vorlink {
@@ -39,9 +42,11 @@ std::string ProbeDescriptors(uint16_t vendor, uint16_t product) {
 // scripts it under the mutex.
 class EmulatedProbe {
  public:
-  explicit EmulatedProbe(const std::string& devnode) : devnode_(devnode) {
+  EmulatedProbe(const std::string& devnode, int address, std::vector<uint8_t> descriptors)
+      : devnode_(devnode), address_(address), descriptors_(std::move(descriptors)) {
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedProbe::OnIoctl), this);
+    g_signal_connect(handler_, "handle-read", G_CALLBACK(&EmulatedProbe::OnRead), this);
   }
   ~EmulatedProbe() {
     std::lock_guard lock(mutex_);
@@ -74,6 +79,20 @@ class EmulatedProbe {
     return static_cast<EmulatedProbe*>(self)->Handle(client);
   }
 
+  static gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    // libusb 0.1 reads the device descriptor from the start of a freshly opened node.
+    auto* probe = static_cast<EmulatedProbe*>(self);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    std::lock_guard lock(probe->mutex_);
+    size_t& position = probe->readPositions_[client];
+    const size_t left = probe->descriptors_.size() - std::min(position, probe->descriptors_.size());
+    const size_t n = std::min<size_t>(static_cast<size_t>(arg->data_len), left);
+    std::memcpy(arg->data, probe->descriptors_.data() + position, n);
+    position += n;
+    umockdev_ioctl_client_complete(client, static_cast<glong>(n), 0);
+    return TRUE;
+  }
+
   gboolean Handle(UMockdevIoctlClient* client) {
     std::lock_guard lock(mutex_);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
@@ -84,6 +103,14 @@ class EmulatedProbe {
         *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                                    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
         umockdev_ioctl_data_unref(caps);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+      }
+      case USBDEVFS_CONNECTINFO: {
+        UMockdevIoctlData* info = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_connectinfo), nullptr);
+        reinterpret_cast<usbdevfs_connectinfo*>(info->data)->devnum = static_cast<unsigned>(address_);
+        reinterpret_cast<usbdevfs_connectinfo*>(info->data)->slow = 0;
+        umockdev_ioctl_data_unref(info);
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
       }
@@ -100,6 +127,7 @@ class EmulatedProbe {
         umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
         return TRUE;
       case USBDEVFS_IOCTL:
+      case USBDEVFS_SETCONFIGURATION:
       case USBDEVFS_CLEAR_HALT:
       case USBDEVFS_RESETEP:
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -184,10 +212,13 @@ class EmulatedProbe {
   }
 
   std::string devnode_;
+  int address_;
+  std::vector<uint8_t> descriptors_;
   UMockdevIoctlBase* handler_;
   std::mutex mutex_;
   std::deque<UMockdevIoctlData*> flying_, done_;
   std::deque<std::vector<uint8_t>> answers_;
+  std::map<UMockdevIoctlClient*, size_t> readPositions_;
   std::vector<std::vector<uint8_t>> written_;
   bool unplugged_ = false;
   int claims_ = 0;
@@ -214,7 +245,12 @@ class Usb1UmockdevTest : public ::testing::Test {
                            uint16_t product = 0x16) {
     char devnode[64];
     std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/%03d/%03d", bus, address);
-    auto& probe = *probes_.emplace_back(std::make_unique<EmulatedProbe>(devnode));
+    const std::string descriptors = ProbeDescriptors(vendor, product);
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < descriptors.size(); i += 2) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi(descriptors.substr(i, 2), nullptr, 16)));
+    }
+    auto& probe = *probes_.emplace_back(std::make_unique<EmulatedProbe>(devnode, address, bytes));
     EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, devnode, probe.handler(), nullptr));
     const std::string description = "P: /devices/pci0000:00/usb" + std::to_string(bus) + "/" + name + "\n" +
                                     "N: " + std::string(devnode + 5) + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
@@ -222,7 +258,7 @@ class Usb1UmockdevTest : public ::testing::Test {
                                     "E: DEVNUM=" + std::to_string(address) + "\n" +
                                     "A: busnum=" + std::to_string(bus) + "\\n\n" + "A: devnum=" +
                                     std::to_string(address) + "\\n\n" + "A: bConfigurationValue=1\\n\n" +
-                                    "A: speed=12\\n\n" + "H: descriptors=" + ProbeDescriptors(vendor, product) + "\n";
+                                    "A: speed=12\\n\n" + "H: descriptors=" + descriptors + "\n";
     GError* error = nullptr;
     EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
         << (error ? error->message : "");
@@ -316,5 +352,43 @@ TEST_F(Usb1UmockdevTest, ProbeThatDisappearsFailsTransfersAndLaterOpens) {
   EXPECT_EQ(link.OpenDevice(0x16, 0), 0);
 }
 
+// libusb 0.1 reaches the same emulated probe: a product that has no class GUID fails the
+// primary open at once, and device index 0 falls back to libusb 0.1 through the real usb.h.
+TEST_F(Usb1UmockdevTest, FallBackToTheRealLibusb01ForIndexZero) {
+  EmulatedProbe& probe = AddDevice("1-1", 1, 2, 0x1F3A, 0x20);
+  transport_ = Usb1PrimaryTransport::Create();
+  ASSERT_NE(transport_, nullptr);
+  Usb01Transport libusb01;
+  Link link{*transport_, libusb01, LinkMode::kPrimary};
+
+  EXPECT_EQ(link.OpenDevice(0x20, 1), 0);  // only index 0 falls back
+  ASSERT_EQ(link.OpenDevice(0x20, 0), 1);
+  EXPECT_EQ(link.Mode(), LinkMode::kLibusb0);
+  EXPECT_EQ(probe.Claims(), 1);
+  EXPECT_EQ(link.OpenDevice(0x20, 1), 0);
+
+  unsigned char command[5] = {0x02, 0, 0, 0, 0};
+  int count = -1;
+  EXPECT_EQ(link.Write(0, command, 5, &count, 500), 1);
+  EXPECT_EQ(count, 5);
+  ASSERT_EQ(probe.Written().size(), 1u);
+  EXPECT_EQ(probe.Written()[0][0], 0x02);
+  probe.QueueAnswer({'Q', 0, 0, 0, 0});
+  unsigned char answer[5] = {};
+  EXPECT_EQ(link.Read(0, answer, 5, &count, 500), 1);
+  EXPECT_EQ(count, 5);
+  EXPECT_EQ(answer[0], 'Q');
+
+  // No answer: libusb 0.1 returns a negative value, and the read fails with it as the count.
+  EXPECT_EQ(link.Read(0, answer, 5, &count, 50), 0);
+  EXPECT_LT(count, 0);
+
+  link.Close(0);
+  EXPECT_EQ(probe.Claims(), 0);
+  EXPECT_EQ(link.Write(0, command, 5, &count, 500), 0);  // the closed handle is not reused
+  EXPECT_EQ(count, 0);
+}
+
 }  // namespace
 }  // namespace vorlink
+
