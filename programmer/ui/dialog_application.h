@@ -1,0 +1,43 @@
+// DialogApplication: the program's objects in their order of life. The dialog is built first,
+// then its Operator, then run control (when the jobs are built in); they go in reverse, so run
+// control joins every worker thread before the Operator and the dialog are gone.
+//
+// Threads: GUI thread only. Exec blocks in the dialog's event loop until the dialog closes.
+#pragma once
+
+#include <memory>
+
+#include "ui/dialog_operator.h"
+#include "ui/programmer_dialog.h"
+#include "ui/run_driver.h"
+
+namespace zolt::ui {
+
+// Chooses Qt's "Windows" style, whose frames, group boxes and buttons look like the native
+// dialogs the templates were drawn for, unless the user asked for a style (-style, QT_STYLE_OVERRIDE).
+// Call before QApplication is constructed, with main's arguments.
+void PreferClassicStyle(int argc, char** argv);
+
+class DialogApplication {
+ public:
+  // `libraryName`: the link library run control loads at each RUN ("" for its default).
+  explicit DialogApplication(const std::string& libraryName = "");
+  ~DialogApplication();
+  DialogApplication(const DialogApplication&) = delete;
+  DialogApplication& operator=(const DialogApplication&) = delete;
+
+  ProgrammerDialog& Dialog() { return *dialog_; }
+  DialogOperator& Operator() { return *operator_; }
+  // Null when the program was built without the jobs.
+  RunDriver* Driver() { return driver_.get(); }
+
+  // Shows the dialog modally; returns when it has closed.
+  int Exec();
+
+ private:
+  std::unique_ptr<ProgrammerDialog> dialog_;
+  std::unique_ptr<DialogOperator> operator_;
+  std::unique_ptr<RunDriver> driver_;
+};
+
+}  // namespace zolt::ui

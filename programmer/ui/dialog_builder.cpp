@@ -1,0 +1,148 @@
+#include "ui/dialog_builder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <algorithm>
+
+#include "ui/app_icon.h"
+#include "ui/dialog_fonts.h"
+#include "ui/log_view.h"
+#include "ui/percent_progress_bar.h"
+#include "ui/tab_control.h"
+
+namespace zolt::ui {
+namespace {
+
+QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
+  const QString text = QString::fromUtf8(c.text);
+  switch (c.kind) {
+    case ControlKind::kEdit: {
+      if (c.styles & kMultiline) {
+        auto* edit = new LogView(parent);
+        edit->setReadOnly(c.styles & kReadOnly);
+        edit->setVerticalScrollBarPolicy((c.styles & kVScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        edit->setHorizontalScrollBarPolicy((c.styles & kHScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        edit->setLineWrapMode((c.styles & (kHScroll | kAutoHScroll)) ? QPlainTextEdit::NoWrap
+                                                                      : QPlainTextEdit::WidgetWidth);
+        return edit;
+      }
+      auto* edit = new QLineEdit(text, parent);
+      edit->setReadOnly(c.styles & kReadOnly);
+      edit->setFrame(c.styles & kBorder);
+      return edit;
+    }
+    case ControlKind::kGroupBox: {
+      auto* box = new QGroupBox(text, parent);
+      box->setAttribute(Qt::WA_TransparentForMouseEvents);
+      box->setFocusPolicy(Qt::NoFocus);
+      return box;
+    }
+    case ControlKind::kRadioButton: {
+      if (c.styles & kPushLike) {
+        auto* button = new QPushButton(text, parent);
+        button->setCheckable(true);
+        // A radio button is no push button to the dialog: Enter on it goes to the dialog.
+        button->setAutoDefault(false);
+        return button;
+      }
+      auto* radio = new QRadioButton(text, parent);
+      radio->setAutoExclusive(false);
+      return radio;
+    }
+    case ControlKind::kPushButton: {
+      auto* button = new QPushButton(text, parent);
+      if (c.styles & kDefaultButton) button->setDefault(true);
+      return button;
+    }
+    case ControlKind::kStatic: {
+      auto* label = new QLabel(text, parent);
+      label->setAlignment(((c.styles & kRightAlign) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+      return label;
+    }
+    case ControlKind::kIcon: {
+      auto* label = new QLabel(parent);
+      label->setPixmap(AppIcon().pixmap(32, 32));
+      return label;
+    }
+    case ControlKind::kCheckBox: {
+      auto* box = new QCheckBox(text, parent);
+      if (c.styles & kLeftText) box->setLayoutDirection(Qt::RightToLeft);
+      return box;
+    }
+    case ControlKind::kComboBox: {
+      auto* combo = new QComboBox(parent);
+      combo->setEditable(c.styles & kDropDownEdit);
+      // Typed text never becomes a row of the list.
+      combo->setInsertPolicy(QComboBox::NoInsert);
+      for (const char* item : c.items) combo->addItem(QString::fromUtf8(item));
+      combo->setCurrentIndex(-1);
+      return combo;
+    }
+    case ControlKind::kTabControl: return new TabControl(parent);
+    case ControlKind::kListView: {
+      auto* list = new QTableWidget(parent);
+      list->verticalHeader()->hide();
+      list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+      list->setSelectionBehavior(QAbstractItemView::SelectRows);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      if (c.styles & kNoScroll) {
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      }
+      list->horizontalHeader()->setSectionsClickable(false);
+      list->horizontalHeader()->setHighlightSections(false);
+      list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      return list;
+    }
+    case ControlKind::kTrackBar: {
+      auto* slider = new QSlider(Qt::Horizontal, parent);
+      slider->setTickPosition((c.styles & kNoTicks) ? QSlider::NoTicks : QSlider::TicksBelow);
+      return slider;
+    }
+    case ControlKind::kProgressBar: {
+      auto* bar = new PercentProgressBar(parent);
+      bar->setFrameStyle((c.styles & kBorder) ? (QFrame::Box | QFrame::Plain) : QFrame::NoFrame);
+      bar->setLineWidth(1);
+      return bar;
+    }
+  }
+  return new QWidget(parent);
+}
+
+}  // namespace
+
+BaseUnits TemplateUnits(const DialogTemplate& t) { return BaseUnitsOf(ResolveFont(t.font)); }
+
+BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t) {
+  BuiltDialog built{ResolveFont(t.font), {}, {}};
+  built.units = BaseUnitsOf(built.font);
+  container->setFont(built.font);
+  container->setFixedSize(DluToPixels(t.width, t.height, built.units));
+
+  std::vector<QWidget*> frames;
+  for (const ControlTemplate& c : t.controls) {
+    QWidget* w = CreateControl(c, container);
+    w->setFont(built.font);
+    QRect r = DluToPixels(c.rect, built.units);
+    if (c.kind == ControlKind::kComboBox) r.setHeight(std::min(r.height(), w->sizeHint().height()));
+    if (c.kind == ControlKind::kIcon) r.setSize(QSize(32, 32));
+    w->setGeometry(r);
+    if (c.id != kStaticId) {
+      w->setObjectName(QStringLiteral("control%1").arg(c.id));
+      built.controls.Add(c.id, w);
+    }
+    if (c.kind == ControlKind::kGroupBox) frames.push_back(w);
+  }
+  for (QWidget* frame : frames) frame->lower();
+  return built;
+}
+
+}  // namespace zolt::ui

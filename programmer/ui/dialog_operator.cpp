@@ -1,0 +1,173 @@
+#include "ui/dialog_operator.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ui/gui_thread.h"
+#include "ui/log_view.h"
+#include "ui/message_box.h"
+#include "ui/pages/file_selection_page.h"
+#include "ui/pages/firmware_version_page.h"
+#include "ui/pages/multi_device_page.h"
+#include "ui/pages/nor_options_page.h"
+#include "ui/pages/pin_toggle_page.h"
+#include "ui/percent_progress_bar.h"
+#include "ui/programmer_dialog.h"
+
+namespace zolt::ui {
+namespace {
+
+QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+}  // namespace
+
+// Queued lambdas capture the dialog (their context), never this object: a call still queued when
+// the dialog goes is dropped with it.
+
+void DialogOperator::Append(std::string_view text) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, t = ToQString(text)] { d->Log()->Append(t); });
+}
+
+void DialogOperator::ShowMessage(std::string_view text) {
+  ShowMessageBox(&dialog_, QString::fromUtf8(kApplicationName), ToQString(text));
+}
+
+void DialogOperator::ShowErrorMessage(std::string_view text) {
+  ShowMessageBox(&dialog_, QStringLiteral("Error"), ToQString(text));
+}
+
+DialogFields DialogOperator::TakeInDialogFields() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] {
+    d->UpdateData(true);
+    return d->Fields();
+  });
+}
+
+void DialogOperator::RefreshDialogControls() {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d] { d->UpdateData(false); });
+}
+
+std::string DialogOperator::RunButtonText() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->RunButton()->text().toStdString(); });
+}
+
+void DialogOperator::SetRunButtonText(std::string_view text) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, t = ToQString(text)] { d->RunButton()->setText(t); });
+}
+
+void DialogOperator::EnableRunButton(bool enabled) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, enabled] { d->RunButton()->setEnabled(enabled); });
+}
+
+void DialogOperator::EnableRunSettingControls(bool enabled) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, enabled] { d->EnableRunSettingControls(enabled); });
+}
+
+void DialogOperator::SetProgressRange(int lower, int upper) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, lower, upper] { d->ProgressBar()->SetRange(lower, upper); });
+}
+
+void DialogOperator::SetProgressPos(int pos) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, pos] { d->ProgressBar()->SetPos(pos); });
+}
+
+void DialogOperator::SetProgressStep(int step) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, step] { d->ProgressBar()->SetStep(step); });
+}
+
+void DialogOperator::SetElapsedTimeText(std::string_view text) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, t = ToQString(text)] { d->ElapsedTimeLabel()->setText(t); });
+}
+
+int DialogOperator::GetWidth() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->NorOptions()->GetWidth(); });
+}
+
+int DialogOperator::GetInterleave() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->NorOptions()->GetInterleave(); });
+}
+
+int DialogOperator::GetNorType() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] {
+    d->NorOptions()->TakeIn();
+    return d->NorOptions()->GetNorType();
+  });
+}
+
+uint32_t DialogOperator::GetOffset() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] {
+    d->NorOptions()->TakeIn();
+    return d->NorOptions()->GetOffset();
+  });
+}
+
+bool DialogOperator::IsImageEnabled(int slot) {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d, slot] { return d->FileSelection()->IsImageEnabled(slot); });
+}
+
+std::string DialogOperator::GetImagePath(int slot) {
+  ProgrammerDialog* d = &dialog_;
+  // File names in the local 8-bit encoding, as the file functions take them.
+  return CallOnGui(d, [d, slot] { return QFile::encodeName(d->FileSelection()->GetImagePath(slot)).toStdString(); });
+}
+
+uint32_t DialogOperator::GetImageBlock(int slot) {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d, slot] { return d->FileSelection()->GetImageBlock(slot); });
+}
+
+bool DialogOperator::IsPinToggleEnabled() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->PinToggle()->IsPinToggleEnabled(); });
+}
+
+int DialogOperator::GetInterval() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->PinToggle()->GetInterval(); });
+}
+
+bool DialogOperator::IsMultiDeviceEnabled() {
+  ProgrammerDialog* d = &dialog_;
+  return CallOnGui(d, [d] { return d->MultiDevice()->IsMultiDeviceEnabled(); });
+}
+
+void DialogOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {
+  ProgrammerDialog* d = &dialog_;
+  CallOnGui(d, [d, slots] { d->MultiDevice()->ShowDeviceStates(slots); });
+}
+
+void DialogOperator::UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) {
+  dialog_.MultiDevice()->StoreFileProgress(device, file, sentBytes, fileSize);
+}
+
+uint64_t DialogOperator::TotalSentBytes() { return dialog_.MultiDevice()->TotalSentBytes(); }
+
+void DialogOperator::SetFirmwareVersion(std::string_view text) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, t = ToQString(text)] { d->FirmwareVersion()->SetFirmwareVersion(t); });
+}
+
+void DialogOperator::SetBootloaderVersion(std::string_view text) {
+  ProgrammerDialog* d = &dialog_;
+  PostToGui(d, [d, t = ToQString(text)] { d->FirmwareVersion()->SetBootloaderVersion(t); });
+}
+
+}  // namespace zolt::ui

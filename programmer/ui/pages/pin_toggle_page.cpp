@@ -1,0 +1,30 @@
+#include "ui/pages/pin_toggle_page.h"
+
+#include <QCheckBox>
+#include <QSlider>
+
+#include "ui/control_ids.h"
+
+namespace zolt::ui {
+
+PinTogglePage::PinTogglePage(QWidget* parent) : TemplatePage(kPinToggleTemplate, parent) {
+  Refresh();
+  IntervalSlider()->setRange(1, 500);
+  IntervalSlider()->setValue(100);
+  Refresh();
+}
+
+QSlider* PinTogglePage::IntervalSlider() const { return Controls().Get<QSlider>(kIdIntervalSlider); }
+
+void PinTogglePage::TakeIn() { pinToggleEnabled_ = Controls().Get<QCheckBox>(kIdPinToggleBox)->isChecked(); }
+
+void PinTogglePage::Refresh() { Controls().Get<QCheckBox>(kIdPinToggleBox)->setChecked(pinToggleEnabled_); }
+
+bool PinTogglePage::IsPinToggleEnabled() {
+  TakeIn();
+  return pinToggleEnabled_;
+}
+
+int PinTogglePage::GetInterval() const { return IntervalSlider()->value(); }
+
+}  // namespace zolt::ui

@@ -1,0 +1,129 @@
+// ProgrammerDialog (template 102, "ZOLT USB JTAG Programmer (Ver 2.0.00)"): the program's only main
+// window. Products list, NAND/NOR buttons, RUN/STOP, the tabbed option pages, the log, the Verify
+// box, the elapsed time and the percentage progress bar.
+//
+// Rules kept by its handlers: rows 0 (TARVIS) and 4 (SOLANT) select NOR, rows 1..3 NAND; SOLANT
+// refuses NAND; the NOR options can be edited only while NOR is selected and the product is not
+// TARVIS.
+//
+// Closing: Enter (outside push buttons), Esc and the close box end the dialog while no run is in
+// progress. During a run the operator is asked whether to stop it; on yes the run is asked to
+// stop and the dialog closes once the run has ended (a timer polls; the GUI thread keeps serving
+// the jobs' message boxes meanwhile).
+//
+// Threads: GUI thread only; the Operator implementation (dialog_operator.h) carries worker calls
+// here. Handlers never block, except OnRun through the RunDriver and the modal boxes.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+#include "core/operator.h"
+#include "ui/dialog_builder.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QMenu;
+
+namespace zolt::ui {
+
+class FileSelectionPage;
+class FirmwareVersionPage;
+class LogView;
+class MultiDevicePage;
+class NorOptionsPage;
+class PercentProgressBar;
+class PinTogglePage;
+class RunDriver;
+class TabControl;
+class TemplatePage;
+
+class ProgrammerDialog : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kPageCount = 5;
+
+  explicit ProgrammerDialog(QWidget* parent = nullptr);
+  ~ProgrammerDialog() override;
+
+  // The RUN/STOP handler and the run state closing asks about; null: RUN does nothing.
+  void SetRunDriver(RunDriver* driver) { driver_ = driver; }
+  // Replaces the "stop the run and close?" question (tests); returns the operator's answer.
+  void SetStopQuestion(std::function<bool()> ask) { askStop_ = std::move(ask); }
+
+  // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
+  void UpdateData(bool takeIn);
+  DialogFields Fields() const;
+
+  // Handlers.
+  void OnProductListChanged();
+  void OnNandClicked();
+  void OnNorClicked();
+  void OnVerifyClicked();
+  void OnPageTabChanged(int index);
+  void OnRunClicked();
+  void ShowAboutBox();
+
+  // Enables or disables controls 1029, 1027, 1030, 1005 and 1006, in that order.
+  void EnableRunSettingControls(bool enabled);
+
+  // True while closing waits for a stopped run to end.
+  bool ClosePending() const { return closePending_; }
+
+  const ControlMap& Controls() const { return built_.controls; }
+  BaseUnits Units() const { return built_.units; }
+  LogView* Log() const;
+  PercentProgressBar* ProgressBar() const;
+  QLabel* ElapsedTimeLabel() const;
+  QPushButton* RunButton() const;
+  QPushButton* NandButton() const;
+  QPushButton* NorButton() const;
+  QComboBox* ProductList() const;
+  TabControl* PageTabs() const;
+  NorOptionsPage* NorOptions() const { return norOptionsPage_; }
+  FileSelectionPage* FileSelection() const { return fileSelectionPage_; }
+  PinTogglePage* PinToggle() const { return pinTogglePage_; }
+  MultiDevicePage* MultiDevice() const { return multiDevicePage_; }
+  FirmwareVersionPage* FirmwareVersion() const { return firmwareVersionPage_; }
+  // The page of tab `index` (0..4), or null.
+  TemplatePage* PageOfTab(int index) const;
+  // The about entry ("ZOLT_USB_JTAG 정보(&A)...") of the dialog's context menu.
+  QAction* AboutAction() const { return aboutAction_; }
+
+  void done(int result) override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void CheckRadio(QPushButton* clicked);
+  bool AskStopRun();
+  void OnCloseTimer();
+
+  BuiltDialog built_;
+  int productIndex_ = 0;
+  bool nandSelected_ = false;
+  bool norSelected_ = true;
+  bool verifyEnabled_ = true;
+
+  NorOptionsPage* norOptionsPage_ = nullptr;
+  FileSelectionPage* fileSelectionPage_ = nullptr;
+  PinTogglePage* pinTogglePage_ = nullptr;
+  MultiDevicePage* multiDevicePage_ = nullptr;
+  FirmwareVersionPage* firmwareVersionPage_ = nullptr;
+
+  QMenu* systemMenu_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+  RunDriver* driver_ = nullptr;
+  std::function<bool()> askStop_;
+  bool closePending_ = false;
+  int pendingResult_ = 0;
+  QTimer closeTimer_;
+};
+
+}  // namespace zolt::ui

@@ -1,0 +1,101 @@
+// The dialog layer: dialog units, fonts, templates and the builder.
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QPushButton>
+#include <set>
+
+#include "ui/about_dialog.h"
+#include "ui/control_ids.h"
+#include "ui/dialog_fonts.h"
+#include "ui/dialog_units.h"
+#include "ui/programmer_dialog.h"
+
+namespace zolt::ui {
+namespace {
+
+TEST(DialogUnits, MulDivRoundsHalvesAwayFromZero) {
+  struct Case {
+    int a, b, c, expected;
+  } cases[] = {{1, 6, 4, 2}, {3, 6, 4, 5}, {2, 7, 4, 4}, {5, 13, 8, 8}, {-3, 6, 4, -5}, {234, 7, 4, 410}};
+  for (const Case& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
+}
+
+TEST(DialogUnits, EachEdgeIsConvertedOnItsOwn) {
+  const BaseUnits units{7, 13};
+  // Two controls that touch in dialog units touch in pixels, whatever the rounding.
+  const QRect left = DluToPixels(DluRect{1, 1, 3, 3}, units);
+  const QRect right = DluToPixels(DluRect{4, 4, 3, 3}, units);
+  EXPECT_EQ(left.right() + 1, right.left());
+  EXPECT_EQ(left.bottom() + 1, right.top());
+}
+
+TEST(DialogUnits, BaseUnitsFollowTheWindowsRule) {
+  const QFont font = ResolveFont({FontSpec::Face::kGulim, 9});
+  const QFontMetrics metrics(font);
+  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const BaseUnits units = BaseUnitsOf(font);
+  EXPECT_EQ(units.x, (letters / 26 + 1) / 2);
+  EXPECT_EQ(units.y, metrics.height());
+}
+
+TEST(DialogFonts, GulimResolvesToAKoreanFontAndRendersHangul) {
+  const QFont font = ResolveFont({FontSpec::Face::kGulim, 9});
+  EXPECT_EQ(font.pixelSize(), 12);  // 9 pt at 96 dpi
+  EXPECT_TRUE(FallbackFamilies(FontSpec::Face::kGulim).contains(QFontInfo(font).family(), Qt::CaseInsensitive))
+      << QFontInfo(font).family().toStdString();
+  EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'정'));
+  EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'확'));
+  EXPECT_EQ(ResolveFont({FontSpec::Face::kMsSansSerif, 8}).pixelSize(), 11);
+}
+
+TEST(DialogTemplates, IdsAreUniqueWithinEachTemplateAndEveryControlIsBuilt) {
+  for (int id : {kAboutTemplate, kMainTemplate, kNorOptionsTemplate, kFileSelectionTemplate, kPinToggleTemplate,
+                 kFirmwareVersionTemplate, kMultiDeviceTemplate}) {
+    const DialogTemplate& t = TemplateById(id);
+    std::set<int> seen;
+    QWidget container;
+    const BuiltDialog built = BuildDialog(&container, t);
+    for (const ControlTemplate& c : t.controls) {
+      if (c.id == kStaticId) continue;
+      EXPECT_TRUE(seen.insert(c.id).second) << "template " << id << " repeats " << c.id;
+      ASSERT_NE(built.controls.Find(c.id), nullptr) << "template " << id << " control " << c.id;
+      // Every control lies inside its dialog.
+      EXPECT_TRUE(QRect(QPoint(0, 0), container.size()).contains(built.controls.Find(c.id)->geometry()))
+          << "template " << id << " control " << c.id;
+    }
+  }
+}
+
+TEST(MainDialogLayout, ClientAreaIs234By374DialogUnitsAtItsFont) {
+  ProgrammerDialog dialog;
+  const BaseUnits units = BaseUnitsOf(ResolveFont({FontSpec::Face::kGulim, 9}));
+  EXPECT_EQ(dialog.size(), QSize(MulDiv(234, units.x, 4), MulDiv(374, units.y, 8)));
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("ZOLT USB JTAG Programmer (Ver 2.0.00)"));
+  EXPECT_EQ(dialog.Controls().Find(kIdLogView)->geometry(), DluToPixels(DluRect{2, 189, 229, 142}, units));
+  EXPECT_EQ(dialog.Controls().Find(kIdProgressBar)->geometry(), DluToPixels(DluRect{2, 350, 229, 19}, units));
+  EXPECT_FALSE(dialog.windowIcon().isNull());
+}
+
+TEST(MainDialogLayout, FramesDrawnOverButtonsLetClicksThrough) {
+  ProgrammerDialog dialog;
+  // The RUN button lies inside frame 1039, which the template creates after it.
+  const QRect run = dialog.RunButton()->geometry();
+  EXPECT_EQ(dialog.childAt(run.center()), dialog.RunButton());
+  const QRect nand = dialog.NandButton()->geometry();
+  EXPECT_EQ(dialog.childAt(nand.center()), dialog.NandButton());
+}
+
+TEST(AboutBox, ShowsTheKoreanTemplate) {
+  AboutDialog about;
+  EXPECT_EQ(about.windowTitle(), QStringLiteral("ZOLT_USB_JTAG 정보"));
+  auto* ok = about.Controls().Get<QPushButton>(kIdOk);
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->text(), QStringLiteral("확인"));
+  EXPECT_EQ(about.size(), DluToPixels(235, 55, BaseUnitsOf(ResolveFont({FontSpec::Face::kGulim, 9}))));
+}
+
+}  // namespace
+}  // namespace zolt::ui
