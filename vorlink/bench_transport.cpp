@@ -44,7 +44,8 @@ T* As(TransportHandle handle) {
 }
 
 std::string BenchPath(size_t index, probesim::BenchProbe& probe) {
-  return "bench" + std::to_string(index) + ":usb:" + std::to_string(probe.BusNumber()) + "-" + probe.PortPath();
+  return "bench" + std::to_string(index) + ":usb:" + std::to_string(probe.BusNumber()) + "-" +
+         probe.PortPath();
 }
 
 // "bench<index>:..." back into the index; false for any other text.
@@ -88,10 +89,12 @@ TransportHandle BenchPrimaryTransport::GetClassDevices(const Guid& classGuid) {
   return reinterpret_cast<TransportHandle>(set);
 }
 
-void BenchPrimaryTransport::DestroyDeviceInfoList(TransportHandle set) { delete As<BenchSet>(set); }
+void BenchPrimaryTransport::DestroyDeviceInfoList(TransportHandle set) {
+  delete As<BenchSet>(set);
+}
 
-bool BenchPrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Guid& classGuid, uint32_t memberIndex,
-                                                 InterfaceData* data) {
+bool BenchPrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Guid& classGuid,
+                                                 uint32_t memberIndex, InterfaceData* data) {
   BenchSet* set = As<BenchSet>(handle);
   if (!set || !data || !(set->classGuid == classGuid) || memberIndex >= set->probes.size()) return false;
   data->classGuid = classGuid;
@@ -99,8 +102,9 @@ bool BenchPrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const G
   return true;
 }
 
-DetailResult BenchPrimaryTransport::GetDeviceInterfaceDetail(TransportHandle handle, const InterfaceData& data,
-                                                             char* path, size_t capacity, size_t* requiredSize) {
+DetailResult BenchPrimaryTransport::GetDeviceInterfaceDetail(TransportHandle handle,
+                                                             const InterfaceData& data, char* path,
+                                                             size_t capacity, size_t* requiredSize) {
   BenchSet* set = As<BenchSet>(handle);
   if (!set || data.reserved >= set->probes.size()) return DetailResult::kFailed;
   const size_t index = set->probes[data.reserved];
@@ -134,7 +138,8 @@ bool BenchPrimaryTransport::Initialize(TransportHandle handle, TransportHandle* 
   file->claimed = true;
   std::vector<probesim::EndpointInfo> endpoints = file->probe->Endpoints();
   std::vector<unsigned> timeouts(endpoints.size(), 0);
-  *interfaceHandle = reinterpret_cast<TransportHandle>(new BenchInterface{file, std::move(endpoints), std::move(timeouts)});
+  *interfaceHandle =
+      reinterpret_cast<TransportHandle>(new BenchInterface{file, std::move(endpoints), std::move(timeouts)});
   return true;
 }
 
@@ -201,7 +206,8 @@ bool BenchPrimaryTransport::Transfer(TransportHandle handle, uint8_t pipeId, boo
     const probesim::TransferResult result =
         in ? probe.BulkRead(pipeId, buffer, static_cast<int>(length), interface->timeoutsMs[i])
            : probe.BulkWrite(pipeId, buffer, static_cast<int>(length), interface->timeoutsMs[i]);
-    if (transferred) *transferred = static_cast<uint32_t>(std::clamp(result.count, 0, static_cast<int>(length)));
+    if (transferred)
+      *transferred = static_cast<uint32_t>(std::clamp(result.count, 0, static_cast<int>(length)));
     return result.status == probesim::TransferStatus::kOk;
   }
   return false;
@@ -269,16 +275,18 @@ int BenchLibusb0Transport::BulkWrite(TransportHandle handle, int endpoint, const
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (!h->claimed || size < 0 || (bytes == nullptr && size > 0)) return -EINVAL;
-  return Libusb0Result(h->probe->BulkWrite(static_cast<uint8_t>(endpoint), reinterpret_cast<const uint8_t*>(bytes),
-                                           size, static_cast<unsigned>(std::max(timeoutMs, 0))));
+  return Libusb0Result(h->probe->BulkWrite(static_cast<uint8_t>(endpoint),
+                                           reinterpret_cast<const uint8_t*>(bytes), size,
+                                           static_cast<unsigned>(std::max(timeoutMs, 0))));
 }
 
-int BenchLibusb0Transport::BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) {
+int BenchLibusb0Transport::BulkRead(TransportHandle handle, int endpoint, char* bytes, int size,
+                                    int timeoutMs) {
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (!h->claimed || size < 0 || (bytes == nullptr && size > 0)) return -EINVAL;
-  return Libusb0Result(h->probe->BulkRead(static_cast<uint8_t>(endpoint), reinterpret_cast<uint8_t*>(bytes), size,
-                                          static_cast<unsigned>(std::max(timeoutMs, 0))));
+  return Libusb0Result(h->probe->BulkRead(static_cast<uint8_t>(endpoint), reinterpret_cast<uint8_t*>(bytes),
+                                          size, static_cast<unsigned>(std::max(timeoutMs, 0))));
 }
 
 int BenchLibusb0Transport::Close(TransportHandle handle) {

@@ -28,7 +28,9 @@ std::string FormatGuid(const Guid& g) {
   return text;
 }
 
-std::span<const ProductGuidRow> ProductGuidTable() { return kProductGuidTable; }
+std::span<const ProductGuidRow> ProductGuidTable() {
+  return kProductGuidTable;
+}
 
 std::optional<Guid> LookUpProductGuid(int productId) {
   const auto wanted = static_cast<uint16_t>(productId & 0xFFFF);

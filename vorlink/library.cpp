@@ -96,7 +96,8 @@ int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, i
     int count = 0;
     const int result = g_state->link->Read(deviceIndex, buffer, length, &count, timeoutMs);
     if (transferred) *transferred = count;
-    g_trace->Transfer("Read", deviceIndex, length, count, timeoutMs, result, buffer, count < length ? count : length);
+    g_trace->Transfer("Read", deviceIndex, length, count, timeoutMs, result, buffer,
+                      count < length ? count : length);
     return result;
   }
   return g_state->link->Read(deviceIndex, buffer, length, transferred, timeoutMs);
@@ -104,7 +105,8 @@ int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, i
 
 void Close(int deviceIndex) {
   g_state->link->Close(deviceIndex);
-  if (g_trace) [[unlikely]] g_trace->Close(deviceIndex);
+  if (g_trace) [[unlikely]]
+    g_trace->Close(deviceIndex);
 }
 
 }  // extern "C"

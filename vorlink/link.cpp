@@ -10,9 +10,13 @@ namespace vorlink {
 
 namespace {
 
-bool ValidIndex(int deviceIndex) { return deviceIndex >= 0 && deviceIndex < kDeviceRecordCount; }
+bool ValidIndex(int deviceIndex) {
+  return deviceIndex >= 0 && deviceIndex < kDeviceRecordCount;
+}
 
-bool LiveInterface(TransportHandle handle) { return handle != kNullHandle && handle != kInvalidHandle; }
+bool LiveInterface(TransportHandle handle) {
+  return handle != kNullHandle && handle != kInvalidHandle;
+}
 
 int Fail(int* transferred) {
   if (transferred) *transferred = 0;
@@ -52,11 +56,13 @@ bool Link::PrimaryOpen(DeviceRecord& record, int productId, int memberIndex) {
   InterfaceData data{};
   size_t required = 0;
   if (primary_.EnumDeviceInterfaces(set, *classGuid, static_cast<uint32_t>(memberIndex), &data) &&
-      primary_.GetDeviceInterfaceDetail(set, data, nullptr, 0, &required) == DetailResult::kInsufficientBuffer &&
+      primary_.GetDeviceInterfaceDetail(set, data, nullptr, 0, &required) ==
+          DetailResult::kInsufficientBuffer &&
       required > 0 && required <= static_cast<size_t>(kDevicePathCapacity)) {
     // A path that would not fit the record fails the open instead of overrunning it.
     std::vector<char> detail(required);
-    if (primary_.GetDeviceInterfaceDetail(set, data, detail.data(), detail.size(), &required) == DetailResult::kOk) {
+    if (primary_.GetDeviceInterfaceDetail(set, data, detail.data(), detail.size(), &required) ==
+        DetailResult::kOk) {
       detail.back() = '\0';
       std::memset(record.devicePath, 0, sizeof record.devicePath);
       std::strncpy(record.devicePath, detail.data(), sizeof record.devicePath - 1);
@@ -102,16 +108,17 @@ void Link::PrimaryClose(DeviceRecord& record) {
   }
 }
 
-int Link::PrimaryTransfer(DeviceRecord& record, bool write, unsigned char* buffer, int length, int* transferred,
-                          int timeoutMs) {
+int Link::PrimaryTransfer(DeviceRecord& record, bool write, unsigned char* buffer, int length,
+                          int* transferred, int timeoutMs) {
   if (!LiveInterface(record.interfaceHandle)) return Fail(transferred);
   const uint8_t pipe = write ? record.bulkOutPipe : record.bulkInPipe;
   // The time-out travels as the pipe's policy. Its result is ignored: a pipe that refuses it
   // keeps its previous time-out, and the transfer's own result tells the caller what happened.
   primary_.SetPipeTimeout(record.interfaceHandle, pipe, static_cast<uint32_t>(timeoutMs));
   uint32_t moved = 0;
-  const bool ok = write ? primary_.WritePipe(record.interfaceHandle, pipe, buffer, static_cast<uint32_t>(length), &moved)
-                        : primary_.ReadPipe(record.interfaceHandle, pipe, buffer, static_cast<uint32_t>(length), &moved);
+  const bool ok =
+      write ? primary_.WritePipe(record.interfaceHandle, pipe, buffer, static_cast<uint32_t>(length), &moved)
+            : primary_.ReadPipe(record.interfaceHandle, pipe, buffer, static_cast<uint32_t>(length), &moved);
   if (transferred) *transferred = static_cast<int>(moved);
   return ok ? 1 : 0;
 }

@@ -67,7 +67,8 @@ class Link {
   void Libusb0Close();
   int Libusb0Transfer(bool write, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 
-  int Transfer(int deviceIndex, bool write, unsigned char* buffer, int length, int* transferred, int timeoutMs);
+  int Transfer(int deviceIndex, bool write, unsigned char* buffer, int length, int* transferred,
+               int timeoutMs);
 
   PrimaryTransport& primary_;
   Libusb0Transport& libusb0_;

@@ -98,8 +98,8 @@ class PrimaryTransport {
   // Synchronous transfers on a pipe. Block up to the pipe's time-out. *transferred receives the
   // bytes moved, also when the transfer fails or times out part-way. true only when the whole
   // transfer completed (a read may complete short).
-  virtual bool WritePipe(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
-                         uint32_t* transferred) = 0;
+  virtual bool WritePipe(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer,
+                         uint32_t length, uint32_t* transferred) = 0;
   virtual bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                         uint32_t* transferred) = 0;
 };

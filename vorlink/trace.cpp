@@ -26,7 +26,9 @@ std::unique_ptr<Trace> Trace::Open(const std::string& path) {
   return std::unique_ptr<Trace>(new Trace(fd));
 }
 
-Trace::~Trace() { ::close(fd_); }
+Trace::~Trace() {
+  ::close(fd_);
+}
 
 void Trace::WriteLine(std::string& line) {
   line += '\n';
@@ -45,8 +47,8 @@ void Trace::OpenDevice(int deviceIndex, int productId, int result, bool viaLibus
 void Trace::Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
                      const unsigned char* bytes, int byteCount) {
   char text[128];
-  std::snprintf(text, sizeof text, " dev=%d fn=%s len=%d count=%d timeout=%d result=%d data=", deviceIndex, function,
-                length, count, timeoutMs, result);
+  std::snprintf(text, sizeof text, " dev=%d fn=%s len=%d count=%d timeout=%d result=%d data=", deviceIndex,
+                function, length, count, timeoutMs, result);
   std::string line = Timestamp() + text;
   static constexpr char kHex[] = "0123456789abcdef";
   if (bytes && byteCount > 0) {

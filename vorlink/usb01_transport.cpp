@@ -8,23 +8,31 @@ namespace vorlink {
 
 namespace {
 
-usb_dev_handle* AsHandle(TransportHandle handle) { return reinterpret_cast<usb_dev_handle*>(handle); }
+usb_dev_handle* AsHandle(TransportHandle handle) {
+  return reinterpret_cast<usb_dev_handle*>(handle);
+}
 
 }  // namespace
 
-void Usb01Transport::Init() { usb_init(); }
+void Usb01Transport::Init() {
+  usb_init();
+}
 
-int Usb01Transport::FindBusses() { return usb_find_busses(); }
+int Usb01Transport::FindBusses() {
+  return usb_find_busses();
+}
 
-int Usb01Transport::FindDevices() { return usb_find_devices(); }
+int Usb01Transport::FindDevices() {
+  return usb_find_devices();
+}
 
 std::vector<Libusb0Bus> Usb01Transport::GetBusses() {
   std::vector<Libusb0Bus> busses;
   for (usb_bus* bus = usb_get_busses(); bus; bus = bus->next) {
     Libusb0Bus& entry = busses.emplace_back();
     for (struct usb_device* device = bus->devices; device; device = device->next) {
-      entry.devices.push_back(
-          {device->descriptor.idVendor, device->descriptor.idProduct, reinterpret_cast<std::uintptr_t>(device)});
+      entry.devices.push_back({device->descriptor.idVendor, device->descriptor.idProduct,
+                               reinterpret_cast<std::uintptr_t>(device)});
     }
   }
   return busses;
@@ -47,7 +55,8 @@ int Usb01Transport::ReleaseInterface(TransportHandle handle, int interface) {
   return handle ? usb_release_interface(AsHandle(handle), interface) : -ENODEV;
 }
 
-int Usb01Transport::BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size, int timeoutMs) {
+int Usb01Transport::BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size,
+                              int timeoutMs) {
   return handle ? usb_bulk_write(AsHandle(handle), endpoint, bytes, size, timeoutMs) : -ENODEV;
 }
 
@@ -55,6 +64,8 @@ int Usb01Transport::BulkRead(TransportHandle handle, int endpoint, char* bytes, 
   return handle ? usb_bulk_read(AsHandle(handle), endpoint, bytes, size, timeoutMs) : -ENODEV;
 }
 
-int Usb01Transport::Close(TransportHandle handle) { return handle ? usb_close(AsHandle(handle)) : -ENODEV; }
+int Usb01Transport::Close(TransportHandle handle) {
+  return handle ? usb_close(AsHandle(handle)) : -ENODEV;
+}
 
 }  // namespace vorlink

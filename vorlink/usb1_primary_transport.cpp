@@ -86,11 +86,13 @@ DeviceSet* AsSet(TransportHandle set) {
 }
 
 ClaimedInterface* AsInterface(TransportHandle handle) {
-  return handle == kNullHandle || handle == kInvalidHandle ? nullptr : reinterpret_cast<ClaimedInterface*>(handle);
+  return handle == kNullHandle || handle == kInvalidHandle ? nullptr
+                                                           : reinterpret_cast<ClaimedInterface*>(handle);
 }
 
 libusb_device_handle* AsFile(TransportHandle file) {
-  return file == kNullHandle || file == kInvalidHandle ? nullptr : reinterpret_cast<libusb_device_handle*>(file);
+  return file == kNullHandle || file == kInvalidHandle ? nullptr
+                                                       : reinterpret_cast<libusb_device_handle*>(file);
 }
 
 uint8_t SpeedCode(int speed) {
@@ -116,7 +118,9 @@ std::unique_ptr<Usb1PrimaryTransport> Usb1PrimaryTransport::Create() {
   return std::unique_ptr<Usb1PrimaryTransport>(new Usb1PrimaryTransport(context));
 }
 
-Usb1PrimaryTransport::~Usb1PrimaryTransport() { libusb_exit(context_); }
+Usb1PrimaryTransport::~Usb1PrimaryTransport() {
+  libusb_exit(context_);
+}
 
 TransportHandle Usb1PrimaryTransport::GetClassDevices(const Guid& classGuid) {
   const std::optional<uint16_t> productId = LookUpGuidProduct(classGuid);
@@ -144,8 +148,8 @@ void Usb1PrimaryTransport::DestroyDeviceInfoList(TransportHandle handle) {
   delete set;
 }
 
-bool Usb1PrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Guid& classGuid, uint32_t memberIndex,
-                                                InterfaceData* data) {
+bool Usb1PrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Guid& classGuid,
+                                                uint32_t memberIndex, InterfaceData* data) {
   DeviceSet* set = AsSet(handle);
   if (!set || !data || !(set->classGuid == classGuid) || memberIndex >= set->entries.size()) return false;
   data->classGuid = classGuid;
@@ -154,7 +158,8 @@ bool Usb1PrimaryTransport::EnumDeviceInterfaces(TransportHandle handle, const Gu
 }
 
 DetailResult Usb1PrimaryTransport::GetDeviceInterfaceDetail(TransportHandle handle, const InterfaceData& data,
-                                                            char* path, size_t capacity, size_t* requiredSize) {
+                                                            char* path, size_t capacity,
+                                                            size_t* requiredSize) {
   DeviceSet* set = AsSet(handle);
   if (!set || data.reserved >= set->entries.size()) return DetailResult::kFailed;
   const std::string text = set->entries[data.reserved].location.Path();
@@ -210,8 +215,8 @@ bool Usb1PrimaryTransport::Initialize(TransportHandle file, TransportHandle* int
                            setting.bInterfaceClass};
     for (int e = 0; e < setting.bNumEndpoints; ++e) {
       const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
-      claimed->pipes.push_back({static_cast<PipeType>(endpoint.bmAttributes & 0x03), endpoint.bEndpointAddress,
-                                endpoint.wMaxPacketSize, endpoint.bInterval});
+      claimed->pipes.push_back({static_cast<PipeType>(endpoint.bmAttributes & 0x03),
+                                endpoint.bEndpointAddress, endpoint.wMaxPacketSize, endpoint.bInterval});
     }
     break;
   }
@@ -245,15 +250,16 @@ bool Usb1PrimaryTransport::QueryInterfaceSettings(TransportHandle interfaceHandl
   return true;
 }
 
-bool Usb1PrimaryTransport::QueryPipe(TransportHandle interfaceHandle, uint8_t alternateSetting, uint8_t pipeIndex,
-                                     PipeInformation* pipe) {
+bool Usb1PrimaryTransport::QueryPipe(TransportHandle interfaceHandle, uint8_t alternateSetting,
+                                     uint8_t pipeIndex, PipeInformation* pipe) {
   ClaimedInterface* claimed = AsInterface(interfaceHandle);
   if (!claimed || !pipe || alternateSetting != 0 || pipeIndex >= claimed->pipes.size()) return false;
   *pipe = claimed->pipes[pipeIndex];
   return true;
 }
 
-bool Usb1PrimaryTransport::SetPipeTimeout(TransportHandle interfaceHandle, uint8_t pipeId, uint32_t timeoutMs) {
+bool Usb1PrimaryTransport::SetPipeTimeout(TransportHandle interfaceHandle, uint8_t pipeId,
+                                          uint32_t timeoutMs) {
   ClaimedInterface* claimed = AsInterface(interfaceHandle);
   if (!claimed) return false;
   for (size_t i = 0; i < claimed->pipes.size(); ++i) {
@@ -269,7 +275,8 @@ bool Usb1PrimaryTransport::Transfer(TransportHandle interfaceHandle, uint8_t pip
                                     uint32_t length, uint32_t* transferred) {
   if (transferred) *transferred = 0;
   ClaimedInterface* claimed = AsInterface(interfaceHandle);
-  if (!claimed || ((pipeId & 0x80) != 0) != in || (buffer == nullptr && length > 0) || length > INT_MAX) return false;
+  if (!claimed || ((pipeId & 0x80) != 0) != in || (buffer == nullptr && length > 0) || length > INT_MAX)
+    return false;
   for (size_t i = 0; i < claimed->pipes.size(); ++i) {
     const PipeInformation& pipe = claimed->pipes[i];
     if (pipe.pipeId != pipeId) continue;

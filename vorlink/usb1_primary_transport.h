@@ -30,8 +30,8 @@ class Usb1PrimaryTransport final : public PrimaryTransport {
   void DestroyDeviceInfoList(TransportHandle set) override;
   bool EnumDeviceInterfaces(TransportHandle set, const Guid& classGuid, uint32_t memberIndex,
                             InterfaceData* data) override;
-  DetailResult GetDeviceInterfaceDetail(TransportHandle set, const InterfaceData& data, char* path, size_t capacity,
-                                        size_t* requiredSize) override;
+  DetailResult GetDeviceInterfaceDetail(TransportHandle set, const InterfaceData& data, char* path,
+                                        size_t capacity, size_t* requiredSize) override;
   TransportHandle CreateFile(const char* path) override;
   bool CloseHandle(TransportHandle file) override;
   bool Initialize(TransportHandle file, TransportHandle* interfaceHandle) override;

@@ -83,7 +83,7 @@ class BenchTransportTest : public ::testing::Test {
 
 TEST_F(BenchTransportTest, PrimarySeesItsProbesInBenchOrderWithTheirPipesAndTimeouts) {
   FakeBenchProbe& a = AddProbe();
-  AddProbe().primary = false;  // libusb0 only: not a primary member
+  AddProbe().primary = false;   // libusb0 only: not a primary member
   AddProbe().productId = 0x11;  // another product
   FakeBenchProbe& b = AddProbe();
   b.bus = 2;
@@ -118,10 +118,8 @@ TEST_F(BenchTransportTest, TransferOutcomesReachTheCallerUnderBothTransports) {
     int libusb0Result, libusb0Count;
   };
   const Case cases[] = {
-      {TransferStatus::kOk, 3, 1, 3, 1, 3},
-      {TransferStatus::kTimeout, 0, 0, 0, 0, -110},
-      {TransferStatus::kTimeout, 2, 0, 2, 0, -110},
-      {TransferStatus::kNoDevice, 0, 0, 0, 0, -19},
+      {TransferStatus::kOk, 3, 1, 3, 1, 3},         {TransferStatus::kTimeout, 0, 0, 0, 0, -110},
+      {TransferStatus::kTimeout, 2, 0, 2, 0, -110}, {TransferStatus::kNoDevice, 0, 0, 0, 0, -19},
       {TransferStatus::kError, 0, 0, 0, 0, -5},
   };
   FakeBenchProbe& viaPrimary = AddProbe();

@@ -45,8 +45,8 @@ class FakePrimaryTransport final : public PrimaryTransport {
   std::vector<FakeUsbDevice> devices;
   PrimaryFault fault = PrimaryFault::kNone;
   bool transferResult = true;
-  std::deque<std::vector<uint8_t>> readQueue;  // what ReadPipe hands out, one entry per read
-  std::vector<PipeWrite> writes;               // every WritePipe
+  std::deque<std::vector<uint8_t>> readQueue;       // what ReadPipe hands out, one entry per read
+  std::vector<PipeWrite> writes;                    // every WritePipe
   std::vector<std::pair<uint8_t, uint32_t>> reads;  // pipe and time-out of every ReadPipe
   std::vector<std::string> createdPaths;
   int transferCalls = 0;
@@ -77,8 +77,8 @@ class FakePrimaryTransport final : public PrimaryTransport {
     *data = {classGuid, it->second.members[memberIndex]};
     return true;
   }
-  DetailResult GetDeviceInterfaceDetail(TransportHandle set, const InterfaceData& data, char* path, size_t capacity,
-                                        size_t* requiredSize) override {
+  DetailResult GetDeviceInterfaceDetail(TransportHandle set, const InterfaceData& data, char* path,
+                                        size_t capacity, size_t* requiredSize) override {
     if (!sets_.count(set)) return DetailResult::kFailed;
     const std::string& text = devices[data.reserved].path;
     *requiredSize = text.size() + 1;
@@ -117,13 +117,15 @@ class FakePrimaryTransport final : public PrimaryTransport {
     *speed = kSpeedHigh;
     return true;
   }
-  bool QueryInterfaceSettings(TransportHandle interfaceHandle, uint8_t, InterfaceDescriptor* descriptor) override {
+  bool QueryInterfaceSettings(TransportHandle interfaceHandle, uint8_t,
+                              InterfaceDescriptor* descriptor) override {
     if (fault == PrimaryFault::kInterfaceSettings || !interfaces_.count(interfaceHandle)) return false;
     const auto& pipes = devices[interfaces_[interfaceHandle].device].pipes;
     *descriptor = {0, 0, static_cast<uint8_t>(pipes.size()), 0xFF};
     return true;
   }
-  bool QueryPipe(TransportHandle interfaceHandle, uint8_t, uint8_t pipeIndex, PipeInformation* pipe) override {
+  bool QueryPipe(TransportHandle interfaceHandle, uint8_t, uint8_t pipeIndex,
+                 PipeInformation* pipe) override {
     auto it = interfaces_.find(interfaceHandle);
     if (it == interfaces_.end()) return false;
     const auto& pipes = devices[it->second.device].pipes;
@@ -181,7 +183,7 @@ class FakeLibusb0Transport final : public Libusb0Transport {
   std::vector<Libusb0Bus> busses;
   int setConfigurationResult = 0;
   int claimResult = 0;
-  int transferResult = 0;  // what BulkWrite / BulkRead return
+  int transferResult = 0;          // what BulkWrite / BulkRead return
   std::vector<std::string> calls;  // "init", "open 3", "release", "close", "write ep=1 n=5 t=500", ...
   std::set<TransportHandle> live;
 
@@ -219,13 +221,13 @@ class FakeLibusb0Transport final : public Libusb0Transport {
     return live.count(handle) ? 0 : -19;
   }
   int BulkWrite(TransportHandle handle, int endpoint, const char*, int size, int timeoutMs) override {
-    calls.push_back("write ep=" + std::to_string(endpoint) + " n=" + std::to_string(size) + " t=" +
-                    std::to_string(timeoutMs));
+    calls.push_back("write ep=" + std::to_string(endpoint) + " n=" + std::to_string(size) +
+                    " t=" + std::to_string(timeoutMs));
     return live.count(handle) ? transferResult : -19;
   }
   int BulkRead(TransportHandle handle, int endpoint, char*, int size, int timeoutMs) override {
-    calls.push_back("read ep=" + std::to_string(endpoint) + " n=" + std::to_string(size) + " t=" +
-                    std::to_string(timeoutMs));
+    calls.push_back("read ep=" + std::to_string(endpoint) + " n=" + std::to_string(size) +
+                    " t=" + std::to_string(timeoutMs));
     return live.count(handle) ? transferResult : -19;
   }
   int Close(TransportHandle handle) override {

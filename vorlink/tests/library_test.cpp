@@ -38,8 +38,8 @@ Output Shell(const std::string& command) {
 
 // Runs vorlink_run in a clean environment plus `env` ("NAME=value" words).
 Output RunLibrary(const std::string& env, const std::string& calls) {
-  return Shell("env -u VORLINK_BENCH -u VORLINK_TRACE -u PROBESIM_LOG " + env + " '" VORLINK_RUN "' '" VORLINK_LIBRARY
-               "' " + calls);
+  return Shell("env -u VORLINK_BENCH -u VORLINK_TRACE -u PROBESIM_LOG " + env +
+               " '" VORLINK_RUN "' '" VORLINK_LIBRARY "' " + calls);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -147,10 +147,11 @@ TEST(VorlinkLibrary, MalformedBenchFileActsAsNoProbeAndIsTraced) {
 #ifdef VORLINK_HAVE_BENCH
 TEST(VorlinkLibrary, BenchProbeAnswersThroughTheLibrary) {
   TempDir dir;
-  const Output out = RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() + "' VORLINK_BENCH='" ZOLT_SOURCE_DIR
-                                "/examples/benches/kelda-4.toml'",
-                                "open 0x16 0 write 0 0100000000 500 read 0 5 500 close 0 write 0 0100000000 500 "
-                                "open 0x16 4");
+  const Output out =
+      RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() +
+                     "' VORLINK_BENCH='" ZOLT_SOURCE_DIR "/examples/benches/kelda-4.toml'",
+                 "open 0x16 0 write 0 0100000000 500 read 0 5 500 close 0 write 0 0100000000 500 "
+                 "open 0x16 4");
   ASSERT_EQ(out.status, 0) << out.text;
   const std::vector<std::string> lines = Lines(out.text);
   ASSERT_EQ(lines.size(), 6u) << out.text;

@@ -261,9 +261,9 @@ TEST_F(LinkTest, ProductNotInTheTableStillTriesLibusb0WithThatProduct) {
 
 TEST_F(LinkTest, Libusb0OpensOnlyTheLastMatchInWalkOrder) {
   primary.devices.clear();
-  libusb0.AddDevice(kVendor, 0x16);       // device 1
-  libusb0.AddDevice(0x1234, 0x16, true);  // device 2: other vendor
-  libusb0.AddDevice(kVendor, 0x16);       // device 3: last match
+  libusb0.AddDevice(kVendor, 0x16);        // device 1
+  libusb0.AddDevice(0x1234, 0x16, true);   // device 2: other vendor
+  libusb0.AddDevice(kVendor, 0x16);        // device 3: last match
   libusb0.AddDevice(kVendor, 0x17, true);  // device 4: other product
   EXPECT_EQ(link.OpenDevice(0x16, 0), 1);
   EXPECT_EQ(libusb0.Count("open"), 1);

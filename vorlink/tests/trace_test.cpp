@@ -35,7 +35,8 @@ TEST(Trace, LinesFromConcurrentThreadsNeverInterleave) {
     for (std::thread& thread : threads) thread.join();
   }
   std::ifstream in(file);
-  const std::regex line(R"(\d+\.\d{6} dev=(\d) fn=Write len=64 count=64 timeout=7000 result=1 data=((?:[0-9a-f]{2}){64}))");
+  const std::regex line(
+      R"(\d+\.\d{6} dev=(\d) fn=Write len=64 count=64 timeout=7000 result=1 data=((?:[0-9a-f]{2}){64}))");
   int count = 0;
   for (std::string text; std::getline(in, text); ++count) {
     std::smatch match;
@@ -51,7 +52,9 @@ TEST(Trace, LinesFromConcurrentThreadsNeverInterleave) {
   std::filesystem::remove_all(dir);
 }
 
-TEST(Trace, UnwritablePathGivesNoTrace) { EXPECT_EQ(Trace::Open("/nonexistent-dir/trace.log"), nullptr); }
+TEST(Trace, UnwritablePathGivesNoTrace) {
+  EXPECT_EQ(Trace::Open("/nonexistent-dir/trace.log"), nullptr);
+}
 
 }  // namespace
 }  // namespace vorlink

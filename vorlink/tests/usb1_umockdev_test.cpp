@@ -31,11 +31,23 @@ namespace {
 // with interface 0 (vendor class) and three endpoints: bulk OUT 0x01, bulk IN 0x82, interrupt IN 0x83.
 std::string ProbeDescriptors(uint16_t vendor, uint16_t product) {
   char ids[16];
-  std::snprintf(ids, sizeof ids, "%02x%02x%02x%02x", vendor & 0xFF, vendor >> 8, product & 0xFF, product >> 8);
-  return std::string("12010002000000" "40") + ids + "0001" "01" "02" "03" "01" +  // device
-         "0902270001010080" "32" +                                                // configuration 1
-         "0904000003ff000000" +                                                    // interface 0
-         "07050102400000" "07058202400000" "07058303080001";                      // endpoints
+  std::snprintf(ids, sizeof ids, "%02x%02x%02x%02x", vendor & 0xFF, vendor >> 8, product & 0xFF,
+                product >> 8);
+  return std::string(
+             "12010002000000"
+             "40") +
+         ids +
+         "0001"
+         "01"
+         "02"
+         "03"
+         "01" +  // device
+         "0902270001010080"
+         "32" +                  // configuration 1
+         "0904000003ff000000" +  // interface 0
+         "07050102400000"
+         "07058202400000"
+         "07058303080001";  // endpoints
 }
 
 // One emulated device's usbfs side. Runs on umockdev's handler thread; the test reads and
@@ -100,8 +112,9 @@ class EmulatedProbe {
     switch (request) {
       case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
-        *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        *reinterpret_cast<uint32_t*>(caps->data) =
+            USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+            USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
         umockdev_ioctl_data_unref(caps);
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
@@ -163,8 +176,8 @@ class EmulatedProbe {
     }
     UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
-    UMockdevIoctlData* buffer =
-        umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
+    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
+                                                            urb->buffer_length, nullptr);
     umockdev_ioctl_data_unref(buffer);  // urbData keeps it
     flying_.push_back(urbData);
     umockdev_ioctl_client_complete(client, 0, 0);
@@ -252,13 +265,13 @@ class Usb1UmockdevTest : public ::testing::Test {
     }
     auto& probe = *probes_.emplace_back(std::make_unique<EmulatedProbe>(devnode, address, bytes));
     EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, devnode, probe.handler(), nullptr));
-    const std::string description = "P: /devices/pci0000:00/usb" + std::to_string(bus) + "/" + name + "\n" +
-                                    "N: " + std::string(devnode + 5) + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
-                                    "E: DEVNAME=" + devnode + "\n" + "E: BUSNUM=" + std::to_string(bus) + "\n" +
-                                    "E: DEVNUM=" + std::to_string(address) + "\n" +
-                                    "A: busnum=" + std::to_string(bus) + "\\n\n" + "A: devnum=" +
-                                    std::to_string(address) + "\\n\n" + "A: bConfigurationValue=1\\n\n" +
-                                    "A: speed=12\\n\n" + "H: descriptors=" + descriptors + "\n";
+    const std::string description =
+        "P: /devices/pci0000:00/usb" + std::to_string(bus) + "/" + name + "\n" +
+        "N: " + std::string(devnode + 5) + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
+        "E: DEVNAME=" + devnode + "\n" + "E: BUSNUM=" + std::to_string(bus) + "\n" +
+        "E: DEVNUM=" + std::to_string(address) + "\n" + "A: busnum=" + std::to_string(bus) + "\\n\n" +
+        "A: devnum=" + std::to_string(address) + "\\n\n" + "A: bConfigurationValue=1\\n\n" +
+        "A: speed=12\\n\n" + "H: descriptors=" + descriptors + "\n";
     GError* error = nullptr;
     EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
         << (error ? error->message : "");
@@ -391,4 +404,3 @@ TEST_F(Usb1UmockdevTest, FallBackToTheRealLibusb01ForIndexZero) {
 
 }  // namespace
 }  // namespace vorlink
-

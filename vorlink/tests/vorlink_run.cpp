@@ -22,7 +22,9 @@ using OpenDeviceFn = int (*)(int, int);
 using TransferFn = int (*)(int, unsigned char*, int, int*, int);
 using CloseFn = void (*)(int);
 
-int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
+int Number(const char* text) {
+  return static_cast<int>(std::strtol(text, nullptr, 0));
+}
 
 std::vector<unsigned char> FromHex(const std::string& hex) {
   std::vector<unsigned char> bytes;
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
       const auto start = std::chrono::steady_clock::now();
       for (int index = 0; index < 16; ++index) results += " " + std::to_string(openDevice(pid, index));
       const auto us =
-          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+              .count();
       std::printf("sweep%s us=%lld\n", results.c_str(), static_cast<long long>(us));
     } else if (call == "write") {
       const int index = Number(argument());
