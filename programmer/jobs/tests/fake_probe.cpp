@@ -1,5 +1,7 @@
 #include "fake_probe.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zolt::testing {
@@ -114,6 +116,12 @@ int FakeBench::Read(int device, uint8_t* buffer, int length) {
 void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int length) {
   (void)device;
   const uint8_t code = buffer[0];
+  // Hang guard: a job that never stops (a test whose STOP went missing) ends the test program
+  // instead of filling the memory.
+  if (p.events.size() > 200000) {
+    std::fprintf(stderr, "fake probe: more than 200000 commands, a job does not stop\n");
+    std::abort();
+  }
   char text[16];
   std::snprintf(text, sizeof text, "cmd=0x%02x", code);
   p.events.push_back({text, clock_ != nullptr ? clock_->Peek() : 0, {buffer, buffer + length}});
