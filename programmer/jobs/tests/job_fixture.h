@@ -54,6 +54,17 @@ inline FakeProbeConfig ProbeFor(int product) {
   return config;
 }
 
+// A recording operator that also counts, without a lock, the progress bar moves (tests wait for
+// the monitor's first pass on it).
+class TestOperator : public RecordingOperator {
+ public:
+  void SetProgressPos(int pos) override {
+    RecordingOperator::SetProgressPos(pos);
+    progressCalls.fetch_add(1);
+  }
+  std::atomic<int> progressCalls{0};
+};
+
 class JobFixture : public ::testing::Test {
  protected:
   JobFixture() {
@@ -97,7 +108,7 @@ class JobFixture : public ::testing::Test {
 
   FakeBench& bench = FakeBench::Get();
   FakeClock clock;
-  RecordingOperator op;
+  TestOperator op;
   JobContext ctx{op, clock};
   TempDir dir;
 };
