@@ -1,5 +1,14 @@
 // The four exports of libVorlink.so, the USB link library between the programmer and its probes.
-// All integers are 32-bit signed. Nonzero means success, 0 failure; the library shows nothing.
+// All integers are 32-bit signed. Nonzero means success, 0 failure; the library shows nothing and
+// sets no error state of its own.
+//
+// Threads: any thread may call any export. Calls for one device index must not overlap (the
+// programmer drives each probe from one thread at a time); calls for different device indices
+// may run at the same time. The library takes no lock of its own.
+//
+// Environment, read once when the library loads: VORLINK_TRACE=<file> appends one line per call
+// to that file; VORLINK_BENCH=<bench file> serves every probe from the virtual bench instead of
+// USB (docs/vorlink.md).
 #pragma once
 
 #ifdef __cplusplus
@@ -8,17 +17,28 @@ extern "C" {
 
 #define VORLINK_EXPORT __attribute__((visibility("default")))
 
-// Opens the probe with USB product ID `productId` (low 16 bits) at device index 0..15.
-// Blocks for the enumeration; returns 1 when open and ready, 0 if not.
+// Opens the probe with USB product ID `productId` (low 16 bits) at device index 0..15: the
+// index-th such probe in bus and port order, or, when that fails for index 0, the probe as
+// libusb 0.1 finds it (after which only index 0 opens). Opening an index that is open releases
+// it first. Blocks for the enumeration and the claim of the probe's interface.
+// Returns 1 when open and ready; 0 for no such probe, a probe that cannot be opened or claimed,
+// or an index outside 0..15.
 VORLINK_EXPORT int OpenDevice(int productId, int deviceIndex);
 
-// Sends `length` bytes. `*transferred` receives the count. Blocks up to `timeoutMs`.
+// Sends `length` bytes on the probe's bulk OUT pipe. Blocks until sent or for up to `timeoutMs`
+// milliseconds (0: no time-out). `*transferred` (when not null) receives the bytes sent, or,
+// under libusb 0.1, the library's negative error code. Returns 0 on a time-out, a transfer error,
+// an unplugged probe, a device index that is not open or outside 0..15, a negative length or a
+// null buffer.
 VORLINK_EXPORT int Write(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 
-// Reads up to `length` bytes into `buffer`. `*transferred` receives the count. Blocks up to `timeoutMs`.
+// Reads up to `length` bytes from the probe's bulk IN pipe into `buffer`. Blocks as `Write`
+// does; `*transferred` receives the bytes read (or the negative libusb 0.1 error code). Results
+// as for `Write`.
 VORLINK_EXPORT int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 
-// Closes the probe at `deviceIndex`. Does nothing for a probe that is not open.
+// Releases the probe at `deviceIndex` so that it can be opened again. Does not block for long.
+// Does nothing for a probe that is not open, a second time, or an index outside 0..15.
 VORLINK_EXPORT void Close(int deviceIndex);
 
 #ifdef __cplusplus
