@@ -62,7 +62,14 @@ class TestOperator : public RecordingOperator {
     RecordingOperator::SetProgressPos(pos);
     progressCalls.fetch_add(1);
   }
+  void EnableRunButton(bool enabled) override {
+    RecordingOperator::EnableRunButton(enabled);
+    runEnabled.store(enabled);
+  }
+  // True once the monitor or the toggle job has handed the STOP role to the operator.
+  bool StopOffered() { return RunButtonText() == "STOP" && runEnabled.load(); }
   std::atomic<int> progressCalls{0};
+  std::atomic<bool> runEnabled{true};
 };
 
 class JobFixture : public ::testing::Test {
