@@ -162,6 +162,32 @@ TEST(VorlinkLibrary, BenchProbeAnswersThroughTheLibrary) {
   EXPECT_EQ(lines[4], "write 0 0 0");  // closed
   EXPECT_EQ(lines[5], "open 4 0");     // a four-probe bench
 }
+
+// Probes seen only by libusb0: device index 0 falls back, opens the last one in the walk, and
+// every other index stays closed.
+TEST(VorlinkLibrary, BenchFallBackToLibusb0ReachesTheLastProbe) {
+  TempDir dir;
+  const fs::path bench = dir.path() / "libusb0-only.toml";
+  const fs::path trace = dir.path() / "trace.log";
+  const fs::path events = dir.path() / "events.log";
+  std::ofstream(bench) << "[[probe]]\ntarget = \"KELDA\"\nflash = \"none\"\nusb = \"libusb0\"\n"
+                       << "[[probe]]\ntarget = \"KELDA\"\nflash = \"none\"\nusb = \"libusb0\"\n";
+  const Output out =
+      RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() + "' PROBESIM_LOG='" + events.string() +
+                     "' VORLINK_BENCH='" + bench.string() + "' VORLINK_TRACE='" + trace.string() + "'",
+                 "sweep 0x16 write 0 0100000000 500 read 0 5 500 close 0");
+  ASSERT_EQ(out.status, 0) << out.text;
+  const std::vector<std::string> lines = Lines(out.text);
+  ASSERT_EQ(lines.size(), 4u) << out.text;
+  EXPECT_EQ(lines[0].substr(0, 38), "sweep 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ");
+  EXPECT_EQ(lines[1], "write 0 1 5");
+  EXPECT_EQ(lines[2].substr(0, 13), "read 0 1 5 51");
+  const std::string traced = ReadFile(trace);
+  EXPECT_NE(traced.find("dev=0 fn=OpenDevice pid=0x0016 result=1 via=libusb0"), std::string::npos) << traced;
+  const std::string seen = ReadFile(events);
+  EXPECT_NE(seen.find("p=1 "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("p=0 "), std::string::npos) << seen;
+}
 #endif
 
 }  // namespace
