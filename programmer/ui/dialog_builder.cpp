@@ -134,6 +134,9 @@ BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t) {
     QRect r = DluToPixels(c.rect, built.units);
     if (c.kind == ControlKind::kComboBox) r.setHeight(std::min(r.height(), w->sizeHint().height()));
     if (c.kind == ControlKind::kIcon) r.setSize(QSize(32, 32));
+    // A one-line static text as tall as the font would clip underscores and descenders that
+    // outline fonts draw below their nominal height; native statics draw unclipped.
+    if (c.kind == ControlKind::kStatic) r.setHeight(std::max(r.height(), w->fontMetrics().lineSpacing() + 2));
     w->setGeometry(r);
     if (c.id != kStaticId) {
       w->setObjectName(QStringLiteral("control%1").arg(c.id));
