@@ -67,10 +67,13 @@ struct BenchLoadResult {
   std::string error;             // "file:line: key: what is wrong" when bench is null
 };
 
-// Reads a bench file. Never throws.
+// Reads a bench file. Never throws. Relative and default flash file paths resolve in
+// PROBESIM_STATE_DIR, else in $XDG_STATE_HOME/zolt-probesim (~/.local/state/zolt-probesim).
+// Flash files are made at first use, not here. The bench's probes write PROBESIM_LOG (read
+// from the environment here) while the Bench lives.
 BenchLoadResult LoadBench(const std::string& path);
 // Reads a bench description from TOML text; `name` stands for the file in messages and
-// relative flash file paths are taken from `baseDir`.
+// relative flash file paths are taken from `baseDir` (empty: as LoadBench).
 BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name, const std::string& baseDir);
 
 }  // namespace probesim
