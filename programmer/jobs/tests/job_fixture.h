@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -71,6 +74,19 @@ class TestOperator : public RecordingOperator {
   std::atomic<int> progressCalls{0};
   std::atomic<bool> runEnabled{true};
 };
+
+// Polls `done` until it holds; a hang guard of 60 s (never a timing requirement) fails the test.
+inline bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "hang guard: the awaited state never came";
+      return false;
+    }
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 class JobFixture : public ::testing::Test {
  protected:

@@ -74,7 +74,7 @@ TEST_F(MonitorTest, ElapsedTimeShowsMinutesBeyondTwoDigits) {
   ctx.settings.runTotalBytes = 1000;
   ctx.settings.runningJobCount.store(1);
   thread_ = std::thread(MonitorJob, std::ref(ctx));
-  while (op.progressCalls.load() == 0) std::this_thread::yield();  // its first pass: 50 %
+  ASSERT_TRUE(WaitUntil([this] { return op.progressCalls.load() != 0; }));  // its first pass: 50 %
   clock.Advance((100 * 60 + 5) * 1000);
   EndJob(0, 1000, 1000, false);
   Finish();

@@ -220,7 +220,7 @@ TEST_F(RunControlTest, StopPressedMidFileStopsEveryJob) {
   });
   RunControl control(op, options);
   control.OnRun();
-  while (!op.StopOffered()) std::this_thread::yield();
+  ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   control.OnRun();  // the press of STOP
   EXPECT_FALSE(op.runEnabled.load());
   pressed.set_value();
@@ -248,7 +248,7 @@ TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
   });
   RunControl control(op, options);
   control.OnRun();
-  while (!op.StopOffered()) std::this_thread::yield();
+  ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   EXPECT_EQ(enabledAtStart->load(), 0);
   control.OnRun();  // STOP
   control.WaitForIdle();
@@ -277,7 +277,7 @@ TEST_F(RunControlTest, DestroyingRunControlStopsAndJoinsARunningToggle) {
   {
     RunControl control(op, options);
     control.OnRun();
-    while (!op.StopOffered()) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   }
   EXPECT_TRUE(op.Log().ends_with("  Stop Pin Toggling.\r\n\r\n"));
   EXPECT_FALSE(bench.IsOpen(0));
