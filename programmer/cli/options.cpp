@@ -65,7 +65,7 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
   app.add_flag("--nand", raw.nand,
                "NAND flash (default: what the dialog selects for the product: NOR for TARVIS and SOLANT, NAND "
                "for the others); not with SOLANT");
-  app.add_flag("--nor", raw.nor, "NOR flash");
+  app.add_flag("--nor", raw.nor, "NOR flash (see --nand for the default)");
   app.add_option("--nor-type", raw.norType,
                  "NOR type as the list shows it: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, S29AL008D, "
                  "S29GL064M, S29GL128M/N, K8D6316, SST39VF6401; selects width 8 for the first three, 16 for "
@@ -96,13 +96,13 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
   app.add_flag("--single", raw.single,
                "clear \"Enable Multi Device\" (checked by default: all matching probes are used)");
   app.add_flag("--toggle", raw.toggle,
-               "pin toggling (KELDA, VTN3300, OKO) instead of a download; runs until stopped");
+               "pin toggling (KELDA, VTN3300, OKO) instead of a download; runs until stopped; default off");
   app.add_option("--interval", raw.interval, "toggle half-period in ms, 1 to 500; default 100")->type_name("MS");
   app.add_option("--stop-after", raw.stopAfter,
                  "request STOP this many seconds after RUN, as a press of STOP would; default: never")
       ->type_name("SECONDS");
   app.add_option("--json", raw.json,
-                 "write a machine-readable summary of the run to FILE, also when it fails or is stopped")
+                 "write a machine-readable summary of the run to FILE, also when it fails or is stopped; default: none")
       ->type_name("FILE");
 }
 
