@@ -1,15 +1,26 @@
 // zolt-ui-screenshot: writes PNG pictures of the main dialog with each of its five tabs shown and
-// of the about box, into the folder given as the only argument. Used by scripts/screenshot.
+// of the about box into OUTPUT_DIR. With --run IMAGE it instead programs IMAGE into every KELDA
+// board of the bench that VORLINK_BENCH names (NOR, EN29LV040A, multi device), answers
+// "Download Complete !" and pictures the finished run on the Multi USB JTAG tab. Used by
+// scripts/screenshot.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <cstdio>
 
 #include "ui/about_dialog.h"
 #include "ui/dialog_application.h"
+#include "ui/pages/file_selection_page.h"
+#include "ui/pages/nor_options_page.h"
 #include "ui/tab_control.h"
 
 namespace {
+
+using zolt::ui::ProgrammerDialog;
 
 bool Save(QWidget& widget, const QString& path) {
   const QPixmap picture = widget.grab();
@@ -21,28 +32,29 @@ bool Save(QWidget& widget, const QString& path) {
   return true;
 }
 
-}  // namespace
+// Serves events until `done` holds or a minute has passed.
+template <class Done>
+bool ServeUntil(Done done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > 60000) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
 
-int main(int argc, char** argv) {
-  zolt::ui::PreferClassicStyle(argc, argv);
-  QApplication app(argc, argv);
-  if (argc != 2 || QString::fromLocal8Bit(argv[1]).startsWith(QLatin1Char('-'))) {
-    std::fprintf(stderr,
-                 "usage: zolt-ui-screenshot OUTPUT_DIR\n"
-                 "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR.\n");
-    return 2;
+QMessageBox* VisibleBox() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
   }
-  const QDir out(QString::fromLocal8Bit(argv[1]));
-  if (!QDir().mkpath(out.path())) {
-    std::fprintf(stderr, "zolt-ui-screenshot: cannot create %s\n", argv[1]);
-    return 1;
-  }
-  zolt::ui::DialogApplication program;
-  zolt::ui::ProgrammerDialog& dialog = program.Dialog();
-  dialog.show();
+  return nullptr;
+}
+
+bool PictureTabs(ProgrammerDialog& dialog, const QDir& out) {
   const char* names[] = {"file-selection", "nor-options", "pin-toggle", "multi-usb-jtag", "read-firmware-version"};
   bool ok = true;
-  for (int tab = 0; tab < zolt::ui::ProgrammerDialog::kPageCount; ++tab) {
+  for (int tab = 0; tab < ProgrammerDialog::kPageCount; ++tab) {
     dialog.PageTabs()->SetCurrentIndex(tab);
     QApplication::processEvents();
     ok &= Save(dialog, out.filePath(QStringLiteral("main-%1.png").arg(QString::fromLatin1(names[tab]))));
@@ -51,5 +63,60 @@ int main(int argc, char** argv) {
   about.show();
   QApplication::processEvents();
   ok &= Save(about, out.filePath(QStringLiteral("about.png")));
+  return ok;
+}
+
+bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& image, const QDir& out) {
+  ProgrammerDialog& dialog = program.Dialog();
+  if (!program.Driver()) {
+    std::fprintf(stderr, "zolt-ui-screenshot: built without the programming jobs\n");
+    return false;
+  }
+  dialog.ProductList()->setCurrentIndex(1);
+  Q_EMIT dialog.ProductList()->activated(1);
+  dialog.NorButton()->click();
+  dialog.NorOptions()->NorTypeList()->setCurrentIndex(1);
+  Q_EMIT dialog.NorOptions()->NorTypeList()->activated(1);
+  dialog.FileSelection()->SetFileChooser([image] { return image; });
+  dialog.FileSelection()->OnOpenImage(0);
+  dialog.PageTabs()->SetCurrentIndex(3);
+  dialog.RunButton()->click();
+  if (!ServeUntil([] { return VisibleBox() != nullptr; })) {
+    std::fprintf(stderr, "zolt-ui-screenshot: the run did not end\n");
+    return false;
+  }
+  QMessageBox* box = VisibleBox();
+  const bool complete = box->text() == QStringLiteral("Download Complete !");
+  if (!complete) std::fprintf(stderr, "zolt-ui-screenshot: the run reported: %s\n", qPrintable(box->text()));
+  box->button(QMessageBox::Ok)->click();
+  ServeUntil([&] { return !program.Driver()->IsRunning() && dialog.RunButton()->isEnabled(); });
+  QApplication::processEvents();
+  return Save(dialog, out.filePath(QStringLiteral("run-finished-4-probes.png"))) && complete;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zolt::ui::PreferClassicStyle(argc, argv);
+  QApplication app(argc, argv);
+  const QStringList args = QApplication::arguments().mid(1);
+  const bool run = args.size() == 3 && args[1] == QStringLiteral("--run");
+  if (!(args.size() == 1 || run) || args[0].startsWith(QLatin1Char('-'))) {
+    std::fprintf(stderr,
+                 "usage: zolt-ui-screenshot OUTPUT_DIR [--run IMAGE]\n"
+                 "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR; with --run,\n"
+                 "programs IMAGE into the KELDA boards of the bench VORLINK_BENCH names and writes\n"
+                 "run-finished-4-probes.png instead.\n");
+    return 2;
+  }
+  const QDir out(args[0]);
+  if (!QDir().mkpath(out.path())) {
+    std::fprintf(stderr, "zolt-ui-screenshot: cannot create %s\n", qPrintable(args[0]));
+    return 1;
+  }
+  zolt::ui::DialogApplication program;
+  program.Dialog().show();
+  const bool ok = run ? PictureFinishedRun(program, QDir().absoluteFilePath(args[2]), out)
+                      : PictureTabs(program.Dialog(), out);
   return ok ? 0 : 1;
 }
