@@ -163,7 +163,8 @@ class FakeDriver : public RunDriver {
 };
 
 TEST(MainDialogClosing, EscEnterAndCloseEndTheDialogWhileIdle) {
-  for (int how = 0; how < 3; ++how) {
+  // Enter outside a push button is the dialog's OK, in edit boxes, the product list and the log alike.
+  for (int how = 0; how < 5; ++how) {
     ProgrammerDialog d;
     FakeDriver driver;
     d.SetRunDriver(&driver);
@@ -171,9 +172,12 @@ TEST(MainDialogClosing, EscEnterAndCloseEndTheDialogWhileIdle) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
     if (how == 0) QTest::keyClick(&d, Qt::Key_Escape);
     if (how == 1) QTest::keyClick(d.FileSelection()->Controls().Find(kIdImageBlock1), Qt::Key_Return);
-    if (how == 2) d.close();
+    if (how == 2) QTest::keyClick(d.ProductList()->lineEdit(), Qt::Key_Return);
+    if (how == 3) QTest::keyClick(d.Log(), Qt::Key_Return);
+    if (how == 4) d.close();
     EXPECT_FALSE(d.isVisible()) << how;
     EXPECT_EQ(driver.stops, 0);
+    EXPECT_EQ(driver.runs, 0);
   }
 }
 
