@@ -109,6 +109,12 @@ class EmulatedProbe {
     std::lock_guard lock(mutex_);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    // An unplugged device refuses everything but giving back the URBs it still holds.
+    if (unplugged_ && request != USBDEVFS_REAPURB && request != USBDEVFS_REAPURBNDELAY &&
+        request != USBDEVFS_DISCARDURB) {
+      umockdev_ioctl_client_complete(client, -1, ENODEV);
+      return TRUE;
+    }
     switch (request) {
       case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
@@ -170,10 +176,6 @@ class EmulatedProbe {
   }
 
   gboolean Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    if (unplugged_) {
-      umockdev_ioctl_client_complete(client, -1, ENODEV);
-      return TRUE;
-    }
     UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
     UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
@@ -361,6 +363,7 @@ TEST_F(Usb1UmockdevTest, ProbeThatDisappearsFailsTransfersAndLaterOpens) {
   EXPECT_EQ(link.Write(0, command, 5, &count, 500), 0);
   EXPECT_EQ(count, 0);
   link.Close(0);
+  EXPECT_EQ(link.OpenDevice(0x16, 0), 0);  // still listed, but it cannot be claimed
   umockdev_testbed_remove_device(testbed_, "/sys/devices/pci0000:00/usb1/1-1");
   EXPECT_EQ(link.OpenDevice(0x16, 0), 0);
 }
