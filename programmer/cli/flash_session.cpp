@@ -75,10 +75,15 @@ class Session {
 
   void DrawProgress() {
     if (!console_.progressEnabled()) return;
+    const auto elapsedMs = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
+    if (options_.pinToggle) {  // no bytes, no end: only the time the pins have been toggling
+      console_.DrawProgress("toggling pins  " + FormatMinutesSeconds(elapsedMs / 1000));
+      return;
+    }
     ProgressSnapshot s;
     s.runPercent = op_.RunPercent();
-    s.elapsedMs = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
+    s.elapsedMs = elapsedMs;
     s.sentBytes = op_.TotalSentBytes();
     s.totalBytes = op_.RunTotalBytes();
     for (int d : op_.TakingPart()) s.devices.push_back({d, op_.DevicePercent(d)});
