@@ -70,6 +70,8 @@ void Firmware::OnWrite(const uint8_t* data, int length, AnswerSink& sink, double
     OnData(data, length, sink, workUs);
   } else if (length > 0) {
     log_.Command(index_, data[0], length);
+    // A command lost on its way to the target: no effect and no answer.
+    if (config_.faults.noAnswer[data[0]]) return;
     OnCommand(data, length, sink, workUs);
   }
 }
@@ -235,12 +237,13 @@ void Firmware::JtagDr(const uint8_t* bits, int count) {
     ++scanStage_;
   } else {
     scanStage_ = matches(0) ? 1 : 0;
-    scansDone_ = false;
   }
   if (scanStage_ == 3) {
+    // Debug mode, once entered, lasts until the next TAP reset.
     const bool debugProduct = Model(config_.product).norByDebug;
     const bool extestOk = config_.product == Product::kTarvis ? extest_ == Extest::kDebug : extest_ != Extest::kNone;
-    scansDone_ = debugProduct && jtagType_ == 1 && extestOk;
+    scansDone_ = scansDone_ || (debugProduct && jtagType_ == 1 && extestOk);
+    scanStage_ = 0;
   }
 }
 

@@ -37,6 +37,7 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   // Returns the oldest pending answer. Nothing pending (or an answer made late by a fault): kTimeout,
   // at once in instant timing, after `timeoutMs` x time scale in realistic timing. A buffer smaller
   // than the answer: kError (overflow) and the answer is dropped. kNoDevice, kError as BulkWrite.
+  // A `timeoutMs` of 0 waits for a pending answer without limit and returns at once without one.
   TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) override;
 
   // Inspection (tests), under the probe's lock.

@@ -96,6 +96,18 @@ TEST(Transport, MissingBlockResponse) {
   ASSERT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 64, false)), 'Q');
   h.Write(Bytes(64, 1));
   EXPECT_FALSE(h.Read(5, 14000));
+  EXPECT_EQ(h.Code(Host::Short(0x01)), 'Q') << "the file was complete: the probe takes commands again";
+}
+
+TEST(Transport, LostDownloadAnnouncementLeavesTheProbeTakingCommands) {
+  TempDir dir;
+  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [0x18]\n",
+                        dir.path());
+  Host h(bench->Probe(0));
+  KeldaNorReady(h);
+  EXPECT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 4096, false)), -1);
+  EXPECT_EQ(h.Code(Host::Short(0x01)), 'Q');
+  EXPECT_FALSE(LastDownload(*bench, 0).announced);
 }
 
 TEST(Transport, RealisticTimingHonoursScaledTimeOutsAndStillProgramsTheFlash) {
