@@ -62,9 +62,9 @@ int ProbeCommands::JtagTestLogicReset(int device) const {
 int ProbeCommands::GetFirmwareVersion(int device, char* version) const {
   uint8_t buffer[kFirmwareVersionBufferLength] = {};
   BuildFirmwareVersionCommand(buffer);
-  if (RunExchange(link_, op_, device, buffer, kFirmwareVersionCommandLength, kFirmwareVersionResponseLength,
-                  false,
-                  {"Cannot Write 'GET Firmware Version' Command", "Cannot Read 'Get Firmware Version' Response"}) !=
+  if (RunExchange(
+          link_, op_, device, buffer, kFirmwareVersionCommandLength, kFirmwareVersionResponseLength, false,
+          {"Cannot Write 'GET Firmware Version' Command", "Cannot Read 'Get Firmware Version' Response"}) !=
       0) {
     return -1;
   }

@@ -18,8 +18,8 @@ int SendExtest(const ProbeCommands& probe, int device, const uint8_t param[4]) {
 }
 
 // A length-prefixed command carrying the first `length` bytes of `pattern`.
-int SendPattern(const ProbeCommands& probe, int device, uint8_t code, std::span<const uint8_t> pattern, int length,
-                const CommandTexts& texts) {
+int SendPattern(const ProbeCommands& probe, int device, uint8_t code, std::span<const uint8_t> pattern,
+                int length, const CommandTexts& texts) {
   // Only what the product's pattern holds may be sent.
   if (pattern.empty() || length < 0 || length > static_cast<int>(pattern.size())) return -1;
   uint8_t buffer[3 + kMaxBoundaryCells] = {code};
@@ -29,7 +29,8 @@ int SendPattern(const ProbeCommands& probe, int device, uint8_t code, std::span<
 }
 
 // The probe's texts for both pattern drives name the low pattern.
-constexpr CommandTexts kApplyTexts{"Cannot Write 'SET LOW Boundary' Command", "Cannot Read 'SET LOW Bounary' Response",
+constexpr CommandTexts kApplyTexts{"Cannot Write 'SET LOW Boundary' Command",
+                                   "Cannot Read 'SET LOW Bounary' Response",
                                    "Cannot Read 'SET LOW Bounary' Response"};
 
 int SendApply(const ProbeCommands& probe, int device, uint8_t code) {
@@ -76,9 +77,13 @@ int ProbeCommands::SetLowBoundary(int device, int product, int length) const {
                       "Cannot Read 'SET LOW Bounary' Response"});
 }
 
-int ProbeCommands::ApplyHighBoundary(int device) const { return SendApply(*this, device, 0x22); }
+int ProbeCommands::ApplyHighBoundary(int device) const {
+  return SendApply(*this, device, 0x22);
+}
 
-int ProbeCommands::ApplyLowBoundary(int device) const { return SendApply(*this, device, 0x23); }
+int ProbeCommands::ApplyLowBoundary(int device) const {
+  return SendApply(*this, device, 0x23);
+}
 
 void DelayMs(int ms, const TickClock& clock) {
   // Polled, not slept: the pin toggle's interval must not stretch by a scheduler tick. The signed
@@ -88,6 +93,8 @@ void DelayMs(int ms, const TickClock& clock) {
   }
 }
 
-void DelayMs(int ms) { DelayMs(ms, SystemTickClock()); }
+void DelayMs(int ms) {
+  DelayMs(ms, SystemTickClock());
+}
 
 }  // namespace zolt

@@ -37,7 +37,7 @@ struct NandRow {
   uint16_t control[6];      // control cells 0, 3, 4, 5, 6, 7
 };
 constexpr NandRow kNandRows[] = {
-    {30, -2, {36, 38, 40, 42, 34, 32}},        // TARVIS
+    {30, -2, {36, 38, 40, 42, 34, 32}},         // TARVIS
     {166, -2, {170, 187, 189, 168, 171, 173}},  // KELDA
     {211, 2, {199, 201, 203, 207, 205, 209}},   // VTN3300
     {63, 2, {101, 97, 99, 105, 103, 95}},       // OKO
@@ -108,7 +108,7 @@ void FillOkoNor(PinMapWriter& w, int busWidth) {
 
 // Chip-select cell per 512 MiB region; 0 marks a region without a chip select.
 constexpr uint16_t kChipSelectCells[3][8] = {
-    {186, 184, 182, 180, 178, 177, 261, 0},  // KELDA
+    {186, 184, 182, 180, 178, 177, 261, 0},    // KELDA
     {116, 118, 120, 122, 124, 126, 127, 128},  // VTN3300
     {46, 51, 53, 55, 57, 59, 39, 41},          // OKO
 };

@@ -15,9 +15,18 @@ namespace {
 struct CellRun {
   int first, last, step;
 };
-constexpr CellRun Cell(int c) { return {c, c, 1}; }
-constexpr CellRun Cells(int a, int b) { return {a, b, 1}; }        // "a-b"
-constexpr CellRun EverySecond(int a, int b) { return {a, b, 2}; }  // "a-b/2"
+// "c"
+constexpr CellRun Cell(int c) {
+  return {c, c, 1};
+}
+// "a-b"
+constexpr CellRun Cells(int a, int b) {
+  return {a, b, 1};
+}
+// "a-b/2"
+constexpr CellRun EverySecond(int a, int b) {
+  return {a, b, 2};
+}
 
 template <size_t CellCount, size_t RunCount>
 consteval std::array<uint8_t, CellCount> Expand(uint8_t allCells, const CellRun (&except)[RunCount]) {
@@ -74,32 +83,47 @@ static_assert(kKeldaImage.size() <= kMaxBoundaryCells && kVtn3300Image.size() <=
 
 std::span<const uint8_t> BoundaryImageOf(int product) {
   switch (product) {
-    case kTarvis: return kTarvisImage;
-    case kKelda: return kKeldaImage;
-    case kVtn3300: return kVtn3300Image;
-    case kOko: return kOkoImage;
-    default: return {};
+    case kTarvis:
+      return kTarvisImage;
+    case kKelda:
+      return kKeldaImage;
+    case kVtn3300:
+      return kVtn3300Image;
+    case kOko:
+      return kOkoImage;
+    default:
+      return {};
   }
 }
 
 std::span<const uint8_t> HighPatternOf(int product) {
   switch (product) {
-    case kKelda: return kKeldaHigh;
-    case kVtn3300: return kVtn3300High;
-    case kOko: return kOkoHigh;
-    default: return {};
+    case kKelda:
+      return kKeldaHigh;
+    case kVtn3300:
+      return kVtn3300High;
+    case kOko:
+      return kOkoHigh;
+    default:
+      return {};
   }
 }
 
 std::span<const uint8_t> LowPatternOf(int product) {
   switch (product) {
-    case kKelda: return kKeldaLow;
-    case kVtn3300: return kVtn3300Low;
-    case kOko: return kOkoLow;
-    default: return {};
+    case kKelda:
+      return kKeldaLow;
+    case kVtn3300:
+      return kVtn3300Low;
+    case kOko:
+      return kOkoLow;
+    default:
+      return {};
   }
 }
 
-int BoundaryCellCount(int product) { return static_cast<int>(BoundaryImageOf(product).size()); }
+int BoundaryCellCount(int product) {
+  return static_cast<int>(BoundaryImageOf(product).size());
+}
 
 }  // namespace zolt

@@ -39,8 +39,8 @@ int ProbeCommands::DebugBusReadWord(int device, uint32_t address, uint32_t* data
   PutLe32(buffer + 1, address);
   // The read command shares the write command's failure texts.
   if (RunExchange(link_, op_, device, buffer, 5, 5, false,
-                  {"Cannot Write 'DEBUG BUS Word Write' Command", "Cannot Read 'DEBUG BUS Word Write' Response"}) !=
-      0) {
+                  {"Cannot Write 'DEBUG BUS Word Write' Command",
+                   "Cannot Read 'DEBUG BUS Word Write' Response"}) != 0) {
     return -1;
   }
   if (data != nullptr) *data = GetLe32(buffer + 1);
@@ -52,8 +52,9 @@ int ProbeCommands::DebugBusWriteWord(int device, uint32_t address, uint32_t data
   PutLe32(buffer + 1, address);
   PutLe32(buffer + 5, data);
   // A failed read and a wrong answer both mean the word may not have been written.
-  return RunExchange(link_, op_, device, buffer, 9, 5, true,
-                     {"Cannot Write 'DEBUG BUS Word Write' Command", "Cannot Read Word Data", "Cannot Read Word Data"});
+  return RunExchange(
+      link_, op_, device, buffer, 9, 5, true,
+      {"Cannot Write 'DEBUG BUS Word Write' Command", "Cannot Read Word Data", "Cannot Read Word Data"});
 }
 
 int ProbeCommands::ConfigDebugMode(int device, int product) const {
@@ -104,9 +105,9 @@ int ProbeCommands::SetFlashInfo(int device, const FlashInfo& info, uint8_t flash
 }
 
 int ProbeCommands::SetFlashCfi(int device, const FlashCfi& cfi, uint8_t flashTypeCode) const {
-  return SendKindTagged(
-      *this, device, 0x16, flashTypeCode, cfi,
-      {"Cannot Write 'SET FLASH CFI' Command", "Cannot Read 'SET FLASH CFI' Response", "ERROR, Read FLASH CFI"});
+  return SendKindTagged(*this, device, 0x16, flashTypeCode, cfi,
+                        {"Cannot Write 'SET FLASH CFI' Command", "Cannot Read 'SET FLASH CFI' Response",
+                         "ERROR, Read FLASH CFI"});
 }
 
 }  // namespace zolt

@@ -70,10 +70,10 @@ void FillFields(const NorRow& row, FlashInfo& info) {
   PutLe16(r + 4, row.paramA);
   PutLe16(r + 6, row.paramB);
   for (int q = 0; q < 8; ++q) PutLe16(r + 8 + 2 * q, row.cfiQueryAddresses ? kCfiQueryAddresses[q] : 0);
-  const uint16_t commands[] = {row.unlockAddr1, row.unlockAddr2, row.unlockData1, row.unlockData2,
-                               row.eraseSetup,  row.idCommand,   row.reset,       row.program,
-                               row.bufferWrite, row.bufferConfirm, row.chipErase, row.sectorErase,
-                               row.cfiQuery,    row.toggleMask,  row.errorMask,   row.dataMask};
+  const uint16_t commands[] = {row.unlockAddr1, row.unlockAddr2,   row.unlockData1, row.unlockData2,
+                               row.eraseSetup,  row.idCommand,     row.reset,       row.program,
+                               row.bufferWrite, row.bufferConfirm, row.chipErase,   row.sectorErase,
+                               row.cfiQuery,    row.toggleMask,    row.errorMask,   row.dataMask};
   for (size_t c = 0; c < std::size(commands); ++c) PutLe16(r + 24 + 2 * c, commands[c]);
   static_assert(24 + 2 * 16 == kFieldsEnd);
 }

@@ -77,7 +77,8 @@ int CheckProbeFirmware(const ProbeLink& link, int device, char* version) {
 namespace {
 
 // Opens, checks, resets and reads the target's JTAG ID of one device index, and closes it again.
-bool ProbeReportsJtagId(const ProbeCommands& probe, int device, const uint8_t param[4], uint32_t expectedJtagId) {
+bool ProbeReportsJtagId(const ProbeCommands& probe, int device, const uint8_t param[4],
+                        uint32_t expectedJtagId) {
   const ProbeLink& link = probe.link();
   if (link.OpenDevice == nullptr || link.OpenDevice(kProbeProductId, device) == 0) return false;
   char version[8];
@@ -93,8 +94,8 @@ bool ProbeReportsJtagId(const ProbeCommands& probe, int device, const uint8_t pa
   return matches;
 }
 
-int Identify(const ProbeCommands& probe, uint8_t* slots, int count, const uint8_t param[4], uint32_t expectedJtagId,
-             bool firstOnly) {
+int Identify(const ProbeCommands& probe, uint8_t* slots, int count, const uint8_t param[4],
+             uint32_t expectedJtagId, bool firstOnly) {
   if (slots == nullptr || count <= 0) return 0;
   std::memset(slots, 0, count);
   int found = 0;

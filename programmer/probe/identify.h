@@ -1,4 +1,5 @@
-// Binding the link library and identifying probes (run at each RUN, on the caller's thread).
+// Binding the link library and identifying probes, as each RUN does on the thread that pressed
+// it (the GUI thread in the dialog). None of these may run while a job uses a probe.
 #pragma once
 
 #include <cstdint>
@@ -13,19 +14,33 @@ namespace zolt {
 // The link library's file name.
 inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 
-// Loads `libraryName` (first from the directory of the running executable, then from the
-// dynamic loader's path) and binds the four exports into `link`, in the order OpenDevice, Write,
-// Read, Close. On a failed load shows "%s, failed with error %d: %s" (caption "Error") and
-// returns 0. A missing export leaves null in its entry, later entries as they were, returns 0.
-// The library is never unloaded.
+// Loads `libraryName` and binds its four exports into `link`, in the order OpenDevice, Write,
+// Read, Close. A bare name is loaded from the directory of the running executable when a file of
+// that name is there, else through the dynamic loader's search path; a name with a slash is
+// loaded as that path. The library is never unloaded; binding again finds the same entries.
+//  - Returns 1 when the library is loaded and all four names are bound.
+//  - On a failed load: shows "%s, failed with error %d: %s" with the name, errno after the load
+//    and dlerror()'s text through Operator::ShowErrorMessage (blocking until acknowledged),
+//    leaves `link` unchanged and returns 0.
+//  - A missing export: null in its entry, the later entries as they were, returns 0, shows nothing.
+// Blocks for the load (the library's load-time initialisation included). Callable from any
+// thread, but must not race with calls through `link`.
 int BindProbeLink(ProbeLink& link, Operator& op, const std::string& libraryName = kLinkLibraryName);
 
-// Quiet firmware check: 0 when a probe of this system answered, -1 otherwise; shows nothing.
+// Quiet firmware check of an open probe: the firmware version exchange (up to 2 x 500 ms), 0 when
+// a probe of this system answered ("ZOLT USB JTAG"), with its version text (at most 5 characters
+// plus terminator) in `version` (may be null); -1 otherwise. Shows nothing. Any thread.
 int CheckProbeFirmware(const ProbeLink& link, int device, char* version);
 
-// Clear `slots`, then walk device indices 0..count-1: open, check firmware, JTAG reset, test
-// logic reset, read the JTAG ID, close. First: marks the first match and returns 1 (else 0);
-// All: marks every match and returns how many.
+// Clears the `count` entries of `slots`, then walks device indices 0..count-1: opens the probe
+// (product ID 0x16), checks its firmware, sends JTAG Reset and Test Logic Reset, reads the JTAG ID
+// with `param`, and closes it again; a step that fails closes the probe and moves on. A probe
+// whose target reports `expectedJtagId` gets 1 in its slot (a failed read, which gives 0, never
+// matches). First: stops at the first match and returns 1, or 0 when none matched. All: marks
+// every match and returns how many.
+// Blocks: up to four exchanges of 2 x 500 ms per device index, plus any boxes the reset and ID
+// commands show for a probe that opens but does not answer. Calling thread only; no probe may be
+// in use by a job meanwhile.
 int IdentifyFirstProbe(const ProbeCommands& probe, uint8_t* slots, int count, const uint8_t param[4],
                        uint32_t expectedJtagId);
 int IdentifyAllProbes(const ProbeCommands& probe, uint8_t* slots, int count, const uint8_t param[4],

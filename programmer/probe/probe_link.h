@@ -1,5 +1,16 @@
 // ProbeLink: the four entry points of libVorlink.so as the programmer binds them at each RUN.
 // Every probe command and every job reaches a probe only through these.
+//
+// What the programmer relies on (the library's own header, vorlink.h, is the reference):
+//  - OpenDevice(productId, device): blocks for the enumeration; nonzero when the probe at device
+//    index 0..15 is open, 0 otherwise.
+//  - Write / Read(device, buffer, length, &transferred, timeoutMs): block up to `timeoutMs`;
+//    nonzero when the transfer was accepted, 0 on failure or time-out. The buffer and the count
+//    belong to the caller for the length of the call.
+//  - Close(device): never fails; nothing happens for a probe that is not open.
+//  - Threads: calls for different device indices may run at once; calls for one index must not
+//    overlap. The entries are written only by BindProbeLink, before any job starts.
+//  - An entry is null until bound, and stays null after a bind that did not find it.
 #pragma once
 
 namespace zolt {

@@ -22,7 +22,9 @@ ScriptedLink::ScriptedLink() {
   link_.Close = &ScriptedLink::Close;
 }
 
-ScriptedLink::~ScriptedLink() { active.store(nullptr); }
+ScriptedLink::~ScriptedLink() {
+  active.store(nullptr);
+}
 
 ScriptedLink::Device* ScriptedLink::Find(int device) {
   return device >= 0 && device < kMaxProbes ? &devices_[device] : nullptr;
@@ -129,7 +131,8 @@ int ScriptedLink::Read(int device, unsigned char* buffer, int length, int* trans
   if (transferred != nullptr) *transferred = count;
   std::lock_guard l(self->mu_);
   self->calls_.push_back({LinkCall::Kind::kRead, device, 0, length, timeoutMs,
-                          std::vector<uint8_t>(reply.bytes.begin(), reply.bytes.begin() + count), reply.result});
+                          std::vector<uint8_t>(reply.bytes.begin(), reply.bytes.begin() + count),
+                          reply.result});
   return reply.result;
 }
 

@@ -8,7 +8,8 @@
 namespace zolt::testing {
 namespace {
 
-const std::string kFirmwareRequest = std::string("\x98") + "USB_JTAGorISP <RUN> <GetFirmwareVersionCmd>" + '\0';
+const std::string kFirmwareRequest =
+    std::string("\x98") + "USB_JTAGorISP <RUN> <GetFirmwareVersionCmd>" + '\0';
 
 // A 22-byte firmware reply: the prefix, 4 bytes the programmer skips, then `tail` (padded with zeros).
 std::vector<uint8_t> FirmwareReply(const std::string& tail, std::string prefix = "ZOLT USB JTAG") {
@@ -48,8 +49,8 @@ TEST_P(FirmwareVersion, ReadsTheVersionAfterTheProductPrefix) {
   char version[8] = "keep";
   EXPECT_EQ(probe.GetFirmwareVersion(kDevice, version), c.version ? 0 : -1);
   EXPECT_STREQ(version, c.version ? c.version : "keep");
-  EXPECT_EQ(op.Messages(),
-            c.version ? std::vector<std::string>{} : std::vector<std::string>{"Cannot Get Valid Firmware Version"});
+  EXPECT_EQ(op.Messages(), c.version ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"Cannot Get Valid Firmware Version"});
   ASSERT_EQ(link.Writes(kDevice).size(), 1u);
   EXPECT_EQ(Hex(link.Writes(kDevice)[0]), Hex(Text(kFirmwareRequest)));
   EXPECT_EQ(Transfers(), (std::vector<std::string>{"W45/500", "R22/500"}));
@@ -88,7 +89,8 @@ TEST_F(ProbeFixture, FirmwareVersionTransferFailuresShowTheirTextsAndKeepTheBuff
 }
 
 // A 33-byte bootloader reply: 27 prefix characters, one skipped byte, then the version.
-std::vector<uint8_t> BootloaderReply(const std::string& tail, std::string prefix = "ZOLT USB_ISP Bootloader Ver") {
+std::vector<uint8_t> BootloaderReply(const std::string& tail,
+                                     std::string prefix = "ZOLT USB_ISP Bootloader Ver") {
   std::string reply = prefix + "." + tail;
   reply.resize(33, '\0');
   return {reply.begin(), reply.end()};
@@ -117,8 +119,9 @@ TEST_F(ProbeFixture, BootloaderVersionFailuresKeepTheBufferAndOnlyTransfersShowT
   link.QueueReadReply(kDevice, {0, BootloaderReply("2.20")});
   EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), -1);
   EXPECT_STREQ(version, "keep");
-  EXPECT_EQ(op.Messages(), (std::vector<std::string>{"Cannot Write 'GET BootloaderFirmware Version' Command",
-                                                     "Cannot Read 'Get BootloaderFirmware Version' Response"}));
+  EXPECT_EQ(op.Messages(),
+            (std::vector<std::string>{"Cannot Write 'GET BootloaderFirmware Version' Command",
+                                      "Cannot Read 'Get BootloaderFirmware Version' Response"}));
 }
 
 // The probe answers one ID bit per byte, in bit 0, least significant bit first; other bits of
@@ -135,7 +138,12 @@ TEST_F(ProbeFixture, ReadJtagIdTakesBitKFromBitZeroOfByteK) {
     uint32_t id;
   } cases[] = {
       {Answer(0x01, 32), 1},
-      {[] { std::vector<uint8_t> r(32, 0); r[31] = 1; return r; }(), 0x80000000},
+      {[] {
+         std::vector<uint8_t> r(32, 0);
+         r[31] = 1;
+         return r;
+       }(),
+       0x80000000},
       {std::vector<uint8_t>(32, 0xFE), 0},
       {JtagIdReply(0x0022F3A1), 0x0022F3A1},
       {JtagIdReply(0x1AEC0ADD, 0xFF), 0x1AEC0ADD},

@@ -21,7 +21,8 @@ const ImageCase kImages[] = {
      "all 1 except 3, 10, 11, 13-59/2, 60-65, 74, 78, 80, 84-148/2, 152-166/2, 174, 187-223/2, 224-240, "
      "242-256/2, 257, 259, 260, 262-265, 267-297/2"},
     {kVtn3300, 298,
-     "all 0 except 46, 48, 72-76/2, 116-126/2, 127, 128, 131, 133, 141, 161, 163-165, 167, 168, 193, 194, 199, "
+     "all 0 except 46, 48, 72-76/2, 116-126/2, 127, 128, 131, 133, 141, 161, 163-165, 167, 168, 193, 194, "
+     "199, "
      "205-209/2, 210, 243, 249"},
     {kOko, 185,
      "all 0 except 39, 41, 45-51, 53-59/2, 95, 96, 101-109/2, 119, 121-123, 125-127, 129-131, 133-135, "
@@ -117,7 +118,9 @@ ExpectedMap Expected(uint8_t flash, int product, int busWidth, uint32_t base) {
   return m;
 }
 
-std::vector<uint8_t> Bytes(const BoundaryPinMap& m) { return {m.begin(), m.end()}; }
+std::vector<uint8_t> Bytes(const BoundaryPinMap& m) {
+  return {m.begin(), m.end()};
+}
 
 TEST(BoundaryLayout, ImagesMatchTheDocumentedCellLists) {
   for (const ImageCase& c : kImages) {
@@ -168,7 +171,8 @@ TEST(BoundaryLayout, ChipSelectCellPerRegion) {
       }
     }
   }
-  for (int product : {int{kTarvis}, int{kSolant}, 5, -1}) EXPECT_FALSE(ChipSelectCell(0, product).has_value());
+  for (int product : {int{kTarvis}, int{kSolant}, 5, -1})
+    EXPECT_FALSE(ChipSelectCell(0, product).has_value());
 }
 
 // Fields a case does not name are left as the caller had them.

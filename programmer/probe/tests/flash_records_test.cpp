@@ -17,6 +17,7 @@ namespace {
 // Columns: type | w, i | ID | A | B | unlock addresses | unlock data | erase setup, ID, reset,
 // program | buffer write, confirm, chip erase | sector erase | CFI query command | toggle, error
 // masks | data mask
+// clang-format off
 const char* const kNorTable[] = {
     "| EN29LV010A | 8, 1 | 0x6F | 0x100 | 1 | 0x555, 0x2AA | 0xAA, 0x55 | 0x80, 0x90, 0xF0, 0xA0 | 0 | 0x30 | 0 | 0x44, 0x20 | 0xFF |",
     "| EN29LV010A | 8, 2 | 0x6F6F | 0x200 | 2 | 0xAAA, 0x554 | 0xAAAA, 0x5555 | 0x8080, 0x9090, 0xF0F0, 0xA0A0 | 0 | 0x3030 | 0 | 0x4444, 0x40 | 0xFFFF |",
@@ -33,8 +34,9 @@ const char* const kNorTable[] = {
     "| K8D6316 (CFI) | 16, 1 | 0x22E2 | 0 | 2 | 0xAAA, 0x554 | 0xAA, 0x55 | 0x80, 0x90, 0xF0, 0xA0 | 0x25, 0x29, 0x10 | 0x30 | 0x98 | 0x44, 0x20 | 0xFFFF |",
     "| SST39VF6401 (CFI) | 16, 1 | 0x236B | 0 | 2 | 0xAAAA, 0x5554 | 0xAAAA, 0x5555 | 0x8080, 0x90, 0xF0, 0xA0 | 0 | 0x50 | 0 | 0x44, 0x20 | 0xFFFF |",
 };
-const char* const kNorTypeList[] = {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D",
-                                    "S29GL064M",  "S29GL128M/N", "K8D6316",   "SST39VF6401"};
+// clang-format on
+const char* const kNorTypeList[] = {"EN29LV010A", "EN29LV040A",  "AM29LV040B", "S29AL0004D", "S29AL008D",
+                                    "S29GL064M",  "S29GL128M/N", "K8D6316",    "SST39VF6401"};
 constexpr int kAm29lv040b = 2;
 
 std::vector<std::string> Cells(const std::string& row) {
@@ -76,7 +78,8 @@ std::vector<NorRow> ParseNorTable() {
     std::string name = c[0];
     const bool cfi = name.size() > 6 && name.substr(name.size() - 5) == "(CFI)";
     if (cfi) name = name.substr(0, name.size() - 6);
-    row.type = static_cast<int>(std::find(std::begin(kNorTypeList), std::end(kNorTypeList), name) - kNorTypeList);
+    row.type =
+        static_cast<int>(std::find(std::begin(kNorTypeList), std::end(kNorTypeList), name) - kNorTypeList);
     const auto wi = Numbers(c[1]);
     row.width = int(wi[0]);
     row.interleave = int(wi[1]);
@@ -92,7 +95,8 @@ std::vector<NorRow> ParseNorTable() {
     int at = 24;
     for (int col = 0; col < 8; ++col) {
       const auto values = Numbers(c[5 + col]);
-      for (int k = 0; k < widths[col]; ++k, at += 2) Put16(row.fields, at, values.size() == 1 ? values[0] * (k == 0) : values.at(k));
+      for (int k = 0; k < widths[col]; ++k, at += 2)
+        Put16(row.fields, at, values.size() == 1 ? values[0] * (k == 0) : values.at(k));
     }
     EXPECT_EQ(at, 56) << text;
     rows.push_back(row);
@@ -111,7 +115,9 @@ FlashInfo Input(int width, int interleave) {
   return r;
 }
 
-std::vector<uint8_t> Bytes(const FlashInfo& r) { return {r.begin(), r.end()}; }
+std::vector<uint8_t> Bytes(const FlashInfo& r) {
+  return {r.begin(), r.end()};
+}
 
 TEST(BuildFlashInfo, EveryTypeAtEveryWidthAndInterleave) {
   const auto rows = ParseNorTable();
@@ -119,7 +125,8 @@ TEST(BuildFlashInfo, EveryTypeAtEveryWidthAndInterleave) {
   for (int type = 0; type <= 8; ++type) {
     for (int width : {8, 16}) {
       for (int interleave : {1, 2, 3}) {
-        SCOPED_TRACE(std::string(kNorTypeList[type]) + " w" + std::to_string(width) + " i" + std::to_string(interleave));
+        SCOPED_TRACE(std::string(kNorTypeList[type]) + " w" + std::to_string(width) + " i" +
+                     std::to_string(interleave));
         FlashInfo record = Input(width, interleave);
         const int result = BuildFlashInfo(type, record);
         const NorRow* row = nullptr;

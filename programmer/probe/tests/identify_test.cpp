@@ -1,11 +1,12 @@
 // Binding the link library, and identifying probes over a scripted set of probes and targets.
+#include "probe/identify.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <map>
 #include <regex>
 
-#include "probe/identify.h"
 #include "probe/products.h"
 #include "probe_fixture.h"
 
@@ -14,10 +15,16 @@ namespace {
 
 // ---- Binding ---------------------------------------------------------------------------------
 
-int SentinelOpen(int, int) { return 7; }
-int SentinelTransfer(int, unsigned char*, int, int*, int) { return 7; }
+int SentinelOpen(int, int) {
+  return 7;
+}
+int SentinelTransfer(int, unsigned char*, int, int*, int) {
+  return 7;
+}
 void SentinelClose(int) {}
-ProbeLink SentinelLink() { return {&SentinelOpen, &SentinelTransfer, &SentinelTransfer, &SentinelClose}; }
+ProbeLink SentinelLink() {
+  return {&SentinelOpen, &SentinelTransfer, &SentinelTransfer, &SentinelClose};
+}
 
 [[maybe_unused]] std::string ExecutableDirectory() {
   char path[4096];
@@ -134,7 +141,12 @@ std::vector<IdentifyCase> IdentifyCases() {
       {"NoMatchingTarget", false, {{0, oko}}, kKeldaId, 0, {}, {}},
       {"ForeignFirmwareIsSkippedQuietly", false, {{0, foreignFirmware}, {4, kelda}}, kKeldaId, 1, {4}, {}},
       {"ProbeOnlyOpensWhenPresent", true, {{5, unopened}, {6, kelda}}, kKeldaId, 1, {6}, {}},
-      {"AFailedResetShowsItsTextAndTheWalkGoesOn", true, {{0, deafToReset}, {1, kelda}}, kKeldaId, 1, {1},
+      {"AFailedResetShowsItsTextAndTheWalkGoesOn",
+       true,
+       {{0, deafToReset}, {1, kelda}},
+       kKeldaId,
+       1,
+       {1},
        {"Cannot Write 'JTAG Reset' Command"}},
       // A failed ID read returns 0, which must not pass for an expected ID of 0.
       {"AFailedIdReadNeverMatches", true, {{2, noId}}, 0, 0, {}, {"Cannot Read 'JTAG ID' Response"}},
@@ -154,16 +166,19 @@ class Identify : public ProbeFixture, public ::testing::WithParamInterface<Ident
       link.SetOpenResult(d, p.opens);
       link.SetResponder(d, [p](int, const std::vector<uint8_t>& cmd, int) -> ReadReply {
         switch (cmd.at(0)) {
-          case 0x98: return {1, FirmwareReply(p.ourFirmware)};
+          case 0x98:
+            return {1, FirmwareReply(p.ourFirmware)};
           case 0x11: {
             std::vector<uint8_t> bits(32);
             for (int k = 0; k < 32; ++k) bits[k] = (p.jtagId >> k) & 1;
             return {p.idReadFails ? 0 : 1, bits};
           }
-          default: return {1, {0x51, 0, 0, 0, 0}};
+          default:
+            return {1, {0x51, 0, 0, 0, 0}};
         }
       });
-      if (!p.resetAccepted) link.SetDefaultWriteResult(d, 1), link.QueueWriteResult(d, 1), link.QueueWriteResult(d, 0);
+      if (!p.resetAccepted)
+        link.SetDefaultWriteResult(d, 1), link.QueueWriteResult(d, 1), link.QueueWriteResult(d, 0);
     }
   }
 };
@@ -220,13 +235,22 @@ TEST_F(ProbeFixture, IdentificationSendsTheCheckResetsAndIdReadInOrder) {
   std::vector<std::string> seen;
   for (const LinkCall& call : link.Calls(kDevice)) {
     switch (call.kind) {
-      case LinkCall::Kind::kOpen: seen.push_back("open"); break;
-      case LinkCall::Kind::kClose: seen.push_back("close"); break;
-      case LinkCall::Kind::kWrite: seen.push_back(Hex({call.bytes.begin(), call.bytes.begin() + 1}) + "/" + std::to_string(call.length)); break;
-      case LinkCall::Kind::kRead: seen.push_back("R" + std::to_string(call.length)); break;
+      case LinkCall::Kind::kOpen:
+        seen.push_back("open");
+        break;
+      case LinkCall::Kind::kClose:
+        seen.push_back("close");
+        break;
+      case LinkCall::Kind::kWrite:
+        seen.push_back(Hex({call.bytes.begin(), call.bytes.begin() + 1}) + "/" + std::to_string(call.length));
+        break;
+      case LinkCall::Kind::kRead:
+        seen.push_back("R" + std::to_string(call.length));
+        break;
     }
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{"open", "98/45", "R22", "01/5", "R5", "02/5", "R5", "11/5", "R32", "close"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"open", "98/45", "R22", "01/5", "R5", "02/5", "R5", "11/5", "R32",
+                                            "close"}));
   EXPECT_EQ(Hex(link.Writes(kDevice).at(3)), "11 01 00 01 01");
 }
 

@@ -29,8 +29,10 @@ class ProbeFixture : public ::testing::Test {
   std::vector<std::string> Transfers() const {
     std::vector<std::string> out;
     for (const LinkCall& c : link.Calls(kDevice)) {
-      if (c.kind == LinkCall::Kind::kWrite) out.push_back("W" + std::to_string(c.length) + "/" + std::to_string(c.timeoutMs));
-      if (c.kind == LinkCall::Kind::kRead) out.push_back("R" + std::to_string(c.length) + "/" + std::to_string(c.timeoutMs));
+      if (c.kind == LinkCall::Kind::kWrite)
+        out.push_back("W" + std::to_string(c.length) + "/" + std::to_string(c.timeoutMs));
+      if (c.kind == LinkCall::Kind::kRead)
+        out.push_back("R" + std::to_string(c.length) + "/" + std::to_string(c.timeoutMs));
     }
     return out;
   }
