@@ -10,6 +10,8 @@ namespace zolt {
 
 inline constexpr uint32_t kCrc32Initial = 0xFFFFFFFFu;
 uint32_t Crc32Update(uint32_t state, const uint8_t* data, size_t length);
-inline uint32_t Crc32Final(uint32_t state) { return state ^ 0xFFFFFFFFu; }
+inline uint32_t Crc32Final(uint32_t state) {
+  return state ^ 0xFFFFFFFFu;
+}
 
 }  // namespace zolt

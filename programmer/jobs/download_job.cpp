@@ -22,7 +22,11 @@ constexpr uint8_t kReadFlashIdCode = 0x14;
 class Download {
  public:
   explicit Download(JobContext& ctx)
-      : ctx_(ctx), settings_(ctx.settings), op_(ctx.op), probe_(ctx.link, op_), product_(ctx.fields.productIndex) {}
+      : ctx_(ctx),
+        settings_(ctx.settings),
+        op_(ctx.op),
+        probe_(ctx.link, op_),
+        product_(ctx.fields.productIndex) {}
 
   void Run() {
     device_ = ClaimDeviceSlot(settings_.deviceSlots);
@@ -112,8 +116,9 @@ class Download {
 
   bool BoundarySetup() {
     int imageLength = 0;
-    BuildBoundaryLayout(pinMap_, boundaryImage_.data(), &imageLength, static_cast<uint8_t>(settings_.flashTypeCode),
-                        product_, settings_.busWidth, settings_.norOffset);
+    BuildBoundaryLayout(pinMap_, boundaryImage_.data(), &imageLength,
+                        static_cast<uint8_t>(settings_.flashTypeCode), product_, settings_.busWidth,
+                        settings_.norOffset);
     if (probe_.SetExtest(device_) != 0) {
       FailWithLog(Format("DEVICE #%d: Cannot SET EXTEST", device_));
       return false;
@@ -172,7 +177,8 @@ class Download {
       return Fail(), false;
     }
     const FlashIdReply reply = DecodeFlashIdReply(command_.data());
-    op_.Append(Format("  DEVICE #%d: Maker ID(0x%04X) Device ID(0x%04X)\r\n", device_, reply.makerId, reply.deviceId));
+    op_.Append(Format("  DEVICE #%d: Maker ID(0x%04X) Device ID(0x%04X)\r\n", device_, reply.makerId,
+                      reply.deviceId));
     if (reply.makerId == 0 && reply.deviceId == 0) {
       // No flash answered: the board was not programmed, so the job counts as failed.
       FailWithLog("  ERROR, Reading Flash ID\r\n");
@@ -228,11 +234,12 @@ class Download {
     for (int f = 0; f < 3; ++f) {
       if (!enabled[f] || paths[f].empty()) continue;
       const StreamRequest request{device_, f, paths[f], blocks[f], startMs_};
-      const StreamResult result = StreamImageFile(ctx_, op_, request, command_.data(), ctx_.observer != nullptr);
+      const StreamResult result =
+          StreamImageFile(ctx_, op_, request, command_.data(), ctx_.observer != nullptr);
       if (result.outcome != StreamOutcome::kNotOpened && ctx_.observer != nullptr) {
         const double seconds = static_cast<uint32_t>(ctx_.clock.NowMs() - startMs_) / 1000.0;
-        ctx_.observer->OnFileEnded(device_, f, paths[f], result.fileSize, result.sentBytes, seconds, result.crc32,
-                                   result.outcome == StreamOutcome::kDone);
+        ctx_.observer->OnFileEnded(device_, f, paths[f], result.fileSize, result.sentBytes, seconds,
+                                   result.crc32, result.outcome == StreamOutcome::kDone);
       }
       if (result.outcome == StreamOutcome::kDone) continue;
       // Every other end leaves the board short of its image, so the job counts as failed.
@@ -249,7 +256,8 @@ class Download {
     if (failed_) ctx_.failedDeviceCount.fetch_add(1);
     op_.Append("\r\n");
     op_.TakeInDialogFields();
-    if (ctx_.observer != nullptr) ctx_.observer->OnJobEnded(device_, failed_, failed_ ? failureText_ : std::string());
+    if (ctx_.observer != nullptr)
+      ctx_.observer->OnJobEnded(device_, failed_, failed_ ? failureText_ : std::string());
   }
 
   JobContext& ctx_;

@@ -116,8 +116,8 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     return result;
   }
 
-  op.Append(Format("  DEVICE #%d: Downloading to sector #%d (%s)\r\n", device, static_cast<int>(request.block),
-                   displayName));
+  op.Append(Format("  DEVICE #%d: Downloading to sector #%d (%s)\r\n", device,
+                   static_cast<int>(request.block), displayName));
 
   uint8_t data[kChunkBytes];
   uint32_t remaining = fileSize;

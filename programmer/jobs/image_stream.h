@@ -29,8 +29,8 @@ struct StreamResult {
   StreamOutcome outcome = StreamOutcome::kNotOpened;
   uint64_t fileSize = 0;
   uint64_t sentBytes = 0;
-  uint32_t crc32 = 0;         // of the bytes written as data; only with `withCrc`
-  std::string failureText;    // the text that reported a failure or a missing response
+  uint32_t crc32 = 0;       // of the bytes written as data; only with `withCrc`
+  std::string failureText;  // the text that reported a failure or a missing response
 };
 
 // Streams one file on the calling job's thread. `op` receives every log line, message box and

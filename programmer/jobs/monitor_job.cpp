@@ -11,7 +11,8 @@ constexpr auto kPassInterval = std::chrono::milliseconds(10);
 
 void ShowElapsed(JobContext& ctx, uint32_t startMs) {
   const uint32_t seconds = (ctx.clock.NowMs() - startMs) / 1000;
-  ctx.op.SetElapsedTimeText(Format("%02d : %02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60)));
+  ctx.op.SetElapsedTimeText(
+      Format("%02d : %02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60)));
 }
 
 }  // namespace

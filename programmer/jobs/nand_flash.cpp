@@ -17,9 +17,9 @@ struct NandDevice {
 constexpr uint32_t kMiB = 1u << 20;
 
 constexpr NandDevice kNandDevices[] = {
-    {0x76, "1208", 64 * kMiB, 512, 0x4000, 16},  {0x75, "5608", 32 * kMiB, 512, 0x4000, 16},
-    {0xF1, "1G08", 128 * kMiB, 0, 0, 64},        {0xDA, "2G08", 256 * kMiB, 0, 0, 64},
-    {0xDC, "4G08", 512 * kMiB, 0, 0, 64},        {0xD3, "8G08", 1024 * kMiB, 0, 0, 64},
+    {0x76, "1208", 64 * kMiB, 512, 0x4000, 16}, {0x75, "5608", 32 * kMiB, 512, 0x4000, 16},
+    {0xF1, "1G08", 128 * kMiB, 0, 0, 64},       {0xDA, "2G08", 256 * kMiB, 0, 0, 64},
+    {0xDC, "4G08", 512 * kMiB, 0, 0, 64},       {0xD3, "8G08", 1024 * kMiB, 0, 0, 64},
 };
 
 void Put16(FlashInfo& info, int offset, uint32_t value) {
@@ -81,7 +81,8 @@ const char* ReportDownloadError(Operator& op, const uint8_t* response, int devic
     op.ShowMessage(report.box);
     if (report.hasAddress) {
       const uint32_t address = static_cast<uint32_t>(response[1]) | static_cast<uint32_t>(response[2]) << 8 |
-                               static_cast<uint32_t>(response[3]) << 16 | static_cast<uint32_t>(response[4]) << 24;
+                               static_cast<uint32_t>(response[3]) << 16 |
+                               static_cast<uint32_t>(response[4]) << 24;
       op.Append(Format(report.log, device, address));
     } else {
       op.Append(Format(report.log, device));

@@ -6,8 +6,8 @@
 namespace zolt {
 
 inline constexpr std::array<const char*, 9> NorTypeNames{
-    "EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL004D", "S29AL008D",
-    "S29GL064M",  "S29GL128M/N", "K8D6316",   "SST39VF6401",
+    "EN29LV010A", "EN29LV040A",  "AM29LV040B", "S29AL004D",   "S29AL008D",
+    "S29GL064M",  "S29GL128M/N", "K8D6316",    "SST39VF6401",
 };
 
 // The name of `norType`, or "" outside 0..8.

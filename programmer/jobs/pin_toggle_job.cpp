@@ -66,8 +66,8 @@ class PinToggle {
     BoundaryImage image{};
     int imageLength = 0;
     const RunSettings& settings = ctx_.settings;
-    BuildBoundaryLayout(pinMap, image.data(), &imageLength, static_cast<uint8_t>(settings.flashTypeCode), product,
-                        settings.busWidth, settings.norOffset);
+    BuildBoundaryLayout(pinMap, image.data(), &imageLength, static_cast<uint8_t>(settings.flashTypeCode),
+                        product, settings.busWidth, settings.norOffset);
     if (probe_.SetExtest(device) != 0) {
       op_.Append(Format("DEVICE #%d: Cannot SET EXTEST", device));
       return false;

@@ -61,7 +61,8 @@ struct RunControl::State {
     if (fd < 0) return 0;
     struct stat status {};
     uint64_t size = 0;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) <= UINT32_MAX) {
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<uint64_t>(status.st_size) <= UINT32_MAX) {
       size = static_cast<uint64_t>(status.st_size);
     }
     ::close(fd);
@@ -81,15 +82,25 @@ RunControl::~RunControl() {
   state_->JoinAll();
 }
 
-void RunControl::OnRun() { state_->OnRun(); }
+void RunControl::OnRun() {
+  state_->OnRun();
+}
 
-bool RunControl::IsRunning() const { return state_->liveThreads.load() != 0; }
+bool RunControl::IsRunning() const {
+  return state_->liveThreads.load() != 0;
+}
 
-void RunControl::RequestStop() { state_->ctx.stopRequested.store(1); }
+void RunControl::RequestStop() {
+  state_->ctx.stopRequested.store(1);
+}
 
-void RunControl::WaitForIdle() { state_->JoinAll(); }
+void RunControl::WaitForIdle() {
+  state_->JoinAll();
+}
 
-RunOutcome RunControl::LastOutcome() const { return state_->ctx.outcome.load(); }
+RunOutcome RunControl::LastOutcome() const {
+  return state_->ctx.outcome.load();
+}
 
 void RunControl::State::OnRun() {
   Operator& op = ctx.op;
@@ -199,8 +210,8 @@ bool RunControl::State::StartPinToggleRun(const ProbeCommands& probe) {
   RunSettings& settings = ctx.settings;
   op.Append("[Toggling All PINs]\r\n");
   std::array<uint8_t, kMaxProbes> slots{};
-  const int found =
-      IdentifyFirstProbe(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(), settings.expectedJtagId);
+  const int found = IdentifyFirstProbe(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(),
+                                       settings.expectedJtagId);
   for (int i = 0; i < kMaxProbes; ++i) settings.deviceSlots[i].store(slots[i]);
   if (found == 0) {
     op.ShowMessage("Cannot Found Valid Device or JTAG ID");

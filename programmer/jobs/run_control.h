@@ -20,9 +20,10 @@ class RunObserver {
   virtual void OnJobStarted(int device) { (void)device; }
   // One image file of `device` has ended (any outcome but "not opened"): bytes sent, seconds since
   // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data.
-  virtual void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
-                           double seconds, uint32_t crc32, bool ok) {
-    (void)device, (void)file, (void)path, (void)fileSize, (void)sentBytes, (void)seconds, (void)crc32, (void)ok;
+  virtual void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
+                           uint64_t sentBytes, double seconds, uint32_t crc32, bool ok) {
+    (void)device, (void)file, (void)path, (void)fileSize, (void)sentBytes, (void)seconds, (void)crc32,
+        (void)ok;
   }
   // The job of `device` ended; `failureText` is the first failure text it reported ("" if none).
   virtual void OnJobEnded(int device, bool failed, const std::string& failureText) {
@@ -41,11 +42,11 @@ struct RunControlOptions {
 
 // Outcome of the last finished run, for front ends that report it (zolt-flash's exit status).
 enum class RunOutcome {
-  kNone,          // no run has ended yet
-  kNotStarted,    // OnRun's failure exit: library, no probe, no image files
-  kComplete,      // download: no job failed, no stop requested
-  kFailed,        // download: at least one job failed
-  kStopped,       // download stopped on request
+  kNone,           // no run has ended yet
+  kNotStarted,     // OnRun's failure exit: library, no probe, no image files
+  kComplete,       // download: no job failed, no stop requested
+  kFailed,         // download: at least one job failed
+  kStopped,        // download stopped on request
   kToggleStopped,  // pin toggling ended by STOP
   kToggleFailed    // pin toggling ended before it began (probe, firmware or boundary set-up)
 };

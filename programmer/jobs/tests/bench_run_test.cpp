@@ -10,8 +10,8 @@
 #include <sstream>
 #include <thread>
 
-#include "jobs/run_control.h"
 #include "job_fixture.h"
+#include "jobs/run_control.h"
 
 namespace zolt::testing {
 namespace {
@@ -84,9 +84,12 @@ class BenchRunTest : public ::testing::Test {
     }
     return out;
   }
-  std::vector<uint8_t> Flash(int p) const { return TempDir::Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin"); }
+  std::vector<uint8_t> Flash(int p) const {
+    return TempDir::Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
+  }
   static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
-    return flash.size() >= offset + image.size() && std::equal(image.begin(), image.end(), flash.begin() + offset);
+    return flash.size() >= offset + image.size() &&
+           std::equal(image.begin(), image.end(), flash.begin() + offset);
   }
   void Run(RunControl& control) {
     control.OnRun();
@@ -106,8 +109,8 @@ class BenchRunTest : public ::testing::Test {
   std::string benchPath_;
 };
 
-#define USE_BENCH(toml)                                                                      \
-  do {                                                                                       \
+#define USE_BENCH(toml)                                                                       \
+  do {                                                                                        \
     if (!UseBench(toml)) GTEST_SKIP() << "another bench is loaded; run this test on its own"; \
   } while (0)
 
@@ -140,8 +143,8 @@ flash = "EN29LV040A"
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   for (int p = 0; p < 3; ++p) {
     SCOPED_TRACE(p);
-    EXPECT_EQ(Commands(p), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x15", "0x14", "0x16", "0x18",
-                                            "data", "0x18", "data", "0x01"}));
+    EXPECT_EQ(Commands(p), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x15", "0x14", "0x16",
+                                            "0x18", "data", "0x18", "data", "0x01"}));
     const auto flash = Flash(p);
     EXPECT_EQ(flash.size(), 512u * 1024u);
     EXPECT_TRUE(Holds(flash, 0x20000, TempDir::Contents(a)));  // block 2 of 64 KiB sectors
@@ -174,8 +177,8 @@ flash = "K9F5608"
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   for (int p : {0, 2}) {
     SCOPED_TRACE(p);
-    EXPECT_EQ(Commands(p),
-              Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x14", "0x15", "0x18", "data", "0x01"}));
+    EXPECT_EQ(Commands(p), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x14", "0x15", "0x18",
+                                            "data", "0x01"}));
     EXPECT_TRUE(Holds(Flash(p), 3 * 0x4000, TempDir::Contents(image)));
   }
   EXPECT_EQ(Commands(1), kIdentify);  // the OKO board is not a KELDA
@@ -196,8 +199,8 @@ flash = "EN29LV010A"
   RunControl control(op, options);
   Run(control);
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
-  EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07", "0x06",
-                                          "0x15", "0x14", "0x16", "0x18", "data", "0x01"}));
+  EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07",
+                                          "0x06", "0x15", "0x14", "0x16", "0x18", "data", "0x01"}));
   EXPECT_TRUE(Holds(Flash(0), 0x4000, TempDir::Contents(image)));  // EN29LV010A: 16 KiB sectors
 }
 
@@ -282,7 +285,8 @@ bootloader = "none"
   RunControl control(op, options);
   Run(control);
   EXPECT_EQ(op.bootloaderVersion, "Unknown");
-  EXPECT_NE(op.Log().find("  Sorry, Your USB JTAG is not support Source Level Debugging\r\n"), std::string::npos);
+  EXPECT_NE(op.Log().find("  Sorry, Your USB JTAG is not support Source Level Debugging\r\n"),
+            std::string::npos);
   EXPECT_EQ(op.Messages(), (std::vector<std::string>{"Cannot Read 'Get BootloaderFirmware Version' Response",
                                                      "Download Complete !"}));
   EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(image)));

@@ -1,9 +1,10 @@
 // The download job on one probe of the fake bench, run on the test's thread.
+#include "jobs/download_job.h"
+
 #include <cstring>
 
-#include "jobs/crc32.h"
-#include "jobs/download_job.h"
 #include "job_fixture.h"
+#include "jobs/crc32.h"
 
 namespace zolt::testing {
 namespace {
@@ -18,7 +19,8 @@ class DownloadJobTest : public JobFixture {
     SetDownload(kKelda, /*nand=*/false, 1);
     UseImages({dir.Image("a.bin", 100)});
   }
-  void Probe(const std::function<void(FakeProbeConfig&)>& change, int device = kDevice, int product = kKelda) {
+  void Probe(const std::function<void(FakeProbeConfig&)>& change, int device = kDevice,
+             int product = kKelda) {
     FakeProbeConfig config = ProbeFor(product);
     config.flashId = {0x1C, 0x4F, 0, 0};
     change(config);
@@ -63,16 +65,28 @@ TEST_F(DownloadJobTest, SendsTheSetUpOrderOfEachFlashTypeAndProduct) {
   };
   const V dataTail{"0x18", "0x01"};
   const Case cases[] = {
-      {"NOR KELDA", kKelda, false, {0x1C, 0x4F, 0, 0},
+      {"NOR KELDA",
+       kKelda,
+       false,
+       {0x1C, 0x4F, 0, 0},
        {"0x98", "0x08", "0x04", "0x12", "0x13", "0x15", "0x14", "0x16", "0x18", "0x01"}},
-      {"NAND", kKelda, true, {0xEC, 0xDA, 0, 0x15},
+      {"NAND",
+       kKelda,
+       true,
+       {0xEC, 0xDA, 0, 0x15},
        {"0x98", "0x08", "0x04", "0x12", "0x13", "0x14", "0x15", "0x18", "0x01"}},
-      {"NOR TARVIS", kTarvis, false, {0x1C, 0x6E, 0, 0},
-       {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07", "0x06", "0x15", "0x14", "0x16", "0x18",
-        "0x01"}},
-      {"NOR SOLANT", kSolant, false, {0x1C, 0x4F, 0, 0},
-       {"0x98", "0x08", "0x04", "0x12", "0x13", "0x03", "0x05", "0x05", "0x05", "0x06", "0x07", "0x06", "0x15", "0x14",
-        "0x16", "0x18", "0x01"}},
+      {"NOR TARVIS",
+       kTarvis,
+       false,
+       {0x1C, 0x6E, 0, 0},
+       {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07", "0x06", "0x15", "0x14", "0x16",
+        "0x18", "0x01"}},
+      {"NOR SOLANT",
+       kSolant,
+       false,
+       {0x1C, 0x4F, 0, 0},
+       {"0x98", "0x08", "0x04", "0x12", "0x13", "0x03", "0x05", "0x05", "0x05", "0x06", "0x07", "0x06",
+        "0x15", "0x14", "0x16", "0x18", "0x01"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,7 +133,8 @@ TEST_F(DownloadJobTest, FirmwareBelow212IsRefused) {
     job.link = ctx.link;
     job.fields = ctx.fields;
     job.settings.flashTypeCode = ctx.settings.flashTypeCode;
-    job.settings.norType = 1, job.settings.norWidth = 8, job.settings.norInterleave = 1, job.settings.busWidth = 8;
+    job.settings.norType = 1, job.settings.norWidth = 8, job.settings.norInterleave = 1,
+    job.settings.busWidth = 8;
     job.settings.deviceSlots[kDevice].store(1);
     job.settings.runningJobCount.store(1);
     fresh.imagePath[0] = op.imagePath[0];
@@ -174,18 +189,40 @@ TEST_F(DownloadJobTest, SetUpFailuresLogTheirTextAndEndTheJobFailed) {
     const char* lastCode;
   };
   const Case cases[] = {
-      {kKelda, [](FakeProbeConfig& p) { p.failReadCode = 0x04; }, "DEVICE #3: Cannot SET EXTEST\r\n", {}, "0x04"},
+      {kKelda,
+       [](FakeProbeConfig& p) { p.failReadCode = 0x04; },
+       "DEVICE #3: Cannot SET EXTEST\r\n",
+       {},
+       "0x04"},
       {kKelda, [](FakeProbeConfig& p) { p.nakCode = 0x12; }, "Cannot INIT BOUNDARY Data\r\n", {}, "0x12"},
       {kKelda, [](FakeProbeConfig& p) { p.nakCode = 0x13; }, " Cannot SET CONFIG BOUNDARY\r\n", {}, "0x13"},
       {kTarvis, [](FakeProbeConfig& p) { p.nakCode = 0x03; }, " Cannot SET JTAG TYPE\r\n", {}, "0x03"},
-      {kSolant, [](FakeProbeConfig& p) { p.failReadCode = 0x05; }, " Cannot CONFIG DEBUG MODE\r\n",
-       {"Cannot Read 'SET JTAG DR' Response"}, "0x05"},
-      {kKelda, [](FakeProbeConfig& p) { p.nakCode = 0x15; }, "\r\n", {"ERROR, 'SET FLASH INFO' Response"}, "0x15"},
-      {kKelda, [](FakeProbeConfig& p) { p.failWriteCode = 0x14; }, "\r\n", {"Cannot Write 'Read FLash ID' Command"},
+      {kSolant,
+       [](FakeProbeConfig& p) { p.failReadCode = 0x05; },
+       " Cannot CONFIG DEBUG MODE\r\n",
+       {"Cannot Read 'SET JTAG DR' Response"},
+       "0x05"},
+      {kKelda,
+       [](FakeProbeConfig& p) { p.nakCode = 0x15; },
+       "\r\n",
+       {"ERROR, 'SET FLASH INFO' Response"},
        "0x15"},
-      {kKelda, [](FakeProbeConfig& p) { p.failReadCode = 0x14; }, "\r\n", {"Cannot Read 'Read Flash ID' Response"},
+      {kKelda,
+       [](FakeProbeConfig& p) { p.failWriteCode = 0x14; },
+       "\r\n",
+       {"Cannot Write 'Read FLash ID' Command"},
+       "0x15"},
+      {kKelda,
+       [](FakeProbeConfig& p) { p.failReadCode = 0x14; },
+       "\r\n",
+       {"Cannot Read 'Read Flash ID' Response"},
        "0x14"},
-      {kKelda, [](FakeProbeConfig& p) { p.flashId = {0x1C, 0x6E, 0, 0}; }, "(0x006E)\r\n\r\n", {"Cannot find flash"},
+      {kKelda,
+       [](FakeProbeConfig& p) {
+         p.flashId = {0x1C, 0x6E, 0, 0};
+       },
+       "(0x006E)\r\n\r\n",
+       {"Cannot find flash"},
        "0x14"},
       {kKelda, [](FakeProbeConfig& p) { p.nakCode = 0x16; }, "\r\n", {"ERROR, Read FLASH CFI"}, "0x16"},
   };
@@ -213,12 +250,12 @@ TEST_F(DownloadJobTest, AcceptsNorFlashByTypeAndSendsItsCfiRecord) {
     bool zeroCfi;
   };
   const Case cases[] = {
-      {kTarvis, 0, 8, 0x1C, 0x6E, true, false},  {kTarvis, 0, 8, 0x1C, 0x4F, true, false},
-      {kTarvis, 0, 8, 0x01, 0x6E, false, false}, {kKelda, 0, 8, 0x01, 0x6F, true, false},
-      {kKelda, 0, 8, 0x01, 0x4F, false, false},  {kKelda, 3, 8, 0x01, 0x22B9, true, false},
-      {kKelda, 3, 8, 0x01, 0x22BA, true, false}, {kKelda, 3, 8, 0x01, 0x22BB, false, false},
-      {kKelda, 4, 8, 0x01, 0x125B, true, false}, {kKelda, 4, 16, 0x01, 0x00DA, true, false},
-      {kKelda, 5, 16, 0x01, 0x227E, true, true}, {kKelda, 8, 16, 0xBF, 0x236B, true, true},
+      {kTarvis, 0, 8, 0x1C, 0x6E, true, false},    {kTarvis, 0, 8, 0x1C, 0x4F, true, false},
+      {kTarvis, 0, 8, 0x01, 0x6E, false, false},   {kKelda, 0, 8, 0x01, 0x6F, true, false},
+      {kKelda, 0, 8, 0x01, 0x4F, false, false},    {kKelda, 3, 8, 0x01, 0x22B9, true, false},
+      {kKelda, 3, 8, 0x01, 0x22BA, true, false},   {kKelda, 3, 8, 0x01, 0x22BB, false, false},
+      {kKelda, 4, 8, 0x01, 0x125B, true, false},   {kKelda, 4, 16, 0x01, 0x00DA, true, false},
+      {kKelda, 5, 16, 0x01, 0x227E, true, true},   {kKelda, 8, 16, 0xBF, 0x236B, true, true},
       {kKelda, 8, 16, 0xBF, 0x236C, false, false},
   };
   for (const Case& c : cases) {
@@ -249,8 +286,9 @@ TEST_F(DownloadJobTest, NandIdentificationSendsTheNandDescription) {
   Probe([](FakeProbeConfig& p) { p.flashId = {0xEC, 0xDA, 0, 0x15}; });
   SetDownload(kKelda, true);
   RunJob();
-  EXPECT_NE(op.Log().find("  DEVICE #3: Maker ID(0x00EC) Device ID(0x00DA)\r\n 2G08, Block Size: 0x20000\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      op.Log().find("  DEVICE #3: Maker ID(0x00EC) Device ID(0x00DA)\r\n 2G08, Block Size: 0x20000\r\n"),
+      std::string::npos);
   const auto info = CommandBytes(0x15);
   ASSERT_EQ(info.size(), 68u);
   EXPECT_EQ(info[1], 0x21);
@@ -299,13 +337,24 @@ TEST_F(DownloadJobTest, EveryEndThatLeavesTheBoardUnprogrammedCountsAsFailed) {
     std::vector<std::string> codesTail;
   };
   const Case cases[] = {
-      {"probe does not open", [](FakeProbeConfig& p) { p.present = false; }, false, "  DEVICE #3: Cannot open\r\n\r\n",
+      {"probe does not open",
+       [](FakeProbeConfig& p) { p.present = false; },
+       false,
+       "  DEVICE #3: Cannot open\r\n\r\n",
        {}},
       {"image does not open", [](FakeProbeConfig&) {}, true, "Cannot open '", {"0x18", "0x01"}},
-      {"flash ID all zero", [](FakeProbeConfig& p) { p.flashId = {0, 0, 0, 0}; }, false,
-       "  DEVICE #3: Maker ID(0x0000) Device ID(0x0000)\r\n  ERROR, Reading Flash ID\r\n\r\n", {"0x14"}},
-      {"no erase response", [](FakeProbeConfig& p) { p.answerErase = false; }, false,
-       "Cannot Read 'Flash Erase' Response\r\n", {"0x18", "0x01"}},
+      {"flash ID all zero",
+       [](FakeProbeConfig& p) {
+         p.flashId = {0, 0, 0, 0};
+       },
+       false,
+       "  DEVICE #3: Maker ID(0x0000) Device ID(0x0000)\r\n  ERROR, Reading Flash ID\r\n\r\n",
+       {"0x14"}},
+      {"no erase response",
+       [](FakeProbeConfig& p) { p.answerErase = false; },
+       false,
+       "Cannot Read 'Flash Erase' Response\r\n",
+       {"0x18", "0x01"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -313,14 +362,16 @@ TEST_F(DownloadJobTest, EveryEndThatLeavesTheBoardUnprogrammedCountsAsFailed) {
     Probe(c.change);
     ctx.failedDeviceCount.store(0);
     op.imageEnabled = {true, true, false};
-    op.imagePath = {c.missingFirstFile ? dir.path() + "/none.bin" : dir.Image("a.bin", 100), dir.Image("b.bin", 10)};
+    op.imagePath = {c.missingFirstFile ? dir.path() + "/none.bin" : dir.Image("a.bin", 100),
+                    dir.Image("b.bin", 10)};
     const size_t before = op.Log().size();
     RunJob();
     EXPECT_EQ(Failed(), 1);
     EXPECT_NE(op.Log().find(c.logPart, before), std::string::npos) << op.Log().substr(before);
     const auto codes = Codes();
     ASSERT_GE(codes.size(), c.codesTail.size());
-    EXPECT_EQ(std::vector<std::string>(codes.end() - static_cast<long>(c.codesTail.size()), codes.end()), c.codesTail);
+    EXPECT_EQ(std::vector<std::string>(codes.end() - static_cast<long>(c.codesTail.size()), codes.end()),
+              c.codesTail);
   }
 }
 
@@ -387,8 +438,8 @@ struct RecordingObserver : RunObserver {
   std::vector<std::string> events;
   uint32_t crc = 0;
   void OnJobStarted(int device) override { events.push_back("start " + std::to_string(device)); }
-  void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes, double,
-                   uint32_t crc32, bool ok) override {
+  void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
+                   double, uint32_t crc32, bool ok) override {
     events.push_back("file " + std::to_string(device) + " " + std::to_string(file) + " " +
                      path.substr(path.rfind('/') + 1) + " " + std::to_string(fileSize) + " " +
                      std::to_string(sentBytes) + (ok ? " ok" : " failed"));
@@ -408,8 +459,9 @@ TEST_F(DownloadJobTest, ObserverHearsEachFileWithTheCrcOfTheBytesWritten) {
   RunJob();
   const auto bytes = TempDir::Contents(image);
   EXPECT_EQ(observer.crc, Crc32Final(Crc32Update(kCrc32Initial, bytes.data(), bytes.size())));
-  EXPECT_EQ(observer.events, (std::vector<std::string>{"start 3", "file 3 1 a.bin 5000 5000 ok",
-                                                       "end 3 failed: Cannot open '" + dir.path() + "/none.bin'"}));
+  EXPECT_EQ(observer.events,
+            (std::vector<std::string>{"start 3", "file 3 1 a.bin 5000 5000 ok",
+                                      "end 3 failed: Cannot open '" + dir.path() + "/none.bin'"}));
 
   observer.events.clear();
   bench.Reset();

@@ -138,7 +138,8 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
       return;
     }
     case 0x08: {
-      std::string reply = p.config.bootloader.empty() ? std::string("NOT A BOOTLOADER") : "ZOLT USB_ISP Bootloader Ver ";
+      std::string reply =
+          p.config.bootloader.empty() ? std::string("NOT A BOOTLOADER") : "ZOLT USB_ISP Bootloader Ver ";
       reply += p.config.bootloader;
       reply.resize(33, '\0');
       Respond(p, {reply.begin(), reply.end()});
@@ -151,9 +152,11 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
       return;
     }
     case 0x06: {  // debug bus read: answer what ConfigDebugMode wrote (TARVIS 0x5550, SOLANT 0x2220)
-      uint32_t address = buffer[1] | buffer[2] << 8 | buffer[3] << 16 | static_cast<uint32_t>(buffer[4]) << 24;
+      uint32_t address =
+          buffer[1] | buffer[2] << 8 | buffer[3] << 16 | static_cast<uint32_t>(buffer[4]) << 24;
       uint32_t word = address == 0x80000410 ? 0x5550 : address == 0x80000400 ? 0x2220 : 0;
-      std::vector<uint8_t> reply{0x51, uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
+      std::vector<uint8_t> reply{0x51, uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
+                                 uint8_t(word >> 24)};
       Respond(p, reply);
       return;
     }
@@ -176,7 +179,8 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
       Respond(p, reply);
       if (p.config.eraseResponse == 0x51) {
         p.downloading = true;
-        p.fileSize = buffer[11] | buffer[12] << 8 | buffer[13] << 16 | static_cast<uint32_t>(buffer[14]) << 24;
+        p.fileSize =
+            buffer[11] | buffer[12] << 8 | buffer[13] << 16 | static_cast<uint32_t>(buffer[14]) << 24;
         p.received = 0;
         p.blockNumber = 0;
         p.stopInBlock = false;
@@ -195,7 +199,8 @@ void FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length) {
   const size_t compare = std::min<size_t>(18, static_cast<size_t>(length));
   const bool stop = blockStart && length > 0 && std::memcmp(buffer, kMarker, compare) == 0;
   if (blockStart) p.stopInBlock = stop;
-  p.events.push_back({"data " + std::to_string(length) + (stop ? " stop" : ""), clock_ != nullptr ? clock_->Peek() : 0, {}});
+  p.events.push_back(
+      {"data " + std::to_string(length) + (stop ? " stop" : ""), clock_ != nullptr ? clock_->Peek() : 0, {}});
   p.files.back().bytes.insert(p.files.back().bytes.end(), buffer, buffer + length);
   p.received += static_cast<uint32_t>(length);
   const bool complete = p.received >= p.fileSize;
@@ -203,7 +208,8 @@ void FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length) {
   ++p.blockNumber;
   std::array<uint8_t, 5> reply{0x51, 0, 0, 0, 0};
   if (complete || (p.stopInBlock && p.config.honourStop)) reply[0] = 0x60;
-  if (auto it = p.config.blockResponses.find(p.blockNumber); it != p.config.blockResponses.end()) reply = it->second;
+  if (auto it = p.config.blockResponses.find(p.blockNumber); it != p.config.blockResponses.end())
+    reply = it->second;
   if (reply[0] == 0) {
     p.downloading = false;
     return;
@@ -235,13 +241,15 @@ extern "C" {
 __attribute__((visibility("default"))) int OpenDevice(int productId, int deviceIndex) {
   return zolt::testing::FakeBench::Get().Open(productId, deviceIndex);
 }
-__attribute__((visibility("default"))) int Write(int deviceIndex, unsigned char* buffer, int length, int* transferred,
-                                                 int timeoutMs) {
+__attribute__((visibility("default"))) int Write(int deviceIndex, unsigned char* buffer, int length,
+                                                 int* transferred, int timeoutMs) {
   return zolt::testing::FakeBench::Link().Write(deviceIndex, buffer, length, transferred, timeoutMs);
 }
-__attribute__((visibility("default"))) int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred,
-                                                int timeoutMs) {
+__attribute__((visibility("default"))) int Read(int deviceIndex, unsigned char* buffer, int length,
+                                                int* transferred, int timeoutMs) {
   return zolt::testing::FakeBench::Link().Read(deviceIndex, buffer, length, transferred, timeoutMs);
 }
-__attribute__((visibility("default"))) void Close(int deviceIndex) { zolt::testing::FakeBench::Get().Close(deviceIndex); }
+__attribute__((visibility("default"))) void Close(int deviceIndex) {
+  zolt::testing::FakeBench::Get().Close(deviceIndex);
+}
 }

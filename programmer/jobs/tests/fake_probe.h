@@ -33,11 +33,11 @@ class FakeClock final : public TickClock {
 };
 
 struct FakeProbeConfig {
-  bool present = false;      // OpenDevice succeeds
-  uint32_t jtagId = 0;       // what ReadJtagId reports
+  bool present = false;  // OpenDevice succeeds
+  uint32_t jtagId = 0;   // what ReadJtagId reports
   std::string firmwarePrefix = "ZOLT USB JTAG";
-  std::string firmware = " 2.12";   // 5 characters from byte 17
-  std::string bootloader = " 2.20"; // "" : the bootloader reply has a wrong prefix
+  std::string firmware = " 2.12";                     // 5 characters from byte 17
+  std::string bootloader = " 2.20";                   // "" : the bootloader reply has a wrong prefix
   std::array<uint16_t, 4> flashId{0x1C, 0x4F, 0, 0};  // maker, device, third, fourth
   uint8_t eraseResponse = 0x51;                       // first byte of the flash erase response
   std::array<uint8_t, 4> eraseAddress{};
@@ -45,15 +45,15 @@ struct FakeProbeConfig {
   // Block responses by their 1-based number within a file (default: 0x51, or 0x60 after a stop
   // marker, or 0x60 once the file is complete); a code of 0 means "no response".
   std::map<int, std::array<uint8_t, 5>> blockResponses;
-  bool honourStop = true;  // answer a block that began with a stop marker with the finished code
+  bool honourStop = true;     // answer a block that began with a stop marker with the finished code
   uint8_t failWriteCode = 0;  // a command Write with this code fails
   uint8_t failReadCode = 0;   // the response to this code never comes
   uint8_t nakCode = 0;        // the response to this code has byte 0 = 0x00 instead of "Q"
 };
 
 struct FakeEvent {
-  std::string text;  // "cmd=0x98", "data 64", "data 18 stop", "block" (a block response was read)
-  uint32_t ms = 0;   // the fake clock's reading, for pin toggling
+  std::string text;            // "cmd=0x98", "data 64", "data 18 stop", "block" (a block response was read)
+  uint32_t ms = 0;             // the fake clock's reading, for pin toggling
   std::vector<uint8_t> bytes;  // a command's bytes as written
 };
 

@@ -1,12 +1,13 @@
 // Streaming one image file: chunking, block responses, stop markers, failures and file faults.
+#include "jobs/image_stream.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "jobs/crc32.h"
-#include "jobs/image_stream.h"
 #include "job_fixture.h"
+#include "jobs/crc32.h"
 
 namespace zolt::testing {
 namespace {
@@ -75,8 +76,8 @@ TEST_F(StreamTest, SendsChunksOf64WithABlockResponseEvery2048BytesAndAfterTheLas
     EXPECT_EQ(op.deviceCells[kDevice], "100%");
     // DownloadDataInfo: code, 'A', flash type, offset, block, size, verify, its text.
     const auto& info = files[0].dataInfo;
-    const uint8_t head[16] = {0x18, 0x41, 0x22, 0x00, 0x00, 0x10, 0x00, 5, 0, 0, 0,
-                              uint8_t(c.size), uint8_t(c.size >> 8), 0, 0, 1};
+    const uint8_t head[16] = {
+        0x18, 0x41, 0x22, 0x00, 0x00, 0x10, 0x00, 5, 0, 0, 0, uint8_t(c.size), uint8_t(c.size >> 8), 0, 0, 1};
     EXPECT_EQ(std::memcmp(info.data(), head, 16), 0);
     EXPECT_EQ(std::memcmp(info.data() + 16, "USBJTAG DownloadCmd", 20), 0);
   }
@@ -104,20 +105,49 @@ TEST_F(StreamTest, ReportsEveryRefusalAndMissingAnswerOfTheProbe) {
     const char* logTail;  // what the log ends with
   };
   const Case cases[] = {
-      {"erase answered with the finished code", [](FakeProbeConfig& c) { c.eraseResponse = 0x60; },
-       StreamOutcome::kFailed, {"Unknow Download Response"}, ""},
-      {"erase error", [](FakeProbeConfig& c) { c.eraseResponse = 0x57, c.eraseAddress = {0, 0, 2, 0}; },
-       StreamOutcome::kFailed, {"ERASE ERROR"}, "\r\n  DEVICE #3: ERASE ERROR, ADDR: 0x00020000\r\n"},
-      {"no erase response", [](FakeProbeConfig& c) { c.answerErase = false; }, StreamOutcome::kNoFirstResponse, {},
+      {"erase answered with the finished code",
+       [](FakeProbeConfig& c) { c.eraseResponse = 0x60; },
+       StreamOutcome::kFailed,
+       {"Unknow Download Response"},
+       ""},
+      {"erase error",
+       [](FakeProbeConfig& c) {
+         c.eraseResponse = 0x57, c.eraseAddress = {0, 0, 2, 0};
+       },
+       StreamOutcome::kFailed,
+       {"ERASE ERROR"},
+       "\r\n  DEVICE #3: ERASE ERROR, ADDR: 0x00020000\r\n"},
+      {"no erase response",
+       [](FakeProbeConfig& c) { c.answerErase = false; },
+       StreamOutcome::kNoFirstResponse,
+       {},
        "Cannot Read 'Flash Erase' Response"},
-      {"announcement not written", [](FakeProbeConfig& c) { c.failWriteCode = 0x18; }, StreamOutcome::kFailed,
-       {"Cannot Write 'Download Data Info' Command"}, ""},
-      {"write error in the second block", [](FakeProbeConfig& c) { c.blockResponses[2] = {0x55, 4, 3, 2, 1}; },
-       StreamOutcome::kFailed, {"WRITE ERROR"}, "\r\n  DEVICE #3: WRITE ERROR, ADDR: 0x01020304\r\n"},
-      {"no block response", [](FakeProbeConfig& c) { c.blockResponses[1] = {0, 0, 0, 0, 0}; }, StreamOutcome::kFailed,
-       {}, "  ERROR, File Downloading Response!\r\n"},
-      {"unknown block response", [](FakeProbeConfig& c) { c.blockResponses[1] = {0x71, 0, 0, 0, 0}; },
-       StreamOutcome::kFailed, {"Unknow Download Response"}, ""},
+      {"announcement not written",
+       [](FakeProbeConfig& c) { c.failWriteCode = 0x18; },
+       StreamOutcome::kFailed,
+       {"Cannot Write 'Download Data Info' Command"},
+       ""},
+      {"write error in the second block",
+       [](FakeProbeConfig& c) {
+         c.blockResponses[2] = {0x55, 4, 3, 2, 1};
+       },
+       StreamOutcome::kFailed,
+       {"WRITE ERROR"},
+       "\r\n  DEVICE #3: WRITE ERROR, ADDR: 0x01020304\r\n"},
+      {"no block response",
+       [](FakeProbeConfig& c) {
+         c.blockResponses[1] = {0, 0, 0, 0, 0};
+       },
+       StreamOutcome::kFailed,
+       {},
+       "  ERROR, File Downloading Response!\r\n"},
+      {"unknown block response",
+       [](FakeProbeConfig& c) {
+         c.blockResponses[1] = {0x71, 0, 0, 0, 0};
+       },
+       StreamOutcome::kFailed,
+       {"Unknow Download Response"},
+       ""},
   };
   const std::string path = dir.Image("image.bin", 4096);
   for (const Case& c : cases) {
@@ -142,12 +172,13 @@ TEST_F(StreamTest, StopMarkerGoesIntoTheFirstChunkOfEveryBlockWhileTheStopStands
   Configure([](FakeProbeConfig& c) { c.honourStop = false; });
   const std::string path = dir.Image("stop.bin", 4096);
   EXPECT_EQ(Stream(path).outcome, StreamOutcome::kDone);
-  EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "data 64 stop", "31x data 64", "block", "data 64 stop",
-                                                "31x data 64", "block"}));
+  EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "data 64 stop", "31x data 64", "block",
+                                                "data 64 stop", "31x data 64", "block"}));
   const auto sent = bench.Files(kDevice)[0].bytes;
   const auto file = TempDir::Contents(path);
   EXPECT_EQ(std::memcmp(sent.data(), "USBJTAG_Down_STOP", 18), 0);
-  EXPECT_TRUE(std::equal(sent.begin() + 18, sent.begin() + 2048, file.begin() + 18));  // rest of the chunk is data
+  EXPECT_TRUE(
+      std::equal(sent.begin() + 18, sent.begin() + 2048, file.begin() + 18));  // rest of the chunk is data
   const std::string stopping = "  DEVICE #3: Download stopping, Please wait ... \r\n";
   const std::string log = op.Log();
   ASSERT_NE(log.find(stopping), std::string::npos);

@@ -7,10 +7,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <thread>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_probe.h"
@@ -98,7 +98,8 @@ class JobFixture : public ::testing::Test {
   ~JobFixture() override { FakeBench::Get().Reset(); }
 
   // Download settings as run control leaves them for `product` and a flash type.
-  void SetDownload(int product, bool nand, int norType = 0, int width = 8, int interleave = 1, uint32_t offset = 0) {
+  void SetDownload(int product, bool nand, int norType = 0, int width = 8, int interleave = 1,
+                   uint32_t offset = 0) {
     const ProductSettings& p = kProducts[product];
     RunSettings& s = ctx.settings;
     s.expectedJtagId = p.expectedJtagId;

@@ -1,7 +1,8 @@
 // The job monitor on its own thread, with the test thread playing the download jobs.
+#include "jobs/monitor_job.h"
+
 #include <thread>
 
-#include "jobs/monitor_job.h"
 #include "job_fixture.h"
 
 namespace zolt::testing {
@@ -38,8 +39,8 @@ TEST_F(MonitorTest, CompleteRunShowsTheBoxWithTheControlsStillLocked) {
   Finish();
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   EXPECT_EQ(eventsAtBox, (std::vector<std::string>{"text:STOP", "enable:1", "settings:0", "enable:0"}));
-  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"text:STOP", "enable:1", "settings:0", "enable:0", "settings:1",
-                                                       "text:RUN", "enable:1"}));
+  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"text:STOP", "enable:1", "settings:0", "enable:0",
+                                                       "settings:1", "text:RUN", "enable:1"}));
   EXPECT_EQ(op.progressPos, 100);
   EXPECT_EQ(op.Log(), "\r\n");
   EXPECT_EQ(ctx.outcome.load(), RunOutcome::kComplete);

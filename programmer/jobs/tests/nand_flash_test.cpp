@@ -1,7 +1,8 @@
 // NAND identification and the probe's download error reports.
+#include "jobs/nand_flash.h"
+
 #include <gtest/gtest.h>
 
-#include "jobs/nand_flash.h"
 #include "testing/recording_operator.h"
 
 namespace zolt {
@@ -10,9 +11,12 @@ namespace {
 using testing::RecordingOperator;
 
 uint32_t Get32(const FlashInfo& info, int offset) {
-  return info[offset] | info[offset + 1] << 8 | info[offset + 2] << 16 | static_cast<uint32_t>(info[offset + 3]) << 24;
+  return info[offset] | info[offset + 1] << 8 | info[offset + 2] << 16 |
+         static_cast<uint32_t>(info[offset + 3]) << 24;
 }
-uint16_t Get16(const FlashInfo& info, int offset) { return static_cast<uint16_t>(info[offset] | info[offset + 1] << 8); }
+uint16_t Get16(const FlashInfo& info, int offset) {
+  return static_cast<uint16_t>(info[offset] | info[offset + 1] << 8);
+}
 
 struct NandCase {
   uint16_t maker, device, fourth;
@@ -27,8 +31,9 @@ TEST(IdentifyNand, FillsTheDescriptionFromTheTableAndTheConfigurationByte) {
       {0xEC, 0xF1, 0x00, 0, 128u << 20, 0x400, 0x10000, 64, " 1G08, Block Size: 0x10000\r\n"},
       {0xEC, 0xD3, 0x33, 0, 1u << 30, 0x2000, 0x80000, 64, " 8G08, Block Size: 0x80000\r\n"},
       {0xEC, 0x76, 0xFF, 0, 64u << 20, 512, 0x4000, 16, " 1208, Block Size: 0x4000\r\n"},  // no bits from ID
-      {0x00, 0x75, 0x00, 0, 32u << 20, 512, 0x4000, 16, " 5608, Block Size: 0x4000\r\n"},  // maker plays no part
-      {0xEC, 0x01DA, 0x15, -1, 0, 0, 0, 0, "  Unknown NAND Flash ID !\r\n"},               // full 16-bit compare
+      {0x00, 0x75, 0x00, 0, 32u << 20, 512, 0x4000, 16,
+       " 5608, Block Size: 0x4000\r\n"},                                      // maker plays no part
+      {0xEC, 0x01DA, 0x15, -1, 0, 0, 0, 0, "  Unknown NAND Flash ID !\r\n"},  // full 16-bit compare
   };
   for (const NandCase& c : cases) {
     SCOPED_TRACE(c.device);

@@ -1,6 +1,7 @@
 // The pin toggle job on one probe of the fake bench, run on the test's thread (STOP is pressed
 // from the probe's command hook, as the GUI thread would between two commands).
 #include "jobs/pin_toggle_job.h"
+
 #include "job_fixture.h"
 
 namespace zolt::testing {
@@ -44,7 +45,8 @@ TEST_F(PinToggleTest, LoadsThePatternsThenAlternatesAtTheIntervalUntilStop) {
   const auto events = bench.Events(kDevice);
   std::vector<std::string> setUp;
   for (size_t i = 0; i < 6; ++i) setUp.push_back(events[i].text);
-  EXPECT_EQ(setUp, (std::vector<std::string>{"cmd=0x98", "cmd=0x08", "cmd=0x04", "cmd=0x12", "cmd=0x20", "cmd=0x21"}));
+  EXPECT_EQ(setUp, (std::vector<std::string>{"cmd=0x98", "cmd=0x08", "cmd=0x04", "cmd=0x12", "cmd=0x20",
+                                             "cmd=0x21"}));
   EXPECT_EQ(events[3].bytes.size(), 3u + 298u);  // KELDA's whole boundary image
   EXPECT_EQ(events[4].bytes.size(), 3u + 298u);
   EXPECT_EQ(events[5].bytes.size(), 3u + 298u);
@@ -78,13 +80,25 @@ TEST_F(PinToggleTest, EveryEarlyEndGivesTheRunButtonBack) {
   };
   const Case cases[] = {
       {"no probe", [](FakeProbeConfig& p) { p.present = false; }, {"  DEVICE #4: Cannot open\r\n"}, "", {}},
-      {"old firmware", [](FakeProbeConfig& p) { p.firmware = "02.11"; },
-       {"DEVICE #4: Sorry, upgrate firmware of USB JTAG"}, "", {"cmd=0x98"}},
-      {"no extest", [](FakeProbeConfig& p) { p.failReadCode = 0x04; }, {}, "DEVICE #4: Cannot SET EXTEST",
+      {"old firmware",
+       [](FakeProbeConfig& p) { p.firmware = "02.11"; },
+       {"DEVICE #4: Sorry, upgrate firmware of USB JTAG"},
+       "",
+       {"cmd=0x98"}},
+      {"no extest",
+       [](FakeProbeConfig& p) { p.failReadCode = 0x04; },
+       {},
+       "DEVICE #4: Cannot SET EXTEST",
        {"cmd=0x98", "cmd=0x08", "cmd=0x04"}},
-      {"no boundary data", [](FakeProbeConfig& p) { p.nakCode = 0x12; }, {}, "Cannot INIT BOUNDARY Data",
+      {"no boundary data",
+       [](FakeProbeConfig& p) { p.nakCode = 0x12; },
+       {},
+       "Cannot INIT BOUNDARY Data",
        {"cmd=0x98", "cmd=0x08", "cmd=0x04", "cmd=0x12"}},
-      {"no high pattern", [](FakeProbeConfig& p) { p.nakCode = 0x20; }, {"Cannot Read 'SET HIGH Bounary' Response"}, "",
+      {"no high pattern",
+       [](FakeProbeConfig& p) { p.nakCode = 0x20; },
+       {"Cannot Read 'SET HIGH Bounary' Response"},
+       "",
        {"cmd=0x98", "cmd=0x08", "cmd=0x04", "cmd=0x12", "cmd=0x20"}},
   };
   for (const Case& c : cases) {

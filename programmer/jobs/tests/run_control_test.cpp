@@ -1,12 +1,13 @@
 // Run control over the fake bench, bound as a link library by path: binding, identification,
 // the run's settings and log, the threads it starts, STOP, and the pin-toggle run.
+#include "jobs/run_control.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <future>
 #include <thread>
 
-#include "jobs/run_control.h"
 #include "job_fixture.h"
 
 namespace zolt::testing {
@@ -102,7 +103,8 @@ TEST_F(RunControlTest, MultiDeviceRunProgramsEveryMatchingProbeSideBySide) {
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0].bytes, TempDir::Contents(op.imagePath[0]));
     EXPECT_EQ(files[1].bytes, TempDir::Contents(op.imagePath[1]));
-    EXPECT_NE(op.Log().find("  DEVICE #" + std::to_string(d) + ": Downloading done.(0[s], b.bin)"), std::string::npos);
+    EXPECT_NE(op.Log().find("  DEVICE #" + std::to_string(d) + ": Downloading done.(0[s], b.bin)"),
+              std::string::npos);
   }
   EXPECT_EQ(bench.Commands(1), std::vector<std::string>{"cmd=0x98"});  // closed and skipped quietly
   EXPECT_EQ(op.TotalSentBytes(), 4u * 8000u);
@@ -135,8 +137,8 @@ TEST_F(RunControlTest, FailureExitsShowTheirBoxAndLeaveRunEnabled) {
   };
   const Case cases[] = {
       {"no probe", [] {}, "Cannot Found Valid Device or JTAG ID", "[Download to NAND FLASH]\r\n"},
-      {"other product", [this] { bench.Configure(0, ProbeFor(kVtn3300)); }, "Cannot Found Valid Device or JTAG ID",
-       "[Download to NAND FLASH]\r\n"},
+      {"other product", [this] { bench.Configure(0, ProbeFor(kVtn3300)); },
+       "Cannot Found Valid Device or JTAG ID", "[Download to NAND FLASH]\r\n"},
       {"no image paths",
        [this] {
          Probes({0});
@@ -252,7 +254,8 @@ TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
   EXPECT_EQ(enabledAtStart->load(), 0);
   control.OnRun();  // STOP
   control.WaitForIdle();
-  EXPECT_TRUE(op.Log().starts_with("[Toggling All PINs]\r\n  JTAG ID: 0x00AECADD\r\n  Start Pin Toggling.\r\n"));
+  EXPECT_TRUE(
+      op.Log().starts_with("[Toggling All PINs]\r\n  JTAG ID: 0x00AECADD\r\n  Start Pin Toggling.\r\n"));
   EXPECT_TRUE(op.Log().ends_with("  Stop Pin Toggling.\r\n\r\n"));
   EXPECT_EQ(bench.OpenCount(2), 0);  // the first matching probe only
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kToggleStopped);
