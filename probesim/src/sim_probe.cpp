@@ -21,6 +21,7 @@ std::vector<EndpointInfo> SimProbe::Endpoints() const {
 bool SimProbe::Open() {
   std::lock_guard lock(mutex_);
   if (unplugged_) return false;
+  if (open_) return true;
   open_ = true;
   count_ = 0;  // a fresh configuration drops what the IN endpoint still held
   firmware_.OnOpen();
