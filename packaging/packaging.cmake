@@ -2,7 +2,7 @@
 #   cmake --build <build> --target package    or    (cd <build> && cpack -G DEB)
 # Shared-library dependencies come from dpkg-shlibdeps over every ELF file in the package
 # (libVorlink.so included, although the programs load it with dlopen); what dpkg-shlibdeps cannot
-# see (Qt plugins, fonts) is listed explicitly.
+# see (fonts, udev) is recommended explicitly.
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "${PROJECT_NAME}")
@@ -33,14 +33,13 @@ probe bench, with which everything runs without hardware.")
 
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/bin")
-# dpkg-shlibdeps names libusb-1.0-0, libusb-0.1-4 and toml++ (from libVorlink.so) and the Qt
-# libraries (from zolt-usb-jtag) with their minimum versions; scripts/test-deb checks that it did.
+# dpkg-shlibdeps names libusb-1.0-0 and libusb-0.1-4 (from libVorlink.so) and the Qt libraries,
+# QtSvg for the icon included (from zolt-usb-jtag), with their minimum versions; scripts/test-deb
+# checks that it did. The platform plugins come with libqt6gui6.
 set(zolt_deb_depends)
 set(zolt_deb_recommends "udev")
 if(TARGET zolt-usb-jtag)
-  # Qt loads its image and icon plugins itself, where dpkg-shlibdeps cannot see them: the SVG
-  # ones are in libqt6svg6. The dialog's Korean texts need a Korean font (its font is Gulim).
-  list(APPEND zolt_deb_depends "libqt6svg6")
+  # The dialog's Korean texts need a Korean font (its font is Gulim).
   list(APPEND zolt_deb_recommends "fonts-baekmuk | fonts-noto-cjk" "hicolor-icon-theme")
 endif()
 list(JOIN zolt_deb_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
