@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <string>
 #include <vector>
 
+#include "ui/about_dialog.h"
 #include "ui/control_ids.h"
 #include "ui/log_view.h"
 #include "ui/pages/file_selection_page.h"
@@ -105,6 +107,23 @@ TEST(MainDialog, ProductAndFlashTypeRules) {
     }
     EXPECT_EQ(d.NorOptions()->NorTypeList()->currentText().toStdString(), c.norTypeText) << c.name;
   }
+}
+
+TEST(MainDialog, AboutEntryOpensTheAboutBox) {
+  ProgrammerDialog d;
+  d.show();
+  QString seen;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* about = qobject_cast<AboutDialog*>(w);
+      if (about && about->isVisible()) {
+        seen = about->windowTitle();
+        about->accept();
+      }
+    }
+  });
+  d.AboutAction()->trigger();  // returns when the box is closed
+  EXPECT_EQ(seen, QStringLiteral("ZOLT_USB_JTAG 정보"));
 }
 
 TEST(MainDialog, VerifyBoxIsTakenInAtOnce) {
