@@ -63,8 +63,14 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
   pinTogglePage_->hide();
   multiDevicePage_->hide();
   firmwareVersionPage_->hide();
-  // A page that reaches below the tab control never draws into the log.
-  Log()->raise();
+  // The pages' templates are taller, at their font, than the tab panel they lie on at the main
+  // dialog's font: cut them at the panel's bottom edge, so that the edge closes their last frame
+  // and nothing reaches into the log below.
+  const int panelBottom = PageTabs()->geometry().bottom() - 1;
+  for (int i = 0; i < kPageCount; ++i) {
+    TemplatePage* page = PageOfTab(i);
+    if (page->geometry().bottom() > panelBottom) page->setFixedHeight(panelBottom - page->y());
+  }
   for (int i = 0; i < kPageCount; ++i) PageTabs()->InsertTab(i, QString::fromLatin1(kTabTexts[i]));
   PageTabs()->SetCurrentIndex(0);
 

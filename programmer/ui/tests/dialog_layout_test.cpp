@@ -12,6 +12,7 @@
 #include "ui/dialog_fonts.h"
 #include "ui/dialog_units.h"
 #include "ui/programmer_dialog.h"
+#include "ui/template_page.h"
 
 namespace zolt::ui {
 namespace {
@@ -86,6 +87,16 @@ TEST(MainDialogLayout, FramesDrawnOverButtonsLetClicksThrough) {
   EXPECT_EQ(dialog.childAt(run.center()), dialog.RunButton());
   const QRect nand = dialog.NandButton()->geometry();
   EXPECT_EQ(dialog.childAt(nand.center()), dialog.NandButton());
+}
+
+TEST(MainDialogLayout, PagesLieWithinTheTabPanel) {
+  ProgrammerDialog dialog;
+  const QRect tabs = dialog.Controls().Find(kIdPageTabs)->geometry();
+  for (int tab = 0; tab < ProgrammerDialog::kPageCount; ++tab) {
+    const QRect page = dialog.PageOfTab(tab)->geometry();
+    EXPECT_TRUE(tabs.contains(page)) << tab;
+    EXPECT_FALSE(page.intersects(dialog.Controls().Find(kIdLogView)->geometry())) << tab;
+  }
 }
 
 TEST(AboutBox, ShowsTheKoreanTemplate) {
