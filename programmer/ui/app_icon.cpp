@@ -5,7 +5,9 @@
 #include <QSvgRenderer>
 
 // The resources live in a static library; referencing their initialiser keeps them linked in.
-static void InitUiResources() { Q_INIT_RESOURCE(ui_resources); }
+static void InitUiResources() {
+  Q_INIT_RESOURCE(ui_resources);
+}
 
 namespace zolt::ui {
 

@@ -34,7 +34,8 @@ void PreferClassicStyle(int argc, char** argv) {
   if (!qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE")) return;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "-style" || arg == "--style" || arg.starts_with("-style=") || arg.starts_with("--style=")) return;
+    if (arg == "-style" || arg == "--style" || arg.starts_with("-style=") || arg.starts_with("--style="))
+      return;
   }
   QApplication::setStyle(QStringLiteral("Windows"));
 }
@@ -55,6 +56,8 @@ DialogApplication::~DialogApplication() {
   dialog_.reset();
 }
 
-int DialogApplication::Exec() { return dialog_->exec(); }
+int DialogApplication::Exec() {
+  return dialog_->exec();
+}
 
 }  // namespace zolt::ui

@@ -28,10 +28,12 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
       if (c.styles & kMultiline) {
         auto* edit = new LogView(parent);
         edit->setReadOnly(c.styles & kReadOnly);
-        edit->setVerticalScrollBarPolicy((c.styles & kVScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-        edit->setHorizontalScrollBarPolicy((c.styles & kHScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        edit->setVerticalScrollBarPolicy((c.styles & kVScroll) ? Qt::ScrollBarAlwaysOn
+                                                               : Qt::ScrollBarAlwaysOff);
+        edit->setHorizontalScrollBarPolicy((c.styles & kHScroll) ? Qt::ScrollBarAlwaysOn
+                                                                 : Qt::ScrollBarAlwaysOff);
         edit->setLineWrapMode((c.styles & (kHScroll | kAutoHScroll)) ? QPlainTextEdit::NoWrap
-                                                                      : QPlainTextEdit::WidgetWidth);
+                                                                     : QPlainTextEdit::WidgetWidth);
         return edit;
       }
       auto* edit = new QLineEdit(text, parent);
@@ -86,7 +88,8 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
       combo->setCurrentIndex(-1);
       return combo;
     }
-    case ControlKind::kTabControl: return new TabControl(parent);
+    case ControlKind::kTabControl:
+      return new TabControl(parent);
     case ControlKind::kListView: {
       auto* list = new QTableWidget(parent);
       list->verticalHeader()->hide();
@@ -119,7 +122,9 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
 
 }  // namespace
 
-BaseUnits TemplateUnits(const DialogTemplate& t) { return BaseUnitsOf(ResolveFont(t.font)); }
+BaseUnits TemplateUnits(const DialogTemplate& t) {
+  return BaseUnitsOf(ResolveFont(t.font));
+}
 
 BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t) {
   BuiltDialog built{ResolveFont(t.font), {}, {}};

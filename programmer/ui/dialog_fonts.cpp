@@ -11,8 +11,8 @@ QStringList FallbackFamilies(FontSpec::Face face) {
     return {QStringLiteral("Gulim"), QStringLiteral("굴림"), QStringLiteral("Baekmuk Gulim"),
             QStringLiteral("Noto Sans CJK KR")};
   }
-  return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("DejaVu Sans"),
-          QStringLiteral("Liberation Sans")};
+  return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+          QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")};
 }
 
 QFont ResolveFont(const FontSpec& spec) {

@@ -19,7 +19,9 @@
 namespace zolt::ui {
 namespace {
 
-QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 }  // namespace
 
@@ -126,7 +128,8 @@ bool DialogOperator::IsImageEnabled(int slot) {
 std::string DialogOperator::GetImagePath(int slot) {
   ProgrammerDialog* d = &dialog_;
   // File names in the local 8-bit encoding, as the file functions take them.
-  return CallOnGui(d, [d, slot] { return QFile::encodeName(d->FileSelection()->GetImagePath(slot)).toStdString(); });
+  return CallOnGui(
+      d, [d, slot] { return QFile::encodeName(d->FileSelection()->GetImagePath(slot)).toStdString(); });
 }
 
 uint32_t DialogOperator::GetImageBlock(int slot) {
@@ -158,7 +161,9 @@ void DialogOperator::UpdateFileProgress(int device, int file, uint32_t sentBytes
   dialog_.MultiDevice()->StoreFileProgress(device, file, sentBytes, fileSize);
 }
 
-uint64_t DialogOperator::TotalSentBytes() { return dialog_.MultiDevice()->TotalSentBytes(); }
+uint64_t DialogOperator::TotalSentBytes() {
+  return dialog_.MultiDevice()->TotalSentBytes();
+}
 
 void DialogOperator::SetFirmwareVersion(std::string_view text) {
   ProgrammerDialog* d = &dialog_;

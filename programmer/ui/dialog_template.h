@@ -27,8 +27,8 @@ enum class ControlKind {
   kGroupBox,     // frame with a title; draws only, takes no input
   kRadioButton,  // radio button (drawn as a push button with kPushLike)
   kPushButton,
-  kStatic,       // static text
-  kIcon,         // static icon (the application icon)
+  kStatic,  // static text
+  kIcon,    // static icon (the application icon)
   kCheckBox,
   kComboBox,
   kTabControl,   // tab strip over which the pages lie
@@ -82,8 +82,8 @@ struct DialogTemplate {
   int id;
   const char* caption;  // UTF-8, "" for the pages (no caption)
   FontSpec font;
-  int width, height;    // client area in dialog units
-  DluRect placement;    // position inside the parent for child pages (x, y); 0 for top-level dialogs
+  int width, height;  // client area in dialog units
+  DluRect placement;  // position inside the parent for child pages (x, y); 0 for top-level dialogs
   std::vector<ControlTemplate> controls;
 
   // The control with `id`, or null.

@@ -73,8 +73,8 @@ DialogTemplate NorOptionsPage() {
                "",
                kDropDownEdit | kVScroll,
                {51, 37, 61, 121},
-               {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D", "S29GL064M", "S29GL128M/N",
-                "K8D6316", "SST39VF6401"}},
+               {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D", "S29GL064M",
+                "S29GL128M/N", "K8D6316", "SST39VF6401"}},
               {kIdWidthLabel, K::kStatic, "Width :", kNoStyle, {139, 19, 23, 8}, {}},
               {kIdWidthList, K::kComboBox, "", kDropDownEdit | kVScroll, {166, 17, 30, 46}, {"8", "16"}},
               {kIdInterleaveLabel, K::kStatic, "Interleave :", kNoStyle, {125, 40, 37, 8}, {}},
@@ -168,14 +168,22 @@ const DialogTemplate& TemplateById(int id) {
   static const DialogTemplate kMulti = MultiDevicePage();
   static const DialogTemplate kFirmware = FirmwareVersionPage();
   switch (id) {
-    case kMainTemplate: return kMain;
-    case kAboutTemplate: return kAbout;
-    case kNorOptionsTemplate: return kNor;
-    case kFileSelectionTemplate: return kFiles;
-    case kPinToggleTemplate: return kPins;
-    case kMultiDeviceTemplate: return kMulti;
-    case kFirmwareVersionTemplate: return kFirmware;
-    default: std::abort();
+    case kMainTemplate:
+      return kMain;
+    case kAboutTemplate:
+      return kAbout;
+    case kNorOptionsTemplate:
+      return kNor;
+    case kFileSelectionTemplate:
+      return kFiles;
+    case kPinToggleTemplate:
+      return kPins;
+    case kMultiDeviceTemplate:
+      return kMulti;
+    case kFirmwareVersionTemplate:
+      return kFirmware;
+    default:
+      std::abort();
   }
 }
 

@@ -15,7 +15,9 @@
 
 namespace zolt::ui {
 
-inline bool OnThreadOf(const QObject* context) { return QThread::currentThread() == context->thread(); }
+inline bool OnThreadOf(const QObject* context) {
+  return QThread::currentThread() == context->thread();
+}
 
 template <class F>
 void PostToGui(QObject* context, F&& f) {
@@ -31,10 +33,12 @@ auto CallOnGui(QObject* context, F&& f) -> std::invoke_result_t<F&> {
   using R = std::invoke_result_t<F&>;
   if (OnThreadOf(context)) return f();
   if constexpr (std::is_void_v<R>) {
-    QMetaObject::invokeMethod(context, [&f] { f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&f] { f(); }, Qt::BlockingQueuedConnection);
   } else {
     R result{};
-    QMetaObject::invokeMethod(context, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
   }
 }

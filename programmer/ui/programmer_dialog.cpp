@@ -26,8 +26,8 @@
 namespace zolt::ui {
 namespace {
 
-constexpr const char* kTabTexts[ProgrammerDialog::kPageCount] = {"File Selection", "Nor Options", "Pin Toggle",
-                                                                 "Multi USB JTAG", "Read Firmware Version"};
+constexpr const char* kTabTexts[ProgrammerDialog::kPageCount] = {
+    "File Selection", "Nor Options", "Pin Toggle", "Multi USB JTAG", "Read Firmware Version"};
 constexpr int kClosePollMs = 50;
 
 }  // namespace
@@ -84,7 +84,8 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
     CheckRadio(NorButton());
     OnNorClicked();
   });
-  connect(Controls().Get<QCheckBox>(kIdVerifyBox), &QCheckBox::clicked, this, &ProgrammerDialog::OnVerifyClicked);
+  connect(Controls().Get<QCheckBox>(kIdVerifyBox), &QCheckBox::clicked, this,
+          &ProgrammerDialog::OnVerifyClicked);
   connect(RunButton(), &QPushButton::clicked, this, &ProgrammerDialog::OnRunClicked);
   connect(&closeTimer_, &QTimer::timeout, this, &ProgrammerDialog::OnCloseTimer);
 
@@ -95,23 +96,45 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
 
 ProgrammerDialog::~ProgrammerDialog() = default;
 
-LogView* ProgrammerDialog::Log() const { return Controls().Get<LogView>(kIdLogView); }
-PercentProgressBar* ProgrammerDialog::ProgressBar() const { return Controls().Get<PercentProgressBar>(kIdProgressBar); }
-QLabel* ProgrammerDialog::ElapsedTimeLabel() const { return Controls().Get<QLabel>(kIdElapsedTime); }
-QPushButton* ProgrammerDialog::RunButton() const { return Controls().Get<QPushButton>(kIdRunButton); }
-QPushButton* ProgrammerDialog::NandButton() const { return Controls().Get<QPushButton>(kIdNandButton); }
-QPushButton* ProgrammerDialog::NorButton() const { return Controls().Get<QPushButton>(kIdNorButton); }
-QComboBox* ProgrammerDialog::ProductList() const { return Controls().Get<QComboBox>(kIdProductList); }
-TabControl* ProgrammerDialog::PageTabs() const { return Controls().Get<TabControl>(kIdPageTabs); }
+LogView* ProgrammerDialog::Log() const {
+  return Controls().Get<LogView>(kIdLogView);
+}
+PercentProgressBar* ProgrammerDialog::ProgressBar() const {
+  return Controls().Get<PercentProgressBar>(kIdProgressBar);
+}
+QLabel* ProgrammerDialog::ElapsedTimeLabel() const {
+  return Controls().Get<QLabel>(kIdElapsedTime);
+}
+QPushButton* ProgrammerDialog::RunButton() const {
+  return Controls().Get<QPushButton>(kIdRunButton);
+}
+QPushButton* ProgrammerDialog::NandButton() const {
+  return Controls().Get<QPushButton>(kIdNandButton);
+}
+QPushButton* ProgrammerDialog::NorButton() const {
+  return Controls().Get<QPushButton>(kIdNorButton);
+}
+QComboBox* ProgrammerDialog::ProductList() const {
+  return Controls().Get<QComboBox>(kIdProductList);
+}
+TabControl* ProgrammerDialog::PageTabs() const {
+  return Controls().Get<TabControl>(kIdPageTabs);
+}
 
 TemplatePage* ProgrammerDialog::PageOfTab(int index) const {
   switch (index) {
-    case 0: return fileSelectionPage_;
-    case 1: return norOptionsPage_;
-    case 2: return pinTogglePage_;
-    case 3: return multiDevicePage_;
-    case 4: return firmwareVersionPage_;
-    default: return nullptr;
+    case 0:
+      return fileSelectionPage_;
+    case 1:
+      return norOptionsPage_;
+    case 2:
+      return pinTogglePage_;
+    case 3:
+      return multiDevicePage_;
+    case 4:
+      return firmwareVersionPage_;
+    default:
+      return nullptr;
   }
 }
 
@@ -177,7 +200,9 @@ void ProgrammerDialog::OnNorClicked() {
   UpdateData(false);
 }
 
-void ProgrammerDialog::OnVerifyClicked() { UpdateData(true); }
+void ProgrammerDialog::OnVerifyClicked() {
+  UpdateData(true);
+}
 
 void ProgrammerDialog::OnPageTabChanged(int index) {
   if (index < 0 || index >= kPageCount) return;
@@ -201,7 +226,9 @@ void ProgrammerDialog::ShowAboutBox() {
   about.exec();
 }
 
-void ProgrammerDialog::contextMenuEvent(QContextMenuEvent* event) { systemMenu_->exec(event->globalPos()); }
+void ProgrammerDialog::contextMenuEvent(QContextMenuEvent* event) {
+  systemMenu_->exec(event->globalPos());
+}
 
 void ProgrammerDialog::keyPressEvent(QKeyEvent* event) {
   // Enter reaches the dialog only when no push button took it: it is the dialog's OK.

@@ -52,7 +52,8 @@ QMessageBox* VisibleBox() {
 }
 
 bool PictureTabs(ProgrammerDialog& dialog, const QDir& out) {
-  const char* names[] = {"file-selection", "nor-options", "pin-toggle", "multi-usb-jtag", "read-firmware-version"};
+  const char* names[] = {"file-selection", "nor-options", "pin-toggle", "multi-usb-jtag",
+                         "read-firmware-version"};
   bool ok = true;
   for (int tab = 0; tab < ProgrammerDialog::kPageCount; ++tab) {
     dialog.PageTabs()->SetCurrentIndex(tab);
@@ -102,11 +103,12 @@ int main(int argc, char** argv) {
   const QStringList args = QApplication::arguments().mid(1);
   const bool run = args.size() == 3 && args[1] == QStringLiteral("--run");
   if (!(args.size() == 1 || run) || args[0].startsWith(QLatin1Char('-'))) {
-    std::fprintf(stderr,
-                 "usage: zolt-ui-screenshot OUTPUT_DIR [--run IMAGE]\n"
-                 "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR; with --run,\n"
-                 "programs IMAGE into the KELDA boards of the bench VORLINK_BENCH names and writes\n"
-                 "run-finished-4-probes.png instead.\n");
+    std::fprintf(
+        stderr,
+        "usage: zolt-ui-screenshot OUTPUT_DIR [--run IMAGE]\n"
+        "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR; with --run,\n"
+        "programs IMAGE into the KELDA boards of the bench VORLINK_BENCH names and writes\n"
+        "run-finished-4-probes.png instead.\n");
     return 2;
   }
   const QDir out(args[0]);

@@ -16,7 +16,9 @@ constexpr int kBlockIds[3] = {kIdImageBlock1, kIdImageBlock2, kIdImageBlock3};
 constexpr int kPathIds[3] = {kIdImagePath1, kIdImagePath2, kIdImagePath3};
 constexpr int kOpenIds[3] = {kIdImageOpen1, kIdImageOpen2, kIdImageOpen3};
 
-bool ValidSlot(int slot) { return slot >= 0 && slot < FileSelectionPage::kSlots; }
+bool ValidSlot(int slot) {
+  return slot >= 0 && slot < FileSelectionPage::kSlots;
+}
 
 }  // namespace
 
@@ -25,7 +27,8 @@ FileSelectionPage::FileSelectionPage(QWidget* parent) : TemplatePage(kFileSelect
     return QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromLatin1(kFilter));
   };
   for (int s = 0; s < kSlots; ++s) {
-    connect(Controls().Get<QPushButton>(kOpenIds[s]), &QPushButton::clicked, this, [this, s] { OnOpenImage(s); });
+    connect(Controls().Get<QPushButton>(kOpenIds[s]), &QPushButton::clicked, this,
+            [this, s] { OnOpenImage(s); });
     connect(Controls().Get<QCheckBox>(kEnableIds[s]), &QCheckBox::clicked, this,
             [this, s] { OnImageEnableClicked(s); });
   }

@@ -25,7 +25,7 @@ class FileSelectionPage : public TemplatePage {
   // Slot 0..2 (#1..#3); each takes the controls in first. A slot outside 0..2 reads as disabled,
   // empty and 0.
   bool IsImageEnabled(int slot);
-  QString GetImagePath(int slot);  // the full path chosen with the slot's open button, "" if none
+  QString GetImagePath(int slot);    // the full path chosen with the slot's open button, "" if none
   uint32_t GetImageBlock(int slot);  // the block number text's leading decimal digits
 
   // The open button's handler: takes in, asks for a file, and on a choice stores the full path

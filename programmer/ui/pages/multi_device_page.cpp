@@ -18,8 +18,8 @@ MultiDevicePage::MultiDevicePage(QWidget* parent) : TemplatePage(kMultiDeviceTem
   QTableWidget* list = DeviceList();
   list->setColumnCount(kColumns);
   for (int c = 0; c < kColumns; ++c) {
-    list->setHorizontalHeaderItem(c, new QTableWidgetItem(c % 2 == 0 ? QStringLiteral("Device")
-                                                                     : QStringLiteral("Stat")));
+    list->setHorizontalHeaderItem(
+        c, new QTableWidgetItem(c % 2 == 0 ? QStringLiteral("Device") : QStringLiteral("Stat")));
     list->setColumnWidth(c, c % 2 == 0 ? 50 : 45);
   }
   list->setRowCount(kRows);
@@ -36,13 +36,17 @@ MultiDevicePage::MultiDevicePage(QWidget* parent) : TemplatePage(kMultiDeviceTem
   refreshTimer_.start(kProgressRefreshMs);
 }
 
-QTableWidget* MultiDevicePage::DeviceList() const { return Controls().Get<QTableWidget>(kIdDeviceList); }
+QTableWidget* MultiDevicePage::DeviceList() const {
+  return Controls().Get<QTableWidget>(kIdDeviceList);
+}
 
 void MultiDevicePage::TakeIn() {
   multiDeviceEnabled_ = Controls().Get<QCheckBox>(kIdMultiDeviceBox)->isChecked();
 }
 
-void MultiDevicePage::Refresh() { Controls().Get<QCheckBox>(kIdMultiDeviceBox)->setChecked(multiDeviceEnabled_); }
+void MultiDevicePage::Refresh() {
+  Controls().Get<QCheckBox>(kIdMultiDeviceBox)->setChecked(multiDeviceEnabled_);
+}
 
 bool MultiDevicePage::IsMultiDeviceEnabled() {
   TakeIn();

@@ -25,18 +25,30 @@ NorOptionsPage::NorOptionsPage(QWidget* parent) : TemplatePage(kNorOptionsTempla
   selectedNorType_ = 0;
 }
 
-QComboBox* NorOptionsPage::NorTypeList() const { return Controls().Get<QComboBox>(kIdNorTypeList); }
-QComboBox* NorOptionsPage::WidthList() const { return Controls().Get<QComboBox>(kIdWidthList); }
-QComboBox* NorOptionsPage::InterleaveList() const { return Controls().Get<QComboBox>(kIdInterleaveList); }
-QLineEdit* NorOptionsPage::OffsetBox() const { return Controls().Get<QLineEdit>(kIdOffsetBox); }
+QComboBox* NorOptionsPage::NorTypeList() const {
+  return Controls().Get<QComboBox>(kIdNorTypeList);
+}
+QComboBox* NorOptionsPage::WidthList() const {
+  return Controls().Get<QComboBox>(kIdWidthList);
+}
+QComboBox* NorOptionsPage::InterleaveList() const {
+  return Controls().Get<QComboBox>(kIdInterleaveList);
+}
+QLineEdit* NorOptionsPage::OffsetBox() const {
+  return Controls().Get<QLineEdit>(kIdOffsetBox);
+}
 
-void NorOptionsPage::TakeIn() { offsetText_ = OffsetBox()->text(); }
+void NorOptionsPage::TakeIn() {
+  offsetText_ = OffsetBox()->text();
+}
 
 void NorOptionsPage::Refresh() {
   if (OffsetBox()->text() != offsetText_) OffsetBox()->setText(offsetText_);
 }
 
-uint32_t NorOptionsPage::GetOffset() const { return ParseUnsigned(OffsetBox()->text(), 16); }
+uint32_t NorOptionsPage::GetOffset() const {
+  return ParseUnsigned(OffsetBox()->text(), 16);
+}
 
 int NorOptionsPage::GetWidth() const {
   const int index = WidthList()->currentIndex();

@@ -14,17 +14,25 @@ PinTogglePage::PinTogglePage(QWidget* parent) : TemplatePage(kPinToggleTemplate,
   Refresh();
 }
 
-QSlider* PinTogglePage::IntervalSlider() const { return Controls().Get<QSlider>(kIdIntervalSlider); }
+QSlider* PinTogglePage::IntervalSlider() const {
+  return Controls().Get<QSlider>(kIdIntervalSlider);
+}
 
-void PinTogglePage::TakeIn() { pinToggleEnabled_ = Controls().Get<QCheckBox>(kIdPinToggleBox)->isChecked(); }
+void PinTogglePage::TakeIn() {
+  pinToggleEnabled_ = Controls().Get<QCheckBox>(kIdPinToggleBox)->isChecked();
+}
 
-void PinTogglePage::Refresh() { Controls().Get<QCheckBox>(kIdPinToggleBox)->setChecked(pinToggleEnabled_); }
+void PinTogglePage::Refresh() {
+  Controls().Get<QCheckBox>(kIdPinToggleBox)->setChecked(pinToggleEnabled_);
+}
 
 bool PinTogglePage::IsPinToggleEnabled() {
   TakeIn();
   return pinToggleEnabled_;
 }
 
-int PinTogglePage::GetInterval() const { return IntervalSlider()->value(); }
+int PinTogglePage::GetInterval() const {
+  return IntervalSlider()->value();
+}
 
 }  // namespace zolt::ui

@@ -59,7 +59,8 @@ class DialogEndToEnd : public ::testing::Test {
     QDir().mkpath(dir.filePath(QStringLiteral("state")));
     QByteArray toml = QByteArray::fromStdString(benchTable);
     for (int i = 0; i < kBoards; ++i) {
-      toml += "\n[[probe]]\nname = \"board-" + QByteArray::number(i) + "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
+      toml += "\n[[probe]]\nname = \"board-" + QByteArray::number(i) +
+              "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
     }
     QFile bench(dir.filePath(QStringLiteral("bench.toml")));
     ASSERT_TRUE(bench.open(QIODevice::WriteOnly));
@@ -89,7 +90,8 @@ class DialogEndToEnd : public ::testing::Test {
   }
 
   bool RunIsOver(ProgrammerDialog& d, DialogApplication& app) {
-    return !app.Driver()->IsRunning() && d.RunButton()->text() == QStringLiteral("RUN") && d.RunButton()->isEnabled();
+    return !app.Driver()->IsRunning() && d.RunButton()->text() == QStringLiteral("RUN") &&
+           d.RunButton()->isEnabled();
   }
 
   QTemporaryDir dir;
@@ -121,7 +123,8 @@ TEST_F(DialogEndToEnd, RunProgramsEveryBoardAndReportsCompletion) {
     return true;
   }));
   for (int dev = 0; dev < 16; ++dev) {
-    EXPECT_EQ(d.MultiDevice()->StateCell(dev), dev < kBoards ? QStringLiteral("100%") : QStringLiteral("NO")) << dev;
+    EXPECT_EQ(d.MultiDevice()->StateCell(dev), dev < kBoards ? QStringLiteral("100%") : QStringLiteral("NO"))
+        << dev;
   }
   EXPECT_EQ(d.MultiDevice()->TotalSentBytes(), uint64_t(size) * kBoards);
   box->button(QMessageBox::Ok)->click();

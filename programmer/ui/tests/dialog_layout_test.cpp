@@ -36,7 +36,8 @@ TEST(DialogUnits, EachEdgeIsConvertedOnItsOwn) {
 TEST(DialogUnits, BaseUnitsFollowTheWindowsRule) {
   const QFont font = ResolveFont({FontSpec::Face::kGulim, 9});
   const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   const BaseUnits units = BaseUnitsOf(font);
   EXPECT_EQ(units.x, (letters / 26 + 1) / 2);
   EXPECT_EQ(units.y, metrics.height());
@@ -45,7 +46,8 @@ TEST(DialogUnits, BaseUnitsFollowTheWindowsRule) {
 TEST(DialogFonts, GulimResolvesToAKoreanFontAndRendersHangul) {
   const QFont font = ResolveFont({FontSpec::Face::kGulim, 9});
   EXPECT_EQ(font.pixelSize(), 12);  // 9 pt at 96 dpi
-  EXPECT_TRUE(FallbackFamilies(FontSpec::Face::kGulim).contains(QFontInfo(font).family(), Qt::CaseInsensitive))
+  EXPECT_TRUE(
+      FallbackFamilies(FontSpec::Face::kGulim).contains(QFontInfo(font).family(), Qt::CaseInsensitive))
       << QFontInfo(font).family().toStdString();
   EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'정'));
   EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'확'));
@@ -53,8 +55,8 @@ TEST(DialogFonts, GulimResolvesToAKoreanFontAndRendersHangul) {
 }
 
 TEST(DialogTemplates, IdsAreUniqueWithinEachTemplateAndEveryControlIsBuilt) {
-  for (int id : {kAboutTemplate, kMainTemplate, kNorOptionsTemplate, kFileSelectionTemplate, kPinToggleTemplate,
-                 kFirmwareVersionTemplate, kMultiDeviceTemplate}) {
+  for (int id : {kAboutTemplate, kMainTemplate, kNorOptionsTemplate, kFileSelectionTemplate,
+                 kPinToggleTemplate, kFirmwareVersionTemplate, kMultiDeviceTemplate}) {
     const DialogTemplate& t = TemplateById(id);
     std::set<int> seen;
     QWidget container;

@@ -1,4 +1,6 @@
 // The dialog's Operator called from worker threads, as the jobs call it.
+#include "ui/dialog_operator.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "ui/control_ids.h"
-#include "ui/dialog_operator.h"
 #include "ui/log_view.h"
 #include "ui/pages/file_selection_page.h"
 #include "ui/pages/multi_device_page.h"
@@ -45,7 +46,8 @@ TEST(DialogOperator, AppendsOfManyThreadsLandWhole) {
       for (int i = 0; i < kTexts; ++i) {
         // Several lines per call, like a job's error report.
         const std::string text = "\r\n  DEVICE #" + std::to_string(t) + ": part A of " + std::to_string(i) +
-                                 "\r\n  DEVICE #" + std::to_string(t) + ": part B of " + std::to_string(i) + "\r\n";
+                                 "\r\n  DEVICE #" + std::to_string(t) + ": part B of " + std::to_string(i) +
+                                 "\r\n";
         op.Append(text);
       }
       ++finished;
@@ -138,7 +140,8 @@ TEST(DialogOperator, MessageBoxesOfWorkersBlockUntilAnswered) {
   // Both boxes open together; neither worker goes on before its box is answered.
   ASSERT_TRUE(ServeUntil([&] {
     int open = 0;
-    for (QWidget* w : QApplication::topLevelWidgets()) open += qobject_cast<QMessageBox*>(w) && w->isVisible();
+    for (QWidget* w : QApplication::topLevelWidgets())
+      open += qobject_cast<QMessageBox*>(w) && w->isVisible();
     return open == 2;
   }));
   QTest::qWait(100);

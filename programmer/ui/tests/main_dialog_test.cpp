@@ -67,7 +67,7 @@ struct Step {
 struct RuleCase {
   const char* name;
   std::vector<Step> steps;
-  bool nand;              // NAND selected afterwards (else NOR)
+  bool nand;  // NAND selected afterwards (else NOR)
   bool norOptionsEnabled;
   const char* norTypeText;
 };
@@ -101,8 +101,9 @@ TEST(MainDialog, ProductAndFlashTypeRules) {
     EXPECT_EQ(f.norSelected, !c.nand) << c.name;  // exactly one of the two, always
     EXPECT_EQ(d.NandButton()->isChecked(), c.nand) << c.name;
     EXPECT_EQ(d.NorButton()->isChecked(), !c.nand) << c.name;
-    for (QWidget* w : std::initializer_list<QWidget*>{d.NorOptions()->OffsetBox(), d.NorOptions()->NorTypeList(),
-                                                      d.NorOptions()->WidthList(), d.NorOptions()->InterleaveList()}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{d.NorOptions()->OffsetBox(), d.NorOptions()->NorTypeList(),
+                                         d.NorOptions()->WidthList(), d.NorOptions()->InterleaveList()}) {
       EXPECT_EQ(w->isEnabled(), c.norOptionsEnabled) << c.name << " " << w->objectName().toStdString();
     }
     EXPECT_EQ(d.NorOptions()->NorTypeList()->currentText().toStdString(), c.norTypeText) << c.name;
@@ -239,7 +240,7 @@ TEST(MainDialogClosing, DuringARunAsksThenWaitsForTheRunToEnd) {
   EXPECT_TRUE(d.isVisible());  // jobs still running: the dialog waits
   d.RunButton()->click();      // no new run while closing waits
   EXPECT_EQ(driver.runs, 0);
-  d.reject();                  // a second close does not ask again
+  d.reject();  // a second close does not ask again
   EXPECT_EQ(asked, 2);
 
   driver.running = false;

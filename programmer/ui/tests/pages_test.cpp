@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -26,14 +26,26 @@ TEST(TextNumbers, ParsesLikeTheStandardUnsignedConversion) {
     int base;
     uint32_t expected;
   } cases[] = {
-      {"1f000", 16, 0x1f000},     {"0x1f000", 16, 0x1f000},   {"0X1F000", 16, 0x1f000},
-      {"  1f000zz", 16, 0x1f000}, {"", 16, 0},                {"zz", 16, 0},
-      {"0x", 16, 0},              {"FFFFFFFF", 16, 0xFFFFFFFF}, {"100000000", 16, 0xFFFFFFFF},
-      {"12abc", 10, 12},          {"", 10, 0},                {" 7", 10, 7},
-      {"abc", 10, 0},             {"4294967296", 10, 0xFFFFFFFF}, {"0x10", 10, 0},
-      {"-1", 10, 0xFFFFFFFF},     {"+5", 10, 5},
+      {"1f000", 16, 0x1f000},
+      {"0x1f000", 16, 0x1f000},
+      {"0X1F000", 16, 0x1f000},
+      {"  1f000zz", 16, 0x1f000},
+      {"", 16, 0},
+      {"zz", 16, 0},
+      {"0x", 16, 0},
+      {"FFFFFFFF", 16, 0xFFFFFFFF},
+      {"100000000", 16, 0xFFFFFFFF},
+      {"12abc", 10, 12},
+      {"", 10, 0},
+      {" 7", 10, 7},
+      {"abc", 10, 0},
+      {"4294967296", 10, 0xFFFFFFFF},
+      {"0x10", 10, 0},
+      {"-1", 10, 0xFFFFFFFF},
+      {"+5", 10, 5},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseUnsigned(QString::fromLatin1(c.text), c.base), c.expected) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(ParseUnsigned(QString::fromLatin1(c.text), c.base), c.expected) << c.text;
 }
 
 TEST(TextNumbers, ShortenPathKeepsTheFirstSlashAndTheFileName) {
@@ -127,7 +139,9 @@ TEST(NorOptionsPage, TypedTextInTheListsStillGivesAValidWidth) {
 
 // ---- File Selection ---------------------------------------------------------------------------
 
-QLineEdit* Edit(const TemplatePage& page, int id) { return page.Controls().Get<QLineEdit>(id); }
+QLineEdit* Edit(const TemplatePage& page, int id) {
+  return page.Controls().Get<QLineEdit>(id);
+}
 
 TEST(FileSelectionPage, StartsWithSlotOneEnabled) {
   QWidget host;
@@ -152,21 +166,24 @@ TEST(FileSelectionPage, EnableBoxesSwitchTheSlotControlsAndKeepThePath) {
   auto* enable2 = page.Controls().Get<QCheckBox>(kIdImageEnable2);
   enable2->click();
   EXPECT_TRUE(page.IsImageEnabled(1));
-  for (int id : {kIdImageBlock2, kIdImagePath2, kIdImageOpen2}) EXPECT_TRUE(page.Controls().Find(id)->isEnabled());
+  for (int id : {kIdImageBlock2, kIdImagePath2, kIdImageOpen2})
+    EXPECT_TRUE(page.Controls().Find(id)->isEnabled());
   page.Controls().Get<QPushButton>(kIdImageOpen2)->click();
   EXPECT_EQ(Edit(page, kIdImagePath2)->text(), QStringLiteral("/.../app.bin"));
   EXPECT_EQ(page.GetImagePath(1), QStringLiteral("/data/fw/app.bin"));
 
   enable2->click();
   EXPECT_FALSE(page.IsImageEnabled(1));
-  for (int id : {kIdImageBlock2, kIdImagePath2, kIdImageOpen2}) EXPECT_FALSE(page.Controls().Find(id)->isEnabled());
+  for (int id : {kIdImageBlock2, kIdImagePath2, kIdImageOpen2})
+    EXPECT_FALSE(page.Controls().Find(id)->isEnabled());
   EXPECT_EQ(page.GetImagePath(1), QStringLiteral("/data/fw/app.bin"));
 }
 
 TEST(FileSelectionPage, TypedTextNeverChangesThePathOfARun) {
   QWidget host;
   FileSelectionPage page(&host);
-  EXPECT_EQ(QString::fromLatin1(FileSelectionPage::kFilter), QStringLiteral("Binary File(*.bin);;All Files(*.*)"));
+  EXPECT_EQ(QString::fromLatin1(FileSelectionPage::kFilter),
+            QStringLiteral("Binary File(*.bin);;All Files(*.*)"));
   Edit(page, kIdImagePath1)->setText(QStringLiteral("/tmp/typed.bin"));
   EXPECT_EQ(page.GetImagePath(0), QString());
 

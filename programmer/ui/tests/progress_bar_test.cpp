@@ -14,9 +14,15 @@ namespace {
 // unfilled part in blue, the unfilled part white, the text over the bar yellow.
 const QColor kBlue(0, 0, 255), kWhite(255, 255, 255), kYellow(255, 255, 0);
 
-bool IsYellowish(QRgb p) { return qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) < 90; }
-bool IsWhitish(QRgb p) { return qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180; }
-bool IsBluish(QRgb p) { return qBlue(p) > 180 && qRed(p) < 90 && qGreen(p) < 90; }
+bool IsYellowish(QRgb p) {
+  return qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) < 90;
+}
+bool IsWhitish(QRgb p) {
+  return qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180;
+}
+bool IsBluish(QRgb p) {
+  return qBlue(p) > 180 && qRed(p) < 90 && qGreen(p) < 90;
+}
 
 struct Fixture {
   QWidget host;
@@ -92,8 +98,8 @@ TEST(PercentProgressBar, PercentTruncatesExactly) {
   Fixture f;
   struct Case {
     int lower, upper, pos, percent;
-  } cases[] = {{0, 1000, 999, 99}, {0, 100, 29, 29}, {0, 100, 57, 57}, {0, 100, 150, 150}, {10, 20, 15, 50},
-               {0, 100, -5, -5}};
+  } cases[] = {{0, 1000, 999, 99}, {0, 100, 29, 29}, {0, 100, 57, 57},
+               {0, 100, 150, 150}, {10, 20, 15, 50}, {0, 100, -5, -5}};
   for (const Case& c : cases) {
     f.bar->SetRange(c.lower, c.upper);
     f.bar->SetPos(c.pos);
