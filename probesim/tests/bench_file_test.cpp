@@ -15,7 +15,6 @@ struct Mistake {
 
 const Mistake kMistakes[] = {
     {"Syntax", "[[probe]]\ntarget = \"KELDA\nflash = 1\n", "2: (syntax): "},
-    {"NoProbes", "[bench]\ntiming = \"instant\"\n", "1: probe: no [[probe]] listed"},
     {"UnknownTopLevelKey", "probes = 1\n", "1: probes: unknown key"},
     {"UnknownProbeKey", "[[probe]]\ntarget = \"KELDA\"\nfirmwre = \" 2.12\"\n", "3: probe[0].firmwre: unknown key"},
     {"UnknownBenchKey", "[bench]\nspeed = 2\n[[probe]]\ntarget = \"KELDA\"\n", "2: bench.speed: unknown key"},
@@ -91,6 +90,15 @@ TEST(BenchFile, ExistingFlashFileOfAnotherSizeIsRefused) {
   EXPECT_FALSE(result.bench);
   EXPECT_NE(result.error.find("test.toml:4: probe[0].flash_file: "), std::string::npos) << result.error;
   EXPECT_NE(result.error.find("holds 9 bytes"), std::string::npos) << result.error;
+}
+
+TEST(BenchFile, ABenchWithoutProbesHasNoneAttached) {
+  TempDir dir;
+  for (const char* toml : {"", "[bench]\ntiming = \"realistic\"\n"}) {
+    auto result = LoadBenchFromString(toml, "test.toml", dir.path());
+    ASSERT_TRUE(result.bench) << result.error;
+    EXPECT_EQ(result.bench->ProbeCount(), 0u);
+  }
 }
 
 TEST(BenchFile, MissingFileIsReported) {
