@@ -6,9 +6,12 @@
 
 namespace zolt::cli {
 
-CliOperator::CliOperator(const FlashOptions& options, Console& console) : options_(options), console_(console) {}
+CliOperator::CliOperator(const FlashOptions& options, Console& console)
+    : options_(options), console_(console) {}
 
-void CliOperator::Append(std::string_view text) { console_.WriteLog(text); }
+void CliOperator::Append(std::string_view text) {
+  console_.WriteLog(text);
+}
 
 void CliOperator::ShowMessage(std::string_view text) {
   {
@@ -18,7 +21,9 @@ void CliOperator::ShowMessage(std::string_view text) {
   console_.WriteMessage(text);
 }
 
-void CliOperator::ShowErrorMessage(std::string_view text) { ShowMessage(text); }
+void CliOperator::ShowErrorMessage(std::string_view text) {
+  ShowMessage(text);
+}
 
 DialogFields CliOperator::TakeInDialogFields() {
   DialogFields fields;
@@ -44,15 +49,21 @@ void CliOperator::SetProgressRange(int lower, int upper) {
   progressUpper_ = upper;
 }
 
-void CliOperator::SetProgressPos(int pos) { progressPos_ = pos; }
+void CliOperator::SetProgressPos(int pos) {
+  progressPos_ = pos;
+}
 
-bool CliOperator::IsImageEnabled(int slot) { return slot >= 0 && slot < 3 && options_.imageEnabled[slot]; }
+bool CliOperator::IsImageEnabled(int slot) {
+  return slot >= 0 && slot < 3 && options_.imageEnabled[slot];
+}
 
 std::string CliOperator::GetImagePath(int slot) {
   return slot >= 0 && slot < 3 && options_.imageEnabled[slot] ? options_.imagePath[slot] : std::string();
 }
 
-uint32_t CliOperator::GetImageBlock(int slot) { return slot >= 0 && slot < 3 ? options_.block[slot] : 0; }
+uint32_t CliOperator::GetImageBlock(int slot) {
+  return slot >= 0 && slot < 3 ? options_.block[slot] : 0;
+}
 
 void CliOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {
   // The run's 100 % for the progress line: measured here, as run control measures it right after
@@ -60,7 +71,8 @@ void CliOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {
   uint64_t imageBytes = 0;
   for (int slot = 0; slot < 3; ++slot) {
     struct stat st {};
-    if (options_.imageEnabled[slot] && ::stat(options_.imagePath[slot].c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (options_.imageEnabled[slot] && ::stat(options_.imagePath[slot].c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
       imageBytes += static_cast<uint64_t>(st.st_size);
     }
   }

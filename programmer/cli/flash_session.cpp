@@ -31,7 +31,9 @@ constexpr auto kTick = std::chrono::milliseconds(100);
 class Session {
  public:
   explicit Session(const FlashOptions& options)
-      : options_(options), console_(STDOUT_FILENO, STDERR_FILENO, isatty(STDERR_FILENO) == 1), op_(options_, console_) {}
+      : options_(options),
+        console_(STDOUT_FILENO, STDERR_FILENO, isatty(STDERR_FILENO) == 1),
+        op_(options_, console_) {}
 
   int Run() {
     SignalWatcher watcher([this] { OnFirstSignal(); }, [this] { OnSecondSignal(); });
@@ -102,7 +104,8 @@ class Session {
     finished_ = true;
     if (options_.jsonPath.empty()) return status;
     RunSummary::Ending ending{result, status, stopRequested_ || stopWanted_, ElapsedSeconds()};
-    std::string error = WriteSummaryFile(options_.jsonPath, summary_.Build(options_, op_, ending).dump(2) + "\n");
+    std::string error =
+        WriteSummaryFile(options_.jsonPath, summary_.Build(options_, op_, ending).dump(2) + "\n");
     if (!error.empty()) {
       console_.WriteErrorLine("zolt-flash: --json: cannot write '" + options_.jsonPath + "': " + error);
       // The run may have gone well, but the summary a script waits for is missing.
@@ -142,6 +145,8 @@ class Session {
 
 }  // namespace
 
-int RunFlash(const FlashOptions& options) { return Session(options).Run(); }
+int RunFlash(const FlashOptions& options) {
+  return Session(options).Run();
+}
 
 }  // namespace zolt::cli

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   if (!options.jsonPath.empty()) {
     std::string error = CheckSummaryWritable(options.jsonPath);
     if (!error.empty()) {
-      WriteWhole(STDERR_FILENO, "zolt-flash: --json: cannot write '" + options.jsonPath + "': " + error + "\n");
+      WriteWhole(STDERR_FILENO,
+                 "zolt-flash: --json: cannot write '" + options.jsonPath + "': " + error + "\n");
       return kExitUsage;
     }
   }

@@ -60,23 +60,27 @@ Exit status:
 libVorlink.so is loaded from the directory of this program first, then from the loader's path.)";
 
 void DeclareOptions(CLI::App& app, RawOptions& raw) {
-  app.add_option("--product", raw.product, "TARVIS | KELDA | VTN3300 | OKO | SOLANT (any letter case); default TARVIS")
+  app.add_option("--product", raw.product,
+                 "TARVIS | KELDA | VTN3300 | OKO | SOLANT (any letter case); default TARVIS")
       ->type_name("NAME");
-  app.add_flag("--nand", raw.nand,
-               "NAND flash (default: what the dialog selects for the product: NOR for TARVIS and SOLANT, NAND "
-               "for the others); not with SOLANT");
+  app.add_flag(
+      "--nand", raw.nand,
+      "NAND flash (default: what the dialog selects for the product: NOR for TARVIS and SOLANT, NAND "
+      "for the others); not with SOLANT");
   app.add_flag("--nor", raw.nor, "NOR flash (see --nand for the default)");
   app.add_option("--nor-type", raw.norType,
                  "NOR type as the list shows it: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, S29AL008D, "
                  "S29GL064M, S29GL128M/N, K8D6316, SST39VF6401; selects width 8 for the first three, 16 for "
                  "the others; default EN29LV010A; ignored for TARVIS (AutoDetect)")
       ->type_name("NAME");
-  app.add_option("--width", raw.width, "8 | 16: overrides the width --nor-type selected; default 8 (TARVIS: 8)")
+  app.add_option("--width", raw.width,
+                 "8 | 16: overrides the width --nor-type selected; default 8 (TARVIS: 8)")
       ->type_name("8|16");
   app.add_option("--interleave", raw.interleave, "1 | 2; default 1 (TARVIS: 1)")->type_name("1|2");
-  app.add_option("--offset", raw.offset,
-                 "NOR offset text, hexadecimal, \"0x\" allowed, leading digits count (as the Nor Options page "
-                 "reads it); default 0")
+  app.add_option(
+         "--offset", raw.offset,
+         "NOR offset text, hexadecimal, \"0x\" allowed, leading digits count (as the Nor Options page "
+         "reads it); default 0")
       ->type_name("TEXT");
   for (int slot = 0; slot < 3; ++slot) {
     std::string n = std::to_string(slot + 1);
@@ -97,12 +101,14 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
                "clear \"Enable Multi Device\" (checked by default: all matching probes are used)");
   app.add_flag("--toggle", raw.toggle,
                "pin toggling (KELDA, VTN3300, OKO) instead of a download; runs until stopped; default off");
-  app.add_option("--interval", raw.interval, "toggle half-period in ms, 1 to 500; default 100")->type_name("MS");
+  app.add_option("--interval", raw.interval, "toggle half-period in ms, 1 to 500; default 100")
+      ->type_name("MS");
   app.add_option("--stop-after", raw.stopAfter,
                  "request STOP this many seconds after RUN, as a press of STOP would; default: never")
       ->type_name("SECONDS");
   app.add_option("--json", raw.json,
-                 "write a machine-readable summary of the run to FILE, also when it fails or is stopped; default: none")
+                 "write a machine-readable summary of the run to FILE, also when it fails or is stopped; "
+                 "default: none")
       ->type_name("FILE");
 }
 
@@ -140,7 +146,8 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
     o.width = o.norType <= 2 ? 8 : 16;
   }
   if (!raw.width.empty()) {
-    if (raw.width != "8" && raw.width != "16") return "--width: '" + raw.width + "' is not allowed; allowed: 8, 16";
+    if (raw.width != "8" && raw.width != "16")
+      return "--width: '" + raw.width + "' is not allowed; allowed: 8, 16";
     o.width = raw.width == "8" ? 8 : 16;
   }
   o.interleave = 1;
@@ -167,7 +174,8 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
     const std::string n = std::to_string(slot + 1);
     PageNumber block = ReadBlockText(raw.block[slot]);
     if (!block.error.empty()) {
-      return "--block" + n + ": '" + raw.block[slot] + "': " + block.error + "; allowed: decimal 0 to 4294967295";
+      return "--block" + n + ": '" + raw.block[slot] + "': " + block.error +
+             "; allowed: decimal 0 to 4294967295";
     }
     o.blockText[slot] = raw.block[slot];
     o.block[slot] = block.value;
@@ -184,7 +192,8 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   o.multiDevice = !raw.single;
   o.pinToggle = raw.toggle;
   if (raw.toggle && (tarvis || solant)) {
-    return "--toggle: pin toggling is for KELDA, VTN3300 and OKO only, not " + std::string(kProductNames[o.productIndex]);
+    return "--toggle: pin toggling is for KELDA, VTN3300 and OKO only, not " +
+           std::string(kProductNames[o.productIndex]);
   }
   auto interval = ReadInteger(raw.interval);
   if (!interval || *interval < 1 || *interval > 500) {
@@ -208,11 +217,14 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
 
 }  // namespace
 
-const char* ProgrammerVersion() { return ZOLT_VERSION; }
+const char* ProgrammerVersion() {
+  return ZOLT_VERSION;
+}
 
 ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options) {
-  CLI::App app{"Sets what the main dialog would show and presses RUN once, then exits when the run has ended.",
-               "zolt-flash"};
+  CLI::App app{
+      "Sets what the main dialog would show and presses RUN once, then exits when the run has ended.",
+      "zolt-flash"};
   app.set_version_flag("--version", std::string("zolt-flash ") + ProgrammerVersion(),
                        "print the programmer's version and exit");
   app.set_help_flag("--help", "print this help and exit");

@@ -14,9 +14,9 @@ namespace zolt::cli {
 
 // Products list rows and NOR type list entries as the dialog shows them.
 inline constexpr std::array<const char*, 5> kProductNames{"TARVIS", "KELDA", "VTN3300", "OKO", "SOLANT"};
-inline constexpr std::array<const char*, 9> kNorTypeListNames{
-    "EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D",
-    "S29GL064M",  "S29GL128M/N", "K8D6316",   "SST39VF6401"};
+inline constexpr std::array<const char*, 9> kNorTypeListNames{"EN29LV010A",  "EN29LV040A", "AM29LV040B",
+                                                              "S29AL0004D",  "S29AL008D",  "S29GL064M",
+                                                              "S29GL128M/N", "K8D6316",    "SST39VF6401"};
 
 struct FlashOptions {
   // Main dialog.
@@ -45,10 +45,10 @@ struct FlashOptions {
 };
 
 struct ParseResult {
-  bool run = false;   // true: options are complete, go on and run
-  int exitCode = 0;   // when !run: 0 after --help/--version, 2 for a usage error
-  std::string out;    // text for stdout (help, version)
-  std::string err;    // text for stderr (the one usage line, ending in "\n")
+  bool run = false;  // true: options are complete, go on and run
+  int exitCode = 0;  // when !run: 0 after --help/--version, 2 for a usage error
+  std::string out;   // text for stdout (help, version)
+  std::string err;   // text for stderr (the one usage line, ending in "\n")
 };
 
 ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options);

@@ -34,8 +34,12 @@ PageNumber ReadLeadingDigits(std::string_view text, int base) {
 
 }  // namespace
 
-PageNumber ReadOffsetText(std::string_view text) { return ReadLeadingDigits(text, 16); }
+PageNumber ReadOffsetText(std::string_view text) {
+  return ReadLeadingDigits(text, 16);
+}
 
-PageNumber ReadBlockText(std::string_view text) { return ReadLeadingDigits(text, 10); }
+PageNumber ReadBlockText(std::string_view text) {
+  return ReadLeadingDigits(text, 10);
+}
 
 }  // namespace zolt::cli

@@ -34,12 +34,14 @@ std::string FormatProgressLine(const ProgressSnapshot& s) {
   line += FormatMinutesSeconds(s.elapsedMs / 1000);
 
   const bool measured = s.sentBytes > 0 && s.elapsedMs > 0;
-  const double rate = measured ? static_cast<double>(s.sentBytes) * 1000.0 / static_cast<double>(s.elapsedMs) : 0;
+  const double rate =
+      measured ? static_cast<double>(s.sentBytes) * 1000.0 / static_cast<double>(s.elapsedMs) : 0;
   line += "  ";
   line += measured ? FormatRate(rate) : std::string("-- B/s");
   line += "  left ";
   if (measured && s.totalBytes >= s.sentBytes) {
-    line += FormatMinutesSeconds(static_cast<uint64_t>(static_cast<double>(s.totalBytes - s.sentBytes) / rate + 0.5));
+    line += FormatMinutesSeconds(
+        static_cast<uint64_t>(static_cast<double>(s.totalBytes - s.sentBytes) / rate + 0.5));
   } else {
     line += "-- : --";
   }

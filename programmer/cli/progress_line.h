@@ -9,10 +9,10 @@
 namespace zolt::cli {
 
 struct ProgressSnapshot {
-  int runPercent = 0;        // the progress bar's position, 0..100
-  uint64_t elapsedMs = 0;    // since RUN started the jobs
-  uint64_t sentBytes = 0;    // every device, every file
-  uint64_t totalBytes = 0;   // what the run will send; 0 if unknown
+  int runPercent = 0;       // the progress bar's position, 0..100
+  uint64_t elapsedMs = 0;   // since RUN started the jobs
+  uint64_t sentBytes = 0;   // every device, every file
+  uint64_t totalBytes = 0;  // what the run will send; 0 if unknown
   struct Device {
     int index;
     int percent;

@@ -17,8 +17,8 @@ void RunSummary::OnJobStarted(int device) {
   devices_[device].started = true;
 }
 
-void RunSummary::OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
-                             double seconds, uint32_t crc32, bool ok) {
+void RunSummary::OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
+                             uint64_t sentBytes, double seconds, uint32_t crc32, bool ok) {
   std::lock_guard lock(mu_);
   devices_[device].files.push_back({file + 1, path, fileSize, sentBytes, seconds, crc32, ok});
 }
@@ -33,12 +33,17 @@ void RunSummary::OnJobEnded(int device, bool failed, const std::string& failureT
 
 const char* OutcomeName(RunOutcome outcome) {
   switch (outcome) {
-    case RunOutcome::kComplete: return "complete";
-    case RunOutcome::kStopped: return "stopped";
-    case RunOutcome::kToggleStopped: return "toggle-stopped";
+    case RunOutcome::kComplete:
+      return "complete";
+    case RunOutcome::kStopped:
+      return "stopped";
+    case RunOutcome::kToggleStopped:
+      return "toggle-stopped";
     case RunOutcome::kNotStarted:
-    case RunOutcome::kNone: return "not-started";
-    default: return "failed";  // a failed download or toggle run
+    case RunOutcome::kNone:
+      return "not-started";
+    default:
+      return "failed";  // a failed download or toggle run
   }
 }
 
@@ -105,7 +110,8 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       } else {
         result = "ok";
       }
-      devices.push_back({{"index", index}, {"result", result}, {"failureText", d.failureText}, {"files", files}});
+      devices.push_back(
+          {{"index", index}, {"result", result}, {"failureText", d.failureText}, {"files", files}});
     }
   }
 

@@ -19,7 +19,8 @@ namespace zolt::cli::testing {
 
 ScratchDir::ScratchDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-flash-test.XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-flash-test.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) == nullptr) {
@@ -67,7 +68,9 @@ uint32_t Crc32(const std::string& bytes) {
   return ~crc;
 }
 
-std::string FlashProgram() { return ZOLT_FLASH_PATH; }
+std::string FlashProgram() {
+  return ZOLT_FLASH_PATH;
+}
 
 FlashProcess::FlashProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
                            const std::string& dir) {

@@ -1,11 +1,12 @@
 // The command line as the dialog would take it: defaults, the rules that tie the flash type and
 // the NOR lists to the product, the page texts, and the usage errors.
+#include "cli/options.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
 #include "cli/page_text.h"
 #include "cli/progress_line.h"
 
@@ -54,7 +55,11 @@ TEST(Options, ProductFlashTypeAndNorListsFollowTheDialogRules) {
       {{"--product", "KELDA", "--nor", "--nor-type", "S29AL008D"}, 1, false, 4, 16, 1},
       {{"--product", "KELDA", "--nor", "--nor-type", "am29lv040b"}, 1, false, 2, 8, 1},
       {{"--product", "KELDA", "--nor", "--nor-type", "SST39VF6401", "--width", "8", "--interleave", "2"},
-       1, false, 8, 8, 2},
+       1,
+       false,
+       8,
+       8,
+       2},
       {{"--product", "SOLANT", "--nor-type", "S29AL0004D"}, 4, false, 3, 16, 1},
       {{"--product", "SOLANT", "--nor-type", "S29AL004D"}, 4, false, 3, 16, 1},
       // TARVIS shows "AutoDetect" with 8 and 1 in its disabled lists, whatever was asked.
@@ -98,12 +103,23 @@ TEST(PageText, NumbersAreReadAsThePagesReadThem) {
     bool accepted;
   };
   const Case cases[] = {
-      {"1f000", true, 0x1F000, true},     {"0x1f000", true, 0x1F000, true}, {"0X1F000", true, 0x1F000, true},
-      {"  ff", true, 0xFF, true},         {"12g4", true, 0x12, true},       {"", true, 0, true},
-      {"0x", true, 0, true},              {"xyz", true, 0, true},           {"FFFFFFFF", true, 0xFFFFFFFF, true},
-      {"100000000", true, 0, false},      {"-1", true, 0, false},           {"12abc", false, 12, true},
-      {"", false, 0, true},               {"4294967295", false, 4294967295u, true},
-      {"4294967296", false, 0, false},    {"+3", false, 0, false},          {"0x10", false, 0, true},
+      {"1f000", true, 0x1F000, true},
+      {"0x1f000", true, 0x1F000, true},
+      {"0X1F000", true, 0x1F000, true},
+      {"  ff", true, 0xFF, true},
+      {"12g4", true, 0x12, true},
+      {"", true, 0, true},
+      {"0x", true, 0, true},
+      {"xyz", true, 0, true},
+      {"FFFFFFFF", true, 0xFFFFFFFF, true},
+      {"100000000", true, 0, false},
+      {"-1", true, 0, false},
+      {"12abc", false, 12, true},
+      {"", false, 0, true},
+      {"4294967295", false, 4294967295u, true},
+      {"4294967296", false, 0, false},
+      {"+3", false, 0, false},
+      {"0x10", false, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.hex ? "offset " : "block ") + "'" + c.text + "'");
@@ -158,9 +174,10 @@ TEST(Options, HelpListsEveryOptionAndVersionPrintsTheVersion) {
   ParseResult help = Parse({"--help"}, o);
   EXPECT_FALSE(help.run);
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* option : {"--product", "--nand", "--nor", "--nor-type", "--width", "--interleave", "--offset",
-                             "--image1", "--image2", "--image3", "--block1", "--block2", "--block3", "--no-verify",
-                             "--single", "--toggle", "--interval", "--stop-after", "--json", "--help", "--version"}) {
+  for (const char* option :
+       {"--product", "--nand",   "--nor",      "--nor-type",   "--width",  "--interleave", "--offset",
+        "--image1",  "--image2", "--image3",   "--block1",     "--block2", "--block3",     "--no-verify",
+        "--single",  "--toggle", "--interval", "--stop-after", "--json",   "--help",       "--version"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.out.find("default TARVIS"), std::string::npos);

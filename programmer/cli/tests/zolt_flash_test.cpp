@@ -3,8 +3,8 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "flash_process.h"
 
@@ -16,7 +16,8 @@ namespace {
 std::string KeldaBench(int boards, const std::string& timing, const std::string& middleFaults = "") {
   std::string toml = "[bench]\ntiming = \"" + timing + "\"\n";
   for (int i = 0; i < boards; ++i) {
-    toml += "\n[[probe]]\nname = \"board-" + std::to_string(i) + "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
+    toml += "\n[[probe]]\nname = \"board-" + std::to_string(i) +
+            "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
     if (i == 1 && !middleFaults.empty()) toml += "[probe.faults]\n" + middleFaults + "\n";
   }
   return toml;
@@ -69,15 +70,24 @@ TEST_F(ZoltFlash, ExitStatusTellsHowTheRunEnded) {
     std::string program = FlashProgram();
   };
   const Case cases[] = {
-      {"complete", good, Args(kKeldaNor, {"--image1", image, "--block1", "1"}), 0, "message: Download Complete !\n"},
-      {"failed job", failing, Args(kKeldaNor, {"--image1", image, "--block1", "1"}), 1, "message: WRITE ERROR\n"},
+      {"complete", good, Args(kKeldaNor, {"--image1", image, "--block1", "1"}), 0,
+       "message: Download Complete !\n"},
+      {"failed job", failing, Args(kKeldaNor, {"--image1", image, "--block1", "1"}), 1,
+       "message: WRITE ERROR\n"},
       {"image file missing", good, Args(kKeldaNor, {"--image1", dir / "nothing.bin"}), 1, ""},
-      {"no matching probe", good, {"--product", "OKO", "--image1", image},
-       1, "message: Cannot Found Valid Device or JTAG ID\n"},
+      {"no matching probe",
+       good,
+       {"--product", "OKO", "--image1", image},
+       1,
+       "message: Cannot Found Valid Device or JTAG ID\n"},
       {"no image", good, kKeldaNor, 1, "message: Cannot open image files\n"},
-      {"library missing", good, Args(kKeldaNor, {"--image1", image}), 1, "message: Cannot load 'libVorlink.so'\n",
-       noLibraryDir + "/zolt-flash"},
-      {"toggle stopped", good, {"--product", "KELDA", "--toggle", "--interval", "5", "--stop-after", "0.3"}, 0, ""},
+      {"library missing", good, Args(kKeldaNor, {"--image1", image}), 1,
+       "message: Cannot load 'libVorlink.so'\n", noLibraryDir + "/zolt-flash"},
+      {"toggle stopped",
+       good,
+       {"--product", "KELDA", "--toggle", "--interval", "5", "--stop-after", "0.3"},
+       0,
+       ""},
       {"usage: width", good, Args(kKeldaNor, {"--width", "12", "--image1", image}), 2, "zolt-flash: --width"},
       {"usage: toggle on TARVIS", good, {"--toggle"}, 2, "zolt-flash: --toggle"},
       {"usage: NAND on SOLANT", good, {"--product", "solant", "--nand"}, 2, "zolt-flash: --nand"},
@@ -113,8 +123,8 @@ TEST_F(ZoltFlash, JsonSummaryOfAMixedRun) {
   const std::string image1 = PatternBytes(10000, 2), image3 = PatternBytes(3000, 3);
   const std::string path1 = dir.Write("one.bin", image1), path3 = dir.Write("three.bin", image3);
   const std::string json = dir / "summary.json";
-  ProcessResult r = Run(Args(kKeldaNor, {"--image1", path1, "--block1", "1", "--image3", path3, "--block3", "4",
-                                         "--offset", "0x0", "--json", json}),
+  ProcessResult r = Run(Args(kKeldaNor, {"--image1", path1, "--block1", "1", "--image3", path3, "--block3",
+                                         "4", "--offset", "0x0", "--json", json}),
                         BenchEnv(KeldaBench(3, "instant", "program_fail = [0x10200]")));
   ASSERT_EQ(r.exitCode, 1) << r.err;
 
@@ -179,7 +189,8 @@ class ZoltFlashStop : public ZoltFlash {
     const std::string events = ReadFileBytes(dir / "probe.log");
     EXPECT_NE(events.find(" stop\n"), std::string::npos);
     size_t chunks = 0;
-    for (size_t at = events.find("data len"); at != std::string::npos; at = events.find("data len", at + 1)) ++chunks;
+    for (size_t at = events.find("data len"); at != std::string::npos; at = events.find("data len", at + 1))
+      ++chunks;
     EXPECT_LT(chunks, 4096u);
   }
   std::string image;
@@ -187,7 +198,8 @@ class ZoltFlashStop : public ZoltFlash {
 
 TEST_F(ZoltFlashStop, StopAfterStopsTheDownloadThroughTheProbe) {
   const std::string json = dir / "summary.json";
-  ProcessResult r = Run(Args(DownloadArgs(), {"--stop-after", "1", "--json", json}), BenchEnv(KeldaBench(1, "realistic")));
+  ProcessResult r =
+      Run(Args(DownloadArgs(), {"--stop-after", "1", "--json", json}), BenchEnv(KeldaBench(1, "realistic")));
   ExpectStoppedByHandshake(r);
   nlohmann::json s = nlohmann::json::parse(ReadFileBytes(json));
   EXPECT_EQ(s["result"], "stopped");
@@ -206,7 +218,8 @@ TEST_F(ZoltFlashStop, SecondSigintEndsAtOnceWith130) {
   // The probe never answers a block, so the job sits in its 14 s wait: only the second signal ends it.
   const std::string json = dir / "summary.json";
   FlashProcess flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
-                     BenchEnv(KeldaBench(1, "realistic") + "[probe.faults]\nno_answer = [\"block\"]\n"), dir.path());
+                     BenchEnv(KeldaBench(1, "realistic") + "[probe.faults]\nno_answer = [\"block\"]\n"),
+                     dir.path());
   ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
   flash.Signal(SIGINT);
   // Two signals sent at once may merge into one; an operator's second Ctrl-C comes later.
