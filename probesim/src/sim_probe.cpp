@@ -75,6 +75,8 @@ void SimProbe::Answer(const uint8_t* bytes, int length, int key) {
   std::memcpy(p.bytes.data(), bytes, static_cast<size_t>(length));
   if (f.garbledAnswer[static_cast<size_t>(key)]) {
     for (int i = 0; i < length; ++i) p.bytes[static_cast<size_t>(i)] ^= static_cast<uint8_t>(garble_() | 1u);
+    // Noise, not a different answer: byte 0 never turns into "Q", 0x60 or an error code.
+    if (p.bytes[0] >= 0x51 && p.bytes[0] <= 0x60) p.bytes[0] ^= 0x80;
   }
   p.late = f.lateAnswer[static_cast<size_t>(key)];
   p.readyAt = busyUntil_;

@@ -87,6 +87,17 @@ TEST(Transport, MissingLateAndGarbledAnswers) {
   EXPECT_EQ(h.Code(Host::Short(0x03)), 'Q') << "other commands are not touched";
 }
 
+TEST(Transport, GarbledAnswersNeverLookLikeAValidCode) {
+  TempDir dir;
+  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\ngarbled_answer = [0x01]\n", dir.path());
+  Host h(bench->Probe(0));
+  for (int i = 0; i < 300; ++i) {
+    const int code = h.Code(Host::Short(0x01));
+    ASSERT_NE(code, -1);
+    EXPECT_FALSE(code >= 0x51 && code <= 0x60) << "answer " << i << ": 0x" << std::hex << code;
+  }
+}
+
 TEST(Transport, MissingBlockResponse) {
   TempDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [\"block\"]\n",
