@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <regex>
 
@@ -26,7 +28,7 @@ ProbeLink SentinelLink() {
   return {&SentinelOpen, &SentinelTransfer, &SentinelTransfer, &SentinelClose};
 }
 
-[[maybe_unused]] std::string ExecutableDirectory() {
+std::string ExecutableDirectory() {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   std::string p(path, n > 0 ? n : 0);
@@ -73,6 +75,25 @@ TEST(BindProbeLink, AMissingLibraryShowsTheLoadErrorAndChangesNothing) {
     EXPECT_EQ(m[1].str(), name);
     EXPECT_EQ(m[3].str(), reason);
   }
+}
+
+// A copy beside the executable is the one loaded, so its own load error is the one reported.
+TEST(BindProbeLink, ABrokenLibraryBesideTheExecutableIsReportedAsSuch) {
+  const std::string name = "libzolt_broken_link_" + std::to_string(getpid()) + ".so";
+  const std::string path = ExecutableDirectory() + name;
+  {
+    std::ofstream out(path);
+    out << "not a shared object";
+  }
+  RecordingOperator op;
+  ProbeLink link = SentinelLink();
+  EXPECT_EQ(BindProbeLink(link, op, name), 0);
+  std::remove(path.c_str());
+  EXPECT_EQ(link.Write, &SentinelTransfer);
+  ASSERT_EQ(op.ErrorMessages().size(), 1u);
+  const std::string text = op.ErrorMessages()[0];
+  EXPECT_EQ(text.rfind(name + ", failed with error ", 0), 0u) << text;
+  EXPECT_NE(text.find(path), std::string::npos) << text;
 }
 
 TEST(BindProbeLink, AMissingExportLeavesItNullAndTheLaterEntriesAsTheyWere) {
