@@ -40,17 +40,38 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads exactly `length` bytes unless the file ends or fails first; returns the count read.
-size_t ReadFully(int fd, uint8_t* buffer, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::read(fd, buffer + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+// Hands out the file's bytes chunk by chunk from a read-ahead buffer, so that a chunk costs a copy
+// rather than a system call. Lives on the job's stack; allocates nothing.
+class ChunkReader {
+ public:
+  explicit ChunkReader(int fd) : fd_(fd) {}
+
+  // Copies the next `length` (at most 64) bytes to `out`; false when the file ends or fails first.
+  bool Next(uint8_t* out, size_t length) {
+    if (end_ - begin_ < length && !Fill(length)) return false;
+    std::memcpy(out, buffer_ + begin_, length);
+    begin_ += length;
+    return true;
   }
-  return done;
-}
+
+ private:
+  bool Fill(size_t length) {
+    std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    while (end_ < length) {
+      const ssize_t n = ::read(fd_, buffer_ + end_, sizeof buffer_ - end_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      end_ += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  size_t begin_ = 0, end_ = 0;
+  uint8_t buffer_[16 * 1024];
+};
 
 void Put32(uint8_t* buffer, uint32_t value) {
   for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -119,6 +140,7 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
   op.Append(Format("  DEVICE #%d: Downloading to sector #%d (%s)\r\n", device,
                    static_cast<int>(request.block), displayName));
 
+  ChunkReader reader(file.get());
   uint8_t data[kChunkBytes];
   uint32_t remaining = fileSize;
   uint32_t sent = 0;
@@ -129,7 +151,7 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
     // A file that shrank or fails to read ends here: the probe never receives fewer bytes than
     // DownloadDataInfo and the progress counters claim.
-    if (ReadFully(file.get(), data, chunk) != chunk) {
+    if (!reader.Next(data, chunk)) {
       result.failureText = Format("  DEVICE #%d: Cannot read '%s'\r\n", device, path);
       op.Append(result.failureText);
       failed = true;

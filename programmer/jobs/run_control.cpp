@@ -114,6 +114,8 @@ void RunControl::State::OnRun() {
     return;
   }
   JoinAll();  // the earlier run's threads have all returned
+  // A stop requested while no run was in progress must not stop this one.
+  ctx.stopRequested.store(0);
   op.SetProgressPos(0);
 
   bool started = false;

@@ -54,7 +54,9 @@ enum class RunOutcome {
 class RunControl {
  public:
   RunControl(Operator& op, RunControlOptions options = {});
-  // Requests a stop and joins every worker thread.
+  // Requests a stop and joins every worker thread: blocks until the jobs have seen the stop (a
+  // download ends its file through the stop handshake, a pin toggle finishes its cycle). Like
+  // WaitForIdle, must not run on the thread that answers the jobs' message boxes while one is open.
   ~RunControl();
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
@@ -67,13 +69,17 @@ class RunControl {
   // Shows its failures as message boxes on the calling thread (blocking until acknowledged).
   void OnRun();
 
-  // True from the moment OnRun starts threads until the last of them has finished.
+  // True from the moment OnRun starts threads until the last of them has finished. Any thread;
+  // never blocks.
   bool IsRunning() const;
-  // Sets stopRequested, as a press of STOP would (without touching the button).
+  // Sets stopRequested, as a press of STOP would (without touching the button). Any thread; never
+  // blocks. A request left over when the next RUN starts is dropped: it cannot stop that run.
   void RequestStop();
   // Blocks until every worker thread of the current run has ended, then joins them.
   // Must not be called from the thread that answers the jobs' message boxes while they wait.
   void WaitForIdle();
+  // How the last run ended: set by OnRun's failure exit, by the monitor when the last download job
+  // has ended (before its "Download Complete !" box), or by the pin-toggle job. Any thread.
   RunOutcome LastOutcome() const;
 
   struct State;  // the run's shared state (RunSettings, counters, threads)

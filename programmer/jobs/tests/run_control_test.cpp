@@ -112,6 +112,15 @@ TEST_F(RunControlTest, MultiDeviceRunProgramsEveryMatchingProbeSideBySide) {
   EXPECT_EQ(op.progressPos, 100);
 }
 
+TEST_F(RunControlTest, StopRequestedBetweenRunsDoesNotStopTheNextRun) {
+  Probes({0});
+  RunControl control(op, options);
+  control.RequestStop();
+  Run(control);
+  EXPECT_EQ(op.Log().find("Download stopping"), std::string::npos);
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
+}
+
 TEST_F(RunControlTest, JobsOfProbesAt2And5NameTheirDevices) {
   Probes({2, 5});
   FakeProbeConfig failing = ProbeFor(kKelda);
