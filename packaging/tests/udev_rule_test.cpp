@@ -39,7 +39,8 @@ TEST(UdevRule, ParsesCleanlyAndRunsBeforeTheSeatRules) {
   LoadRules();
   // systemd-logind turns the uaccess tag into an ACL only for rules read before 73-seat-late.
   std::string name = std::filesystem::path(kRuleFile).filename();
-  ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(name[0])) && std::isdigit(static_cast<unsigned char>(name[1])))
+  ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(name[0])) &&
+              std::isdigit(static_cast<unsigned char>(name[1])))
       << name;
   EXPECT_LT(std::stoi(name.substr(0, 2)), 73) << name;
   EXPECT_EQ(std::filesystem::path(name).extension(), ".rules");

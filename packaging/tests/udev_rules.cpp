@@ -21,20 +21,20 @@ struct KeySpec {
 
 // The keys of rules(7) for the udev of Debian 12 (systemd 252).
 constexpr KeySpec kKeys[] = {
-    {"ACTION", true, false, NamePart::kNone},     {"DEVPATH", true, false, NamePart::kNone},
-    {"KERNEL", true, false, NamePart::kNone},     {"KERNELS", true, false, NamePart::kNone},
-    {"NAME", true, true, NamePart::kNone},        {"SYMLINK", true, true, NamePart::kNone},
-    {"SUBSYSTEM", true, false, NamePart::kNone},  {"SUBSYSTEMS", true, false, NamePart::kNone},
-    {"DRIVER", true, false, NamePart::kNone},     {"DRIVERS", true, false, NamePart::kNone},
-    {"ATTR", true, true, NamePart::kRequired},    {"ATTRS", true, false, NamePart::kRequired},
-    {"SYSCTL", true, true, NamePart::kRequired},  {"ENV", true, true, NamePart::kRequired},
-    {"CONST", true, false, NamePart::kRequired},  {"TAG", true, true, NamePart::kNone},
-    {"TAGS", true, false, NamePart::kNone},       {"TEST", true, false, NamePart::kOptional},
-    {"PROGRAM", true, false, NamePart::kNone},    {"RESULT", true, false, NamePart::kNone},
-    {"OWNER", false, true, NamePart::kNone},      {"GROUP", false, true, NamePart::kNone},
-    {"MODE", false, true, NamePart::kNone},       {"RUN", false, true, NamePart::kOptional},
-    {"LABEL", false, true, NamePart::kNone},      {"GOTO", false, true, NamePart::kNone},
-    {"IMPORT", false, true, NamePart::kRequired}, {"OPTIONS", false, true, NamePart::kNone},
+    {"ACTION", true, false, NamePart::kNone},       {"DEVPATH", true, false, NamePart::kNone},
+    {"KERNEL", true, false, NamePart::kNone},       {"KERNELS", true, false, NamePart::kNone},
+    {"NAME", true, true, NamePart::kNone},          {"SYMLINK", true, true, NamePart::kNone},
+    {"SUBSYSTEM", true, false, NamePart::kNone},    {"SUBSYSTEMS", true, false, NamePart::kNone},
+    {"DRIVER", true, false, NamePart::kNone},       {"DRIVERS", true, false, NamePart::kNone},
+    {"ATTR", true, true, NamePart::kRequired},      {"ATTRS", true, false, NamePart::kRequired},
+    {"SYSCTL", true, true, NamePart::kRequired},    {"ENV", true, true, NamePart::kRequired},
+    {"CONST", true, false, NamePart::kRequired},    {"TAG", true, true, NamePart::kNone},
+    {"TAGS", true, false, NamePart::kNone},         {"TEST", true, false, NamePart::kOptional},
+    {"PROGRAM", true, false, NamePart::kNone},      {"RESULT", true, false, NamePart::kNone},
+    {"OWNER", false, true, NamePart::kNone},        {"GROUP", false, true, NamePart::kNone},
+    {"MODE", false, true, NamePart::kNone},         {"RUN", false, true, NamePart::kOptional},
+    {"LABEL", false, true, NamePart::kNone},        {"GOTO", false, true, NamePart::kNone},
+    {"IMPORT", false, true, NamePart::kRequired},   {"OPTIONS", false, true, NamePart::kNone},
     {"SECLABEL", false, true, NamePart::kRequired},
 };
 
@@ -45,14 +45,16 @@ const KeySpec* FindKey(const std::string& key) {
   return nullptr;
 }
 
-bool IsMatchOp(const std::string& op) { return op == "==" || op == "!="; }
+bool IsMatchOp(const std::string& op) {
+  return op == "==" || op == "!=";
+}
 
 // Which assignment operators a key accepts: udev ignores "+=" on single-valued keys and only
 // takes "=" for LABEL and GOTO, so a rule written otherwise does not do what it says.
 bool AssignOpAllowed(const std::string& key, const std::string& op) {
   if (key == "LABEL" || key == "GOTO") return op == "=";
-  if (key == "OWNER" || key == "GROUP" || key == "MODE" || key == "NAME" || key == "ATTR" || key == "SYSCTL" ||
-      key == "SECLABEL" || key == "IMPORT") {
+  if (key == "OWNER" || key == "GROUP" || key == "MODE" || key == "NAME" || key == "ATTR" ||
+      key == "SYSCTL" || key == "SECLABEL" || key == "IMPORT") {
     return op == "=" || op == ":=" || (key == "SECLABEL" && op == "+=");
   }
   return op == "=" || op == "+=" || op == "-=" || op == ":=";
@@ -148,7 +150,8 @@ bool PatternMatches(const std::string& pattern, const std::string& value) {
   size_t start = 0;
   for (;;) {
     size_t bar = pattern.find('|', start);
-    std::string alternative = pattern.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    std::string alternative =
+        pattern.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
     if (fnmatch(alternative.c_str(), value.c_str(), 0) == 0) return true;
     if (bar == std::string::npos) return false;
     start = bar + 1;
@@ -220,7 +223,8 @@ UdevParseResult ParseUdevRules(const std::string& text) {
     }
     logical.clear();
   }
-  if (!logical.empty()) result.errors.push_back("line " + std::to_string(firstLine) + ": '\\' on the last line");
+  if (!logical.empty())
+    result.errors.push_back("line " + std::to_string(firstLine) + ": '\\' on the last line");
   return result;
 }
 

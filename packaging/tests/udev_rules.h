@@ -22,10 +22,10 @@
 namespace zolt::packaging {
 
 struct UdevItem {
-  std::string key;   // "ATTR"
-  std::string name;  // "idVendor" (the part in braces), empty when the key takes none
-  std::string op;    // "==", "!=", "=", "+=", "-=", ":="
-  std::string value; // unquoted
+  std::string key;    // "ATTR"
+  std::string name;   // "idVendor" (the part in braces), empty when the key takes none
+  std::string op;     // "==", "!=", "=", "+=", "-=", ":="
+  std::string value;  // unquoted
 };
 
 struct UdevRule {
