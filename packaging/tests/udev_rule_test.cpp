@@ -2,6 +2,7 @@
 // ID of the link library, and to nothing else.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
