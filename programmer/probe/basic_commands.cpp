@@ -1,6 +1,5 @@
 // The basic probe commands: the two JTAG resets, the firmware and bootloader version queries,
 // the JTAG ID read and the JTAG type setting.
-#include <algorithm>
 #include <cstring>
 
 #include "probe/exchange.h"

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/operator.h"
+#include "probe/byte_order.h"
 #include "probe/probe_link.h"
 
 namespace zolt {
@@ -52,19 +53,6 @@ inline int RunExchange(const ProbeLink& link, Operator& op, int device, uint8_t*
   if (!ReadResponse(link, device, buffer, responseLength)) return fail(texts.readFailed);
   if (checkAck && buffer[0] != kProbeAck) return fail(texts.badAnswer);
   return 0;
-}
-
-// Little-endian packing of the wire's multi-byte integers.
-inline void PutLe16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-inline void PutLe32(uint8_t* at, uint32_t value) {
-  PutLe16(at, value);
-  PutLe16(at + 2, value >> 16);
-}
-inline uint32_t GetLe32(const uint8_t* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
 }  // namespace zolt

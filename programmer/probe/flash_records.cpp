@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "probe/exchange.h"
+#include "probe/byte_order.h"
 #include "probe/records.h"
 
 namespace zolt {
