@@ -5,10 +5,14 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "probe/probe_link.h"
 #include "udev_rules.h"
+#ifdef ZOLT_HAVE_VORLINK_TABLE
+#include "guid.h"
+#endif
 
 namespace zolt::packaging {
 namespace {
@@ -47,11 +51,26 @@ TEST(UdevRule, ParsesCleanlyAndRunsBeforeTheSeatRules) {
   EXPECT_EQ(std::filesystem::path(name).extension(), ".rules");
 }
 
+// The product IDs of the link library's product table (0x11 to 0x17).
+std::set<int> ProbeProductIds() {
+  std::set<int> ids;
+#ifdef ZOLT_HAVE_VORLINK_TABLE
+  for (const vorlink::ProductGuidRow& row : vorlink::ProductGuidTable()) {
+    if (row.productId != 0) ids.insert(row.productId);
+  }
+#else
+  for (int id = 0x11; id <= 0x17; ++id) ids.insert(id);
+#endif
+  return ids;
+}
+
 TEST(UdevRule, TagsExactlyTheProbeProductIds) {
   std::vector<UdevRule> rules = LoadRules();
+  const std::set<int> probeIds = ProbeProductIds();
+  ASSERT_EQ(probeIds.size(), 7u);
   for (int product = 0; product <= 0xFFFF; ++product) {
     std::optional<UdevOutcome> outcome = ApplyUdevRules(rules, UsbDevice(0x1F3A, product));
-    bool isProbe = product >= 0x11 && product <= 0x17;
+    bool isProbe = probeIds.count(product) == 1;
     ASSERT_EQ(outcome.has_value(), isProbe) << "product 0x" << Hex4(product);
     if (!isProbe) continue;
     EXPECT_EQ(outcome->tags.count("uaccess"), 1u) << Hex4(product);
