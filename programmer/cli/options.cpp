@@ -30,6 +30,19 @@ std::optional<long> ReadInteger(const std::string& text) {
   return std::stol(text);
 }
 
+// The full path of an image, as the file-open dialog would give it. "." segments go; ".." stays,
+// since "link/.." is not the folder holding "link" when "link" is a symbolic link.
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return path;
+  std::filesystem::path cleaned;
+  for (const auto& part : absolute) {
+    if (part != ".") cleaned /= part;
+  }
+  return cleaned.string();
+}
+
 struct RawOptions {
   std::string product = "TARVIS";
   bool nand = false, nor = false;
@@ -182,9 +195,7 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
     o.imageEnabled[slot] = raw.imageGiven[slot];
     o.imagePath[slot].clear();
     if (raw.imageGiven[slot] && !raw.image[slot].empty()) {
-      std::error_code ec;
-      auto absolute = std::filesystem::absolute(raw.image[slot], ec);
-      o.imagePath[slot] = ec ? raw.image[slot] : absolute.lexically_normal().string();
+      o.imagePath[slot] = FullPath(raw.image[slot]);
     }
   }
 
