@@ -1,6 +1,7 @@
 #include "bench_file.h"
 
 #include <sys/stat.h>
+#include <toml++/toml.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 #include <random>
 #include <set>
 #include <string_view>
-#include <toml++/toml.h>
 
 namespace probesim {
 namespace {
@@ -20,11 +20,13 @@ class Reader {
  public:
   explicit Reader(std::string file) : file_(std::move(file)) {}
 
-  [[noreturn]] void Fail(const toml::source_region& where, const std::string& key, const std::string& what) const {
+  [[noreturn]] void Fail(const toml::source_region& where, const std::string& key,
+                         const std::string& what) const {
     throw BenchFileError(file_ + ":" + std::to_string(where.begin.line) + ": " + key + ": " + what);
   }
 
-  void OnlyKeys(const toml::table& table, const std::string& prefix, std::initializer_list<std::string_view> known) const {
+  void OnlyKeys(const toml::table& table, const std::string& prefix,
+                std::initializer_list<std::string_view> known) const {
     for (auto&& [key, node] : table) {
       if (std::find(known.begin(), known.end(), key.str()) == known.end()) {
         Fail(key.source(), prefix + std::string(key.str()), "unknown key");
@@ -37,7 +39,8 @@ class Reader {
     if (v == nullptr) Fail(node.source(), key, "an integer is needed");
     const int64_t value = v->get();
     if (value < min || value > max) {
-      Fail(node.source(), key, std::to_string(value) + " is outside " + std::to_string(min) + " to " + std::to_string(max));
+      Fail(node.source(), key,
+           std::to_string(value) + " is outside " + std::to_string(min) + " to " + std::to_string(max));
     }
     return value;
   }
@@ -51,7 +54,8 @@ class Reader {
     } else {
       Fail(node.source(), key, "a number is needed");
     }
-    if (!(value >= min && value <= max)) Fail(node.source(), key, "must lie between " + std::to_string(min) + " and " + std::to_string(max));
+    if (!(value >= min && value <= max))
+      Fail(node.source(), key, "must lie between " + std::to_string(min) + " and " + std::to_string(max));
     return value;
   }
 
@@ -91,18 +95,21 @@ struct BenchDefaults {
 void ReadTiming(const Reader& r, const toml::table& t, const std::string& prefix, TimingConfig& timing) {
   if (const auto* n = t.get("timing")) {
     const std::string v = r.String(*n, prefix + "timing");
-    if (v != "instant" && v != "realistic") r.Fail(n->source(), prefix + "timing", "\"" + v + "\" is not \"instant\" or \"realistic\"");
+    if (v != "instant" && v != "realistic")
+      r.Fail(n->source(), prefix + "timing", "\"" + v + "\" is not \"instant\" or \"realistic\"");
     timing.realistic = v == "realistic";
   }
   if (const auto* n = t.get("time_scale")) timing.scale = r.Number(*n, prefix + "time_scale", 1e-6, 1000);
-  if (const auto* n = t.get("usb_latency_us")) timing.usbLatencyUs = static_cast<uint32_t>(r.Integer(*n, prefix + "usb_latency_us", 0, 1000000));
+  if (const auto* n = t.get("usb_latency_us"))
+    timing.usbLatencyUs = static_cast<uint32_t>(r.Integer(*n, prefix + "usb_latency_us", 0, 1000000));
 }
 
 AnswerKeySet ReadAnswerKeys(const Reader& r, const toml::node& node, const std::string& key) {
   AnswerKeySet set;
   for (const toml::node& item : r.Array(node, key)) {
     if (const auto* s = item.as_string()) {
-      if (s->get() != "block") r.Fail(item.source(), key, "\"" + s->get() + "\" is not a command code or \"block\"");
+      if (s->get() != "block")
+        r.Fail(item.source(), key, "\"" + s->get() + "\" is not a command code or \"block\"");
       set.set(kBlockAnswerKey);
     } else {
       set.set(static_cast<size_t>(r.Integer(item, key, 0, 255)));
@@ -111,13 +118,14 @@ AnswerKeySet ReadAnswerKeys(const Reader& r, const toml::node& node, const std::
   return set;
 }
 
-std::vector<uint64_t> ReadOffsets(const Reader& r, const toml::node& node, const std::string& key, uint64_t limit,
-                                  const char* what) {
+std::vector<uint64_t> ReadOffsets(const Reader& r, const toml::node& node, const std::string& key,
+                                  uint64_t limit, const char* what) {
   std::vector<uint64_t> values;
   for (const toml::node& item : r.Array(node, key)) {
     const int64_t v = r.Integer(item, key, 0, INT64_MAX);
     if (static_cast<uint64_t>(v) >= limit) {
-      r.Fail(item.source(), key, std::to_string(v) + " lies beyond the " + what + " (" + std::to_string(limit) + ")");
+      r.Fail(item.source(), key,
+             std::to_string(v) + " lies beyond the " + what + " (" + std::to_string(limit) + ")");
     }
     values.push_back(static_cast<uint64_t>(v));
   }
@@ -127,9 +135,9 @@ std::vector<uint64_t> ReadOffsets(const Reader& r, const toml::node& node, const
 void ReadFaults(const Reader& r, const toml::table& t, const std::string& prefix, ProbeConfig& p) {
   r.OnlyKeys(t, prefix,
              {"unplug_after_transfers", "unplug_after_bytes", "no_answer", "late_answer", "garbled_answer",
-              "firmware_prefix", "bootloader_prefix", "bad_sectors", "bad_blocks", "program_fail", "stuck_bits",
-              "read_fault", "debug_switch", "config_register_ignores_writes", "random_program_fails",
-              "random_stuck_bits", "random_bad_blocks"});
+              "firmware_prefix", "bootloader_prefix", "bad_sectors", "bad_blocks", "program_fail",
+              "stuck_bits", "read_fault", "debug_switch", "config_register_ignores_writes",
+              "random_program_fails", "random_stuck_bits", "random_bad_blocks"});
   FaultConfig& f = p.faults;
   const uint64_t flashSize = p.FlashSize();
   const bool nor = p.flashKind == FlashKind::kNor;
@@ -174,19 +182,23 @@ void ReadFaults(const Reader& r, const toml::table& t, const std::string& prefix
       needFlash(node, key, nor || nand, "a flash");
       for (const toml::node& item : r.Array(node, key)) {
         const auto* entry = item.as_table();
-        if (entry == nullptr) r.Fail(item.source(), key, "each entry is { address = ..., mask = ..., value = 0 or 1 }");
+        if (entry == nullptr)
+          r.Fail(item.source(), key, "each entry is { address = ..., mask = ..., value = 0 or 1 }");
         r.OnlyKeys(*entry, key + ".", {"address", "mask", "value"});
         const auto* address = entry->get("address");
         const auto* mask = entry->get("mask");
         if (address == nullptr || mask == nullptr) r.Fail(item.source(), key, "address and mask are needed");
-        StuckBit s{static_cast<uint64_t>(r.Integer(*address, key + ".address", 0, static_cast<int64_t>(flashSize) - 1)),
+        StuckBit s{static_cast<uint64_t>(
+                       r.Integer(*address, key + ".address", 0, static_cast<int64_t>(flashSize) - 1)),
                    static_cast<uint8_t>(r.Integer(*mask, key + ".mask", 1, 255)), 1};
-        if (const auto* value = entry->get("value")) s.value = static_cast<uint8_t>(r.Integer(*value, key + ".value", 0, 1));
+        if (const auto* value = entry->get("value"))
+          s.value = static_cast<uint8_t>(r.Integer(*value, key + ".value", 0, 1));
         f.stuckBits.push_back(s);
       }
     } else if (name == "debug_switch") {
       f.debugSwitch = r.Boolean(node, key);
-      if (f.debugSwitch && p.product != Product::kSolant) r.Fail(node.source(), key, "only a SOLANT target has a debug switch");
+      if (f.debugSwitch && p.product != Product::kSolant)
+        r.Fail(node.source(), key, "only a SOLANT target has a debug switch");
     } else if (name == "config_register_ignores_writes") {
       f.configIgnoresWrites = r.Boolean(node, key);
       if (f.configIgnoresWrites && !Model(p.product).norByDebug) {
@@ -211,7 +223,8 @@ void ReadFaults(const Reader& r, const toml::table& t, const std::string& prefix
   }
   std::sort(f.programFail.begin(), f.programFail.end());
   std::sort(f.readFault.begin(), f.readFault.end());
-  std::sort(f.stuckBits.begin(), f.stuckBits.end(), [](const StuckBit& a, const StuckBit& b) { return a.address < b.address; });
+  std::sort(f.stuckBits.begin(), f.stuckBits.end(),
+            [](const StuckBit& a, const StuckBit& b) { return a.address < b.address; });
 }
 
 void ReadFlash(const Reader& r, const toml::table& t, const std::string& prefix, ProbeConfig& p) {
@@ -219,24 +232,31 @@ void ReadFlash(const Reader& r, const toml::table& t, const std::string& prefix,
   const std::string flash = flashNode ? r.String(*flashNode, prefix + "flash") : "none";
   const ProductModel& model = Model(p.product);
   auto onlyNor = [&](const char* key) {
-    if (const auto* n = t.get(key); n && p.flashKind != FlashKind::kNor) r.Fail(n->source(), prefix + key, "only for a NOR flash");
+    if (const auto* n = t.get(key); n && p.flashKind != FlashKind::kNor)
+      r.Fail(n->source(), prefix + key, "only for a NOR flash");
   };
   if (flash == "none") {
     p.flashKind = FlashKind::kNone;
   } else if (const NorPart* nor = NorPartByName(flash)) {
     p.flashKind = FlashKind::kNor;
     p.nor.part = nor;
-    if (!model.norByBoundary && !model.norByDebug) r.Fail(flashNode->source(), prefix + "flash", std::string("a ") + model.name + " target has no flash the probe can reach");
-    if (p.product == Product::kTarvis && std::string_view(nor->name) != "EN29LV010A" && std::string_view(nor->name) != "EN29LV040A") {
+    if (!model.norByBoundary && !model.norByDebug)
+      r.Fail(flashNode->source(), prefix + "flash",
+             std::string("a ") + model.name + " target has no flash the probe can reach");
+    if (p.product == Product::kTarvis && std::string_view(nor->name) != "EN29LV010A" &&
+        std::string_view(nor->name) != "EN29LV040A") {
       r.Fail(flashNode->source(), prefix + "flash", "a TARVIS board carries an EN29LV010A or EN29LV040A NOR");
     }
   } else if (const NandPart* nand = NandPartByName(flash)) {
     p.flashKind = FlashKind::kNand;
     p.nand = nand;
-    if (!model.nandByBoundary) r.Fail(flashNode->source(), prefix + "flash", std::string("a ") + model.name + " target has no NAND the probe can reach");
+    if (!model.nandByBoundary)
+      r.Fail(flashNode->source(), prefix + "flash",
+             std::string("a ") + model.name + " target has no NAND the probe can reach");
   } else {
     r.Fail(flashNode->source(), prefix + "flash",
-           "unknown flash part \"" + flash + "\" (NOR: " + Join(NorPartNames()) + "; NAND: " + Join(NandPartNames()) + "; or none)");
+           "unknown flash part \"" + flash + "\" (NOR: " + Join(NorPartNames()) +
+               "; NAND: " + Join(NandPartNames()) + "; or none)");
   }
   onlyNor("width");
   onlyNor("interleave");
@@ -248,17 +268,22 @@ void ReadFlash(const Reader& r, const toml::table& t, const std::string& prefix,
   if (const auto* n = t.get("width")) {
     p.nor.width = static_cast<int>(r.Integer(*n, prefix + "width", 8, 16));
     const int bit = p.nor.width == 8 ? 1 : p.nor.width == 16 ? 2 : 0;
-    if ((p.nor.part->widths & bit) == 0) r.Fail(n->source(), prefix + "width", std::string(p.nor.part->name) + " has no " + std::to_string(p.nor.width) + "-bit mode");
+    if ((p.nor.part->widths & bit) == 0)
+      r.Fail(n->source(), prefix + "width",
+             std::string(p.nor.part->name) + " has no " + std::to_string(p.nor.width) + "-bit mode");
   }
-  if (const auto* n = t.get("interleave")) p.nor.interleave = static_cast<int>(r.Integer(*n, prefix + "interleave", 1, 2));
+  if (const auto* n = t.get("interleave"))
+    p.nor.interleave = static_cast<int>(r.Integer(*n, prefix + "interleave", 1, 2));
   const int busWidth = p.nor.width * p.nor.interleave;
   if (std::find(model.norBusWidths.begin(), model.norBusWidths.end(), busWidth) == model.norBusWidths.end()) {
     const auto* n = t.get("interleave") ? t.get("interleave") : t.get("width") ? t.get("width") : flashNode;
-    r.Fail(n->source(), prefix + "interleave", std::string("a ") + model.name + " board has no " + std::to_string(busWidth) + "-bit NOR bus");
+    r.Fail(n->source(), prefix + "interleave",
+           std::string("a ") + model.name + " board has no " + std::to_string(busWidth) + "-bit NOR bus");
   }
   if (const auto* n = t.get("boot")) {
     const std::string boot = r.String(*n, prefix + "boot");
-    if (boot != "top" && boot != "bottom") r.Fail(n->source(), prefix + "boot", "\"top\" or \"bottom\" is needed");
+    if (boot != "top" && boot != "bottom")
+      r.Fail(n->source(), prefix + "boot", "\"top\" or \"bottom\" is needed");
     if (p.nor.part->deviceBottom8 == 0 && p.nor.part->deviceBottom16 == 0 && boot == "bottom") {
       r.Fail(n->source(), prefix + "boot", std::string(p.nor.part->name) + " has no bottom-boot variant");
     }
@@ -267,7 +292,8 @@ void ReadFlash(const Reader& r, const toml::table& t, const std::string& prefix,
   if (const auto* n = t.get("chip_select")) {
     p.chipSelect = static_cast<int>(r.Integer(*n, prefix + "chip_select", 0, 7));
     if (model.norByBoundary && model.chipSelectCell[static_cast<size_t>(p.chipSelect)] < 0) {
-      r.Fail(n->source(), prefix + "chip_select", std::string(model.name) + " has no chip-select cell for region " + std::to_string(p.chipSelect));
+      r.Fail(n->source(), prefix + "chip_select",
+             std::string(model.name) + " has no chip-select cell for region " + std::to_string(p.chipSelect));
     }
   }
 }
@@ -276,8 +302,9 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
                       const std::string& benchStem, const std::string& stateDir) {
   const std::string prefix = "probe[" + std::to_string(index) + "].";
   r.OnlyKeys(t, prefix,
-             {"name", "firmware", "bootloader", "product_id", "usb", "target", "jtag_id", "jtag_param", "flash", "width",
-              "interleave", "boot", "chip_select", "flash_file", "timing", "time_scale", "usb_latency_us", "faults"});
+             {"name", "firmware", "bootloader", "product_id", "usb", "target", "jtag_id", "jtag_param",
+              "flash", "width", "interleave", "boot", "chip_select", "flash_file", "timing", "time_scale",
+              "usb_latency_us", "faults"});
   ProbeConfig p;
   p.timing = defaults.timing;
   p.seed = defaults.seed + index;
@@ -292,18 +319,23 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
     if (v.size() > 5) r.Fail(n->source(), prefix + "bootloader", "at most 5 characters, or \"none\"");
     p.bootloader = v == "none" ? std::nullopt : std::optional<std::string>(v);
   }
-  if (const auto* n = t.get("product_id")) p.productId = static_cast<uint16_t>(r.Integer(*n, prefix + "product_id", 0, 0xFFFF));
+  if (const auto* n = t.get("product_id"))
+    p.productId = static_cast<uint16_t>(r.Integer(*n, prefix + "product_id", 0, 0xFFFF));
   if (const auto* n = t.get("usb")) {
     const std::string v = r.String(*n, prefix + "usb");
-    if (v != "primary" && v != "libusb0" && v != "both") r.Fail(n->source(), prefix + "usb", "\"primary\", \"libusb0\" or \"both\" is needed");
+    if (v != "primary" && v != "libusb0" && v != "both")
+      r.Fail(n->source(), prefix + "usb", "\"primary\", \"libusb0\" or \"both\" is needed");
     p.visiblePrimary = v != "libusb0";
     p.visibleLibusb0 = v != "primary";
   }
   const auto* targetNode = t.get("target");
-  if (targetNode == nullptr) r.Fail(t.source(), prefix + "target", "missing (TARVIS, KELDA, VTN3300, OKO, SOLANT or custom)");
+  if (targetNode == nullptr)
+    r.Fail(t.source(), prefix + "target", "missing (TARVIS, KELDA, VTN3300, OKO, SOLANT or custom)");
   const std::string target = r.String(*targetNode, prefix + "target");
   const auto product = ProductByName(target);
-  if (!product) r.Fail(targetNode->source(), prefix + "target", "\"" + target + "\" is not TARVIS, KELDA, VTN3300, OKO, SOLANT or custom");
+  if (!product)
+    r.Fail(targetNode->source(), prefix + "target",
+           "\"" + target + "\" is not TARVIS, KELDA, VTN3300, OKO, SOLANT or custom");
   p.product = *product;
   p.jtagId = Model(p.product).jtagId;
   p.jtagParam = Model(p.product).jtagParam;
@@ -315,23 +347,26 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
   if (const auto* n = t.get("jtag_param")) {
     const toml::array& a = r.Array(*n, prefix + "jtag_param");
     if (a.size() != 4) r.Fail(n->source(), prefix + "jtag_param", "four bytes are needed");
-    for (size_t i = 0; i < 4; ++i) p.jtagParam[i] = static_cast<uint8_t>(r.Integer(*a.get(i), prefix + "jtag_param", 0, 255));
+    for (size_t i = 0; i < 4; ++i)
+      p.jtagParam[i] = static_cast<uint8_t>(r.Integer(*a.get(i), prefix + "jtag_param", 0, 255));
   }
   ReadTiming(r, t, prefix, p.timing);
   ReadFlash(r, t, prefix, p);
 
   const auto* fileNode = t.get("flash_file");
-  if (fileNode != nullptr && p.flashKind == FlashKind::kNone) r.Fail(fileNode->source(), prefix + "flash_file", "the board has no flash");
+  if (fileNode != nullptr && p.flashKind == FlashKind::kNone)
+    r.Fail(fileNode->source(), prefix + "flash_file", "the board has no flash");
   if (p.flashKind != FlashKind::kNone) {
-    fs::path file = fileNode ? fs::path(r.String(*fileNode, prefix + "flash_file")) : fs::path(benchStem + "-" + std::to_string(index) + ".bin");
+    fs::path file = fileNode ? fs::path(r.String(*fileNode, prefix + "flash_file"))
+                             : fs::path(benchStem + "-" + std::to_string(index) + ".bin");
     if (file.empty()) r.Fail(fileNode->source(), prefix + "flash_file", "empty");
     if (file.is_relative()) file = fs::path(stateDir) / file;
     p.flashPath = file.lexically_normal().string();
     struct stat st {};
     if (::stat(p.flashPath.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) != p.FlashSize()) {
       r.Fail(fileNode ? fileNode->source() : t.source(), prefix + "flash_file",
-             p.flashPath + " holds " + std::to_string(st.st_size) + " bytes but the flash has " + std::to_string(p.FlashSize()) +
-                 "; delete it or name another file");
+             p.flashPath + " holds " + std::to_string(st.st_size) + " bytes but the flash has " +
+                 std::to_string(p.FlashSize()) + "; delete it or name another file");
     }
   }
   if (const auto* n = t.get("faults")) {
@@ -359,7 +394,8 @@ BenchConfig ParseBenchFile(const std::string& text, const std::string& name, con
   try {
     root = toml::parse(text, name);
   } catch (const toml::parse_error& e) {
-    throw BenchFileError(name + ":" + std::to_string(e.source().begin.line) + ": (syntax): " + std::string(e.description()));
+    throw BenchFileError(name + ":" + std::to_string(e.source().begin.line) +
+                         ": (syntax): " + std::string(e.description()));
   }
   r.OnlyKeys(root, "", {"bench", "probe"});
   BenchDefaults defaults;
@@ -368,13 +404,15 @@ BenchConfig ParseBenchFile(const std::string& text, const std::string& name, con
     if (bench == nullptr) r.Fail(n->source(), "bench", "a table [bench] is needed");
     r.OnlyKeys(*bench, "bench.", {"timing", "time_scale", "usb_latency_us", "seed"});
     ReadTiming(r, *bench, "bench.", defaults.timing);
-    if (const auto* s = bench->get("seed")) defaults.seed = static_cast<uint64_t>(r.Integer(*s, "bench.seed", 0, INT64_MAX));
+    if (const auto* s = bench->get("seed"))
+      defaults.seed = static_cast<uint64_t>(r.Integer(*s, "bench.seed", 0, INT64_MAX));
   }
   BenchConfig config;
   const auto* probesNode = root.get("probe");
   if (probesNode == nullptr) return config;  // a bench with no probe attached
   const auto* probes = probesNode->as_array();
-  if (probes == nullptr || !probes->is_array_of_tables()) r.Fail(probesNode->source(), "probe", "probes are listed as [[probe]] tables");
+  if (probes == nullptr || !probes->is_array_of_tables())
+    r.Fail(probesNode->source(), "probe", "probes are listed as [[probe]] tables");
   if (probes->size() > 32) r.Fail(probes->get(32)->source(), "probe", "at most 32 probes");
 
   std::string stem = fs::path(name).filename().string();
@@ -385,7 +423,8 @@ BenchConfig ParseBenchFile(const std::string& text, const std::string& name, con
     ProbeConfig p = ReadProbe(r, t, i, defaults, stem, stateDir);
     if (!p.flashPath.empty() && !files.insert(p.flashPath).second) {
       const auto* n = t.get("flash_file");
-      r.Fail(n ? n->source() : t.source(), "probe[" + std::to_string(i) + "].flash_file", p.flashPath + " is already the flash of another probe");
+      r.Fail(n ? n->source() : t.source(), "probe[" + std::to_string(i) + "].flash_file",
+             p.flashPath + " is already the flash of another probe");
     }
     config.probes.push_back(std::move(p));
   }

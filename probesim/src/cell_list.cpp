@@ -10,7 +10,8 @@ namespace {
 int ParseNumber(std::string_view& s) {
   int value = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (ec != std::errc() || end == s.data()) throw std::invalid_argument("cell list: number expected in " + std::string(s));
+  if (ec != std::errc() || end == s.data())
+    throw std::invalid_argument("cell list: number expected in " + std::string(s));
   s.remove_prefix(static_cast<size_t>(end - s.data()));
   return value;
 }

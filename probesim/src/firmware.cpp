@@ -20,10 +20,12 @@ constexpr int kStopMarkerBytes = 18;
 constexpr int kShortStopMarkerBytes = 8;
 constexpr int kMaxCells = 645;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 void PutLe16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -63,7 +65,9 @@ void Firmware::OnOpen() {
   if (dl_.active) EndDownload(0);
 }
 
-void Firmware::OnClose() { store_.Flush(); }
+void Firmware::OnClose() {
+  store_.Flush();
+}
 
 void Firmware::OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs) {
   if (dl_.active) {
@@ -76,7 +80,9 @@ void Firmware::OnWrite(const uint8_t* data, int length, AnswerSink& sink, double
   }
 }
 
-void Firmware::Ack(AnswerSink& sink, int key) const { Answer5(sink, kAck, 0, key); }
+void Firmware::Ack(AnswerSink& sink, int key) const {
+  Answer5(sink, kAck, 0, key);
+}
 
 // Unknown codes and malformed commands fall through without an answer, as on a real probe.
 void Firmware::OnCommand(const uint8_t* d, int n, AnswerSink& sink, double& workUs) {
@@ -199,7 +205,8 @@ void Firmware::FirmwareVersion(AnswerSink& sink) const {
   std::memcpy(a, "ZOLT USB JTAG Ver", 17);
   if (config_.faults.firmwarePrefix) {
     std::memset(a, ' ', 13);
-    std::memcpy(a, config_.faults.firmwarePrefix->data(), std::min<size_t>(13, config_.faults.firmwarePrefix->size()));
+    std::memcpy(a, config_.faults.firmwarePrefix->data(),
+                std::min<size_t>(13, config_.faults.firmwarePrefix->size()));
   }
   std::memcpy(a + 17, config_.firmware.data(), std::min<size_t>(5, config_.firmware.size()));
   sink.Answer(a, 22, 0x98);
@@ -241,7 +248,8 @@ void Firmware::JtagDr(const uint8_t* bits, int count) {
   if (scanStage_ == 3) {
     // Debug mode, once entered, lasts until the next TAP reset.
     const bool debugProduct = Model(config_.product).norByDebug;
-    const bool extestOk = config_.product == Product::kTarvis ? extest_ == Extest::kDebug : extest_ != Extest::kNone;
+    const bool extestOk =
+        config_.product == Product::kTarvis ? extest_ == Extest::kDebug : extest_ != Extest::kNone;
     scansDone_ = scansDone_ || (debugProduct && jtagType_ == 1 && extestOk);
     scanStage_ = 0;
   }
@@ -289,7 +297,8 @@ bool Firmware::FlashAnswers() const {
       const bool reached = m.norByBoundary ? BoundaryReady()
                                            : m.norByDebug && scansDone_ && !config_.faults.debugSwitch &&
                                                  flashConfig_ == m.flashConfigValue;
-      return reached && flashInfoType_ == 0x22 && NorInfoDescribes(flashInfo_, config_.nor, config_.chipSelect);
+      return reached && flashInfoType_ == 0x22 &&
+             NorInfoDescribes(flashInfo_, config_.nor, config_.chipSelect);
     }
     default:
       return false;
@@ -312,7 +321,8 @@ void Firmware::FlashId(const uint8_t* d, AnswerSink& sink) const {
   }
   // A NAND answers its ID before the probe has its description; a NOR only once the probe knows
   // its command set (FlashInfo), which FlashAnswers checks.
-  const bool answers = asked && (IsNand() ? Model(config_.product).nandByBoundary && BoundaryReady() : FlashAnswers());
+  const bool answers =
+      asked && (IsNand() ? Model(config_.product).nandByBoundary && BoundaryReady() : FlashAnswers());
   if (answers && IsNand()) {
     PutLe16(a + 0, config_.nand->maker);
     PutLe16(a + 2, config_.nand->device);
@@ -331,8 +341,8 @@ void Firmware::ApplyPattern(bool high) {
   const ProductModel& m = Model(config_.product);
   const int length = high ? highLength_ : lowLength_;
   const uint8_t* cells = high ? high_.data() : low_.data();
-  const bool driven = extest_ == Extest::kPlain && m.cellCount > 0 && imageLength_ == m.cellCount &&
-                      length == m.cellCount;
+  const bool driven =
+      extest_ == Extest::kPlain && m.cellCount > 0 && imageLength_ == m.cellCount && length == m.cellCount;
   const auto& own = high ? m.highPattern : m.lowPattern;
   const bool productPattern = driven && SameCells(cells, length, own);
   const uint64_t t = MonotonicMicros();
@@ -430,11 +440,12 @@ void Firmware::DownloadInfo(const uint8_t* d, AnswerSink& sink, double& workUs) 
 
 void Firmware::ChargeErase(uint64_t lastAddress, double& workUs) {
   if (!config_.timing.realistic) return;
-  const size_t unit = IsNand() ? static_cast<size_t>(lastAddress / config_.nand->block)
-                               : static_cast<size_t>(std::upper_bound(sectorStarts_.begin(), sectorStarts_.end(),
-                                                                      lastAddress) -
-                                                     sectorStarts_.begin()) -
-                                     1;
+  const size_t unit =
+      IsNand()
+          ? static_cast<size_t>(lastAddress / config_.nand->block)
+          : static_cast<size_t>(std::upper_bound(sectorStarts_.begin(), sectorStarts_.end(), lastAddress) -
+                                sectorStarts_.begin()) -
+                1;
   const double each = IsNand() ? kNandBlockEraseUs : config_.nor.part->sectorEraseUs;
   while (dl_.nextEraseCharge <= unit && dl_.nextEraseCharge <= dl_.lastEraseUnit) {
     workUs += each;

@@ -75,7 +75,7 @@ class Firmware {
   void ApplyPattern(bool high);
 
   bool BoundaryReady() const;
-  bool FlashAnswers() const;  // the board's flash can be read/driven now
+  bool FlashAnswers() const;    // the board's flash can be read/driven now
   bool FlashDescribed() const;  // and the probe has what it needs to erase and program it
   bool IsNand() const { return config_.flashKind == FlashKind::kNand; }
 

@@ -11,26 +11,60 @@ constexpr uint32_t MiB = 1024 * 1024;
 const std::vector<NorPart>& NorParts() {
   // Typical datasheet figures: word/byte program about 8 us, sector erase 0.1 s to 0.7 s.
   static const std::vector<NorPart> parts = {
-      {"EN29LV010A", 1, 0x1C, 0x6E, 0, 0, 0, 0, 0, 128 * KiB, {{8, 16 * KiB}}, 16 * KiB, 0x555, 0x2AA, 0, 0, 0x30,
-       false, 100000, 8},
-      {"EN29LV040A", 1, 0x1C, 0x4F, 0, 0, 0, 0, 0, 512 * KiB, {{8, 64 * KiB}}, 64 * KiB, 0x555, 0x2AA, 0, 0, 0x30,
-       false, 500000, 8},
-      {"AM29LV040B", 1, 0x01, 0x4F, 0, 0, 0, 0, 0, 512 * KiB, {{8, 64 * KiB}}, 64 * KiB, 0x555, 0x2AA, 0, 0, 0x30,
-       false, 700000, 8},
-      {"S29AL004D", 3, 0x01, 0xB9, 0x22B9, 0xBA, 0x22BA, 0, 0, 512 * KiB,
-       {{7, 64 * KiB}, {1, 32 * KiB}, {2, 8 * KiB}, {1, 16 * KiB}}, 64 * KiB, 0xAAA, 0x555, 0x555, 0x2AA, 0x30, false,
-       700000, 8},
-      {"S29AL008D", 3, 0x01, 0xDA, 0x22DA, 0x5B, 0x225B, 0, 0, 1 * MiB,
-       {{15, 64 * KiB}, {1, 32 * KiB}, {2, 8 * KiB}, {1, 16 * KiB}}, 64 * KiB, 0xAAA, 0x555, 0x555, 0x2AA, 0x30, false,
-       700000, 8},
-      {"S29GL064M", 2, 0x01, 0, 0x227E, 0, 0, 0x2210, 0x2200, 8 * MiB, {{128, 64 * KiB}}, 64 * KiB, 0, 0, 0x555,
-       0x2AA, 0x30, true, 500000, 8},
-      {"S29GL128N", 2, 0x01, 0, 0x227E, 0, 0, 0x2221, 0x2201, 16 * MiB, {{128, 128 * KiB}}, 128 * KiB, 0, 0, 0x555,
-       0x2AA, 0x30, true, 500000, 8},
-      {"K8D6316", 2, 0xEC, 0, 0x22E2, 0, 0, 0, 0, 8 * MiB, {{127, 64 * KiB}, {8, 8 * KiB}}, 64 * KiB, 0, 0, 0x555,
-       0x2AA, 0x30, true, 700000, 8},
-      {"SST39VF6401", 2, 0xBF, 0, 0x236B, 0, 0, 0, 0, 8 * MiB, {{128, 64 * KiB}}, 64 * KiB, 0, 0, 0x5555, 0x2AAA,
-       0x50, true, 18000, 7},
+      {"EN29LV010A",    1,        0x1C,  0x6E,  0, 0, 0,    0,     0,      128 * KiB,
+       {{8, 16 * KiB}}, 16 * KiB, 0x555, 0x2AA, 0, 0, 0x30, false, 100000, 8},
+      {"EN29LV040A",    1,        0x1C,  0x4F,  0, 0, 0,    0,     0,      512 * KiB,
+       {{8, 64 * KiB}}, 64 * KiB, 0x555, 0x2AA, 0, 0, 0x30, false, 500000, 8},
+      {"AM29LV040B",    1,        0x01,  0x4F,  0, 0, 0,    0,     0,      512 * KiB,
+       {{8, 64 * KiB}}, 64 * KiB, 0x555, 0x2AA, 0, 0, 0x30, false, 700000, 8},
+      {"S29AL004D",
+       3,
+       0x01,
+       0xB9,
+       0x22B9,
+       0xBA,
+       0x22BA,
+       0,
+       0,
+       512 * KiB,
+       {{7, 64 * KiB}, {1, 32 * KiB}, {2, 8 * KiB}, {1, 16 * KiB}},
+       64 * KiB,
+       0xAAA,
+       0x555,
+       0x555,
+       0x2AA,
+       0x30,
+       false,
+       700000,
+       8},
+      {"S29AL008D",
+       3,
+       0x01,
+       0xDA,
+       0x22DA,
+       0x5B,
+       0x225B,
+       0,
+       0,
+       1 * MiB,
+       {{15, 64 * KiB}, {1, 32 * KiB}, {2, 8 * KiB}, {1, 16 * KiB}},
+       64 * KiB,
+       0xAAA,
+       0x555,
+       0x555,
+       0x2AA,
+       0x30,
+       false,
+       700000,
+       8},
+      {"S29GL064M",       2,        0x01, 0, 0x227E, 0,     0,    0x2210, 0x2200, 8 * MiB,
+       {{128, 64 * KiB}}, 64 * KiB, 0,    0, 0x555,  0x2AA, 0x30, true,   500000, 8},
+      {"S29GL128N",        2,         0x01, 0, 0x227E, 0,     0,    0x2221, 0x2201, 16 * MiB,
+       {{128, 128 * KiB}}, 128 * KiB, 0,    0, 0x555,  0x2AA, 0x30, true,   500000, 8},
+      {"K8D6316", 2, 0xEC, 0,     0x22E2, 0,    0,    0,      0, 8 * MiB, {{127, 64 * KiB}, {8, 8 * KiB}},
+       64 * KiB,  0, 0,    0x555, 0x2AA,  0x30, true, 700000, 8},
+      {"SST39VF6401",     2,        0xBF, 0, 0x236B, 0,      0,    0,    0,     8 * MiB,
+       {{128, 64 * KiB}}, 64 * KiB, 0,    0, 0x5555, 0x2AAA, 0x50, true, 18000, 7},
   };
   return parts;
 }
@@ -103,14 +137,20 @@ uint16_t Lanes(const NorBoard& b, uint16_t value8) {
 }
 }  // namespace
 
-uint16_t NorBoard::MakerWord() const { return width == 8 ? Lanes(*this, part->maker) : part->maker; }
+uint16_t NorBoard::MakerWord() const {
+  return width == 8 ? Lanes(*this, part->maker) : part->maker;
+}
 
 uint16_t NorBoard::DeviceWord() const {
   if (width == 8) return Lanes(*this, bottomBoot ? part->deviceBottom8 : part->deviceTop8);
   return bottomBoot ? part->deviceBottom16 : part->deviceTop16;
 }
 
-uint16_t NorBoard::ThirdWord() const { return width == 16 ? part->third : 0; }
-uint16_t NorBoard::FourthWord() const { return width == 16 ? part->fourth : 0; }
+uint16_t NorBoard::ThirdWord() const {
+  return width == 16 ? part->third : 0;
+}
+uint16_t NorBoard::FourthWord() const {
+  return width == 16 ? part->fourth : 0;
+}
 
 }  // namespace probesim

@@ -15,7 +15,7 @@ struct Region {
 
 struct NorPart {
   const char* name;
-  uint8_t widths;          // bit 0: 8-bit mode, bit 1: 16-bit mode
+  uint8_t widths;  // bit 0: 8-bit mode, bit 1: 16-bit mode
   uint8_t maker;
   uint16_t deviceTop8, deviceTop16;        // top-boot (or only) device ID in byte / word mode
   uint16_t deviceBottom8, deviceBottom16;  // 0: the part has no bottom-boot variant
@@ -26,9 +26,9 @@ struct NorPart {
   uint16_t unlock1Byte, unlock2Byte;       // unlock addresses in byte mode
   uint16_t unlock1Word, unlock2Word;       // unlock word addresses in 16-bit mode
   uint8_t sectorEraseCommand;
-  bool cfi;                                // answers the CFI query, so the probe needs no layout
+  bool cfi;  // answers the CFI query, so the probe needs no layout
   uint32_t sectorEraseUs;
-  uint32_t programUs;                      // per bus-width unit
+  uint32_t programUs;  // per bus-width unit
 };
 
 struct NandPart {

@@ -7,10 +7,12 @@
 namespace probesim {
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -40,8 +42,8 @@ bool NorInfoDescribes(std::span<const uint8_t, 64> info, const NorBoard& board, 
     const uint16_t v = Le16(r + offset);
     return bothLanes ? v == (expected | (expected << 8)) : (v & 0xFF) == expected;
   };
-  if (!command(28, 0xAA) || !command(30, 0x55) || !command(32, 0x80) || !command(34, 0x90) || !command(36, 0xF0) ||
-      !command(38, 0xA0) || !command(46, board.part->sectorEraseCommand)) {
+  if (!command(28, 0xAA) || !command(30, 0x55) || !command(32, 0x80) || !command(34, 0x90) ||
+      !command(36, 0xF0) || !command(38, 0xA0) || !command(46, board.part->sectorEraseCommand)) {
     return false;
   }
   return Le16(r + 54) == (w * i == 8 ? 0xFF : 0xFFFF);

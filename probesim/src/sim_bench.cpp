@@ -43,7 +43,8 @@ BenchLoadResult Load(const std::string& text, const std::string& name, const std
       std::error_code ec;
       std::filesystem::create_directories(std::filesystem::path(p.flashPath).parent_path(), ec);
       if (ec) {
-        return {nullptr, name + ":1: flash_file: cannot create the folder of " + p.flashPath + ": " + ec.message()};
+        return {nullptr,
+                name + ":1: flash_file: cannot create the folder of " + p.flashPath + ": " + ec.message()};
       }
     }
     return {std::make_unique<SimBench>(std::move(config)), ""};
@@ -54,7 +55,9 @@ BenchLoadResult Load(const std::string& text, const std::string& name, const std
   }
 }
 
-SimProbe& SimOf(Bench& bench, size_t probe) { return dynamic_cast<SimBench&>(bench).Sim(probe); }
+SimProbe& SimOf(Bench& bench, size_t probe) {
+  return dynamic_cast<SimBench&>(bench).Sim(probe);
+}
 
 }  // namespace
 
@@ -66,21 +69,33 @@ BenchLoadResult LoadBench(const std::string& path) {
   return Load(text.str(), path, DefaultStateDir());
 }
 
-BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name, const std::string& baseDir) {
+BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name,
+                                    const std::string& baseDir) {
   return Load(toml, name, baseDir.empty() ? DefaultStateDir() : baseDir);
 }
 
-std::vector<PinEvent> PinEvents(Bench& bench, size_t probe) { return SimOf(bench, probe).PinEventsCopy(); }
-std::string FlashFilePath(Bench& bench, size_t probe) { return SimOf(bench, probe).FlashPath(); }
-uint64_t FlashSize(Bench& bench, size_t probe) { return SimOf(bench, probe).config().FlashSize(); }
-DownloadSummary LastDownload(Bench& bench, size_t probe) { return SimOf(bench, probe).LastDownloadCopy(); }
+std::vector<PinEvent> PinEvents(Bench& bench, size_t probe) {
+  return SimOf(bench, probe).PinEventsCopy();
+}
+std::string FlashFilePath(Bench& bench, size_t probe) {
+  return SimOf(bench, probe).FlashPath();
+}
+uint64_t FlashSize(Bench& bench, size_t probe) {
+  return SimOf(bench, probe).config().FlashSize();
+}
+DownloadSummary LastDownload(Bench& bench, size_t probe) {
+  return SimOf(bench, probe).LastDownloadCopy();
+}
 
 std::optional<uint64_t> PlacementOffset(Bench& bench, size_t probe, uint32_t norOffset, uint32_t block) {
   const ProbeConfig& c = SimOf(bench, probe).config();
   switch (c.flashKind) {
-    case FlashKind::kNand: return uint64_t{block} * c.nand->block;
-    case FlashKind::kNor: return uint64_t{norOffset % kRegionSize} + uint64_t{block} * c.nor.EraseBlock();
-    default: return std::nullopt;
+    case FlashKind::kNand:
+      return uint64_t{block} * c.nand->block;
+    case FlashKind::kNor:
+      return uint64_t{norOffset % kRegionSize} + uint64_t{block} * c.nor.EraseBlock();
+    default:
+      return std::nullopt;
   }
 }
 

@@ -82,7 +82,8 @@ void SimProbe::Answer(const uint8_t* bytes, int length, int key) {
   p.readyAt = busyUntil_;
 }
 
-TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned /*timeoutMs*/) {
+TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int length,
+                                   unsigned /*timeoutMs*/) {
   std::unique_lock lock(mutex_);
   if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};
   if (endpoint != 0x01 || length < 0 || (length > 0 && data == nullptr)) return {TransferStatus::kError, 0};
@@ -160,6 +161,8 @@ DownloadSummary SimProbe::LastDownloadCopy() {
   return firmware_.lastDownload();
 }
 
-std::string SimProbe::FlashPath() { return config_.flashPath; }
+std::string SimProbe::FlashPath() {
+  return config_.flashPath;
+}
 
 }  // namespace probesim

@@ -19,8 +19,9 @@ constexpr uint16_t kAddress = 150;
 constexpr uint16_t kAddressCount = 214;
 
 ProductModel MakeTarvis() {
-  return {"TARVIS", 0x0022F3A1, {0, 1, 0, 1}, 80, CellImage(80, 1, "32, 33, 38, 40"), {}, {},
-          true, false, true, {-1, -1, -1, -1, -1, -1, -1, -1}, {8, 16}, 0x80000410, 0x5550};
+  return {"TARVIS",   0x0022F3A1, {0, 1, 0, 1}, 80,   CellImage(80, 1, "32, 33, 38, 40"), {},
+          {},         true,       false,        true, {-1, -1, -1, -1, -1, -1, -1, -1},   {8, 16},
+          0x80000410, 0x5550};
 }
 
 ProductModel MakeKelda() {
@@ -45,22 +46,23 @@ ProductModel MakeKelda() {
 }
 
 ProductModel MakeVtn3300() {
-  return {"VTN3300",
-          0x100015B9,
-          {1, 0, 1, 1},
-          298,
-          CellImage(298, 0,
-                    "46, 48, 72-76/2, 116-126/2, 127, 128, 131, 133, 141, 161, 163-165, 167, 168, 193, 194, 199, "
-                    "205-209/2, 210, 243, 249"),
-          CellImage(298, 1, "9-77/2, 80, 97-125/2, 130-136/2, 143, 160-226/2, 238-244/2, 256, 267-297/2"),
-          CellImage(298, 0, "46, 48, 72-76/2, 116-126/2, 127, 128"),
-          true,
-          true,
-          false,
-          {116, 118, 120, 122, 124, 126, 127, 128},
-          {8, 16},
-          0,
-          0};
+  return {
+      "VTN3300",
+      0x100015B9,
+      {1, 0, 1, 1},
+      298,
+      CellImage(298, 0,
+                "46, 48, 72-76/2, 116-126/2, 127, 128, 131, 133, 141, 161, 163-165, 167, 168, 193, 194, 199, "
+                "205-209/2, 210, 243, 249"),
+      CellImage(298, 1, "9-77/2, 80, 97-125/2, 130-136/2, 143, 160-226/2, 238-244/2, 256, 267-297/2"),
+      CellImage(298, 0, "46, 48, 72-76/2, 116-126/2, 127, 128"),
+      true,
+      true,
+      false,
+      {116, 118, 120, 122, 124, 126, 127, 128},
+      {8, 16},
+      0,
+      0};
 }
 
 ProductModel MakeOko() {
@@ -83,15 +85,19 @@ ProductModel MakeOko() {
 }
 
 ProductModel MakeSolant() {
-  return {"SOLANT", 0x1AEC0ADD, {0, 1, 0, 1}, 0, {}, {}, {}, false, false, true,
-          {-1, -1, -1, -1, -1, -1, -1, -1}, {8, 16}, 0x80000400, 0x2220};
+  return {
+      "SOLANT", 0x1AEC0ADD, {0, 1, 0, 1}, 0, {}, {}, {}, false, false, true, {-1, -1, -1, -1, -1, -1, -1, -1},
+      {8, 16},  0x80000400, 0x2220};
 }
 
 ProductModel MakeCustom() {
-  return {"custom", 0, {0, 1, 0, 1}, 0, {}, {}, {}, false, false, false, {-1, -1, -1, -1, -1, -1, -1, -1}, {}, 0, 0};
+  return {"custom", 0, {0, 1, 0, 1}, 0, {}, {}, {}, false, false, false, {-1, -1, -1, -1, -1, -1, -1, -1}, {},
+          0,        0};
 }
 
-void Byte(std::vector<PinMapField>& f, uint16_t offset, uint16_t value) { f.push_back({offset, 1, value}); }
+void Byte(std::vector<PinMapField>& f, uint16_t offset, uint16_t value) {
+  f.push_back({offset, 1, value});
+}
 void Cell(std::vector<PinMapField>& f, uint16_t offset, int value) {
   f.push_back({offset, 2, static_cast<uint16_t>(value)});
 }
@@ -105,7 +111,8 @@ void ChainFlags(std::vector<PinMapField>& f, Product p) {
 }  // namespace
 
 const ProductModel& Model(Product product) {
-  static const ProductModel models[] = {MakeTarvis(), MakeKelda(), MakeVtn3300(), MakeOko(), MakeSolant(), MakeCustom()};
+  static const ProductModel models[] = {MakeTarvis(), MakeKelda(),  MakeVtn3300(),
+                                        MakeOko(),    MakeSolant(), MakeCustom()};
   return models[static_cast<int>(product)];
 }
 
@@ -124,11 +131,20 @@ std::vector<PinMapField> NandPinMap(Product product) {
   };
   Row row;
   switch (product) {
-    case Product::kTarvis: row = {30, -2, 1, {36, 38, 40, 42, 34, 32}}; break;
-    case Product::kKelda: row = {166, -2, 1, {170, 187, 189, 168, 171, 173}}; break;
-    case Product::kVtn3300: row = {211, 2, 1, {199, 201, 203, 207, 205, 209}}; break;
-    case Product::kOko: row = {63, 2, 1, {101, 97, 99, 105, 103, 95}}; break;
-    default: return {};
+    case Product::kTarvis:
+      row = {30, -2, 1, {36, 38, 40, 42, 34, 32}};
+      break;
+    case Product::kKelda:
+      row = {166, -2, 1, {170, 187, 189, 168, 171, 173}};
+      break;
+    case Product::kVtn3300:
+      row = {211, 2, 1, {199, 201, 203, 207, 205, 209}};
+      break;
+    case Product::kOko:
+      row = {63, 2, 1, {101, 97, 99, 105, 103, 95}};
+      break;
+    default:
+      return {};
   }
   std::vector<PinMapField> f;
   ChainFlags(f, product);
@@ -193,7 +209,8 @@ std::vector<PinMapField> NorPinMap(Product product, int busWidth, int region) {
       for (int k = 0; k < 25; ++k) address(k, k == 0 ? 0 : k <= 15 ? 1 + k : 17 + 2 * (k - 16));
       Byte(f, kAddressCount, 25);
       break;
-    default: return {};
+    default:
+      return {};
   }
   return f;
 }

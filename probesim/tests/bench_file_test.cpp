@@ -16,9 +16,11 @@ struct Mistake {
 const Mistake kMistakes[] = {
     {"Syntax", "[[probe]]\ntarget = \"KELDA\nflash = 1\n", "2: (syntax): "},
     {"UnknownTopLevelKey", "probes = 1\n", "1: probes: unknown key"},
-    {"UnknownProbeKey", "[[probe]]\ntarget = \"KELDA\"\nfirmwre = \" 2.12\"\n", "3: probe[0].firmwre: unknown key"},
+    {"UnknownProbeKey", "[[probe]]\ntarget = \"KELDA\"\nfirmwre = \" 2.12\"\n",
+     "3: probe[0].firmwre: unknown key"},
     {"UnknownBenchKey", "[bench]\nspeed = 2\n[[probe]]\ntarget = \"KELDA\"\n", "2: bench.speed: unknown key"},
-    {"UnknownFaultKey", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nunplug = 3\n", "4: probe[0].faults.unplug: unknown key"},
+    {"UnknownFaultKey", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nunplug = 3\n",
+     "4: probe[0].faults.unplug: unknown key"},
     {"MissingTarget", "[[probe]]\nflash = \"K9F1208\"\n", "1: probe[0].target: missing"},
     {"UnknownTarget", "[[probe]]\ntarget = \"KELDO\"\n", "2: probe[0].target: \"KELDO\" is not"},
     {"UnknownFlash", "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV080\"\n",
@@ -27,14 +29,18 @@ const Mistake kMistakes[] = {
      "3: probe[0].interleave: an integer is needed"},
     {"OutOfRange", "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\ninterleave = 3\n",
      "4: probe[0].interleave: 3 is outside 1 to 2"},
-    {"FirmwareTooLong", "[[probe]]\ntarget = \"KELDA\"\nfirmware = \" 2.120\"\n", "3: probe[0].firmware: at most 5"},
-    {"BadTiming", "[bench]\ntiming = \"fast\"\n[[probe]]\ntarget = \"KELDA\"\n", "2: bench.timing: \"fast\" is not"},
+    {"FirmwareTooLong", "[[probe]]\ntarget = \"KELDA\"\nfirmware = \" 2.120\"\n",
+     "3: probe[0].firmware: at most 5"},
+    {"BadTiming", "[bench]\ntiming = \"fast\"\n[[probe]]\ntarget = \"KELDA\"\n",
+     "2: bench.timing: \"fast\" is not"},
     {"BadUsb", "[[probe]]\ntarget = \"KELDA\"\nusb = \"winusb\"\n", "3: probe[0].usb: "},
     {"CustomWithoutId", "[[probe]]\ntarget = \"custom\"\n", "2: probe[0].jtag_id: a custom target needs"},
     {"FlashOnCustomTarget", "[[probe]]\ntarget = \"custom\"\njtag_id = 1\nflash = \"K9F1208\"\n",
      "4: probe[0].flash: a custom target has no NAND"},
-    {"NandOnSolant", "[[probe]]\ntarget = \"SOLANT\"\nflash = \"K9F1208\"\n", "3: probe[0].flash: a SOLANT target has no NAND"},
-    {"OtherNorOnTarvis", "[[probe]]\ntarget = \"TARVIS\"\nflash = \"AM29LV040B\"\n", "3: probe[0].flash: a TARVIS board carries"},
+    {"NandOnSolant", "[[probe]]\ntarget = \"SOLANT\"\nflash = \"K9F1208\"\n",
+     "3: probe[0].flash: a SOLANT target has no NAND"},
+    {"OtherNorOnTarvis", "[[probe]]\ntarget = \"TARVIS\"\nflash = \"AM29LV040B\"\n",
+     "3: probe[0].flash: a TARVIS board carries"},
     {"WidthThePartLacks", "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nwidth = 16\n",
      "4: probe[0].width: EN29LV040A has no 16-bit mode"},
     {"BusTooWideForOko", "[[probe]]\ntarget = \"OKO\"\nflash = \"S29AL008D\"\ninterleave = 2\n",
@@ -53,9 +59,11 @@ const Mistake kMistakes[] = {
      "8: probe[1].flash_file: "},
     {"DebugSwitchOnKelda", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\ndebug_switch = true\n",
      "4: probe[0].faults.debug_switch: only a SOLANT target"},
-    {"ConfigRegisterOnOko", "[[probe]]\ntarget = \"OKO\"\n[probe.faults]\nconfig_register_ignores_writes = true\n",
+    {"ConfigRegisterOnOko",
+     "[[probe]]\ntarget = \"OKO\"\n[probe.faults]\nconfig_register_ignores_writes = true\n",
      "4: probe[0].faults.config_register_ignores_writes: only TARVIS and SOLANT"},
-    {"BadBlocksOnNor", "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nbad_blocks = [1]\n",
+    {"BadBlocksOnNor",
+     "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nbad_blocks = [1]\n",
      "5: probe[0].faults.bad_blocks: needs a NAND flash"},
     {"ProgramFailBeyondFlash",
      "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nprogram_fail = [0x80000]\n",
@@ -63,11 +71,14 @@ const Mistake kMistakes[] = {
     {"BadAnswerKey", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nno_answer = [\"erase\"]\n",
      "4: probe[0].faults.no_answer: \"erase\" is not a command code"},
     {"StuckBitWithoutMask",
-     "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nstuck_bits = [{ address = 1 }]\n",
+     "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nstuck_bits = [{ address = 1 "
+     "}]\n",
      "5: probe[0].faults.stuck_bits: address and mask are needed"},
 };
 
-void PrintTo(const Mistake& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Mistake& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BenchFileMistake : public ::testing::TestWithParam<Mistake> {};
 
@@ -85,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(Mistakes, BenchFileMistake, ::testing::ValuesIn(kMistak
 TEST(BenchFile, ExistingFlashFileOfAnotherSizeIsRefused) {
   TempDir dir;
   { std::ofstream(dir.path() + "/old.bin") << "too short"; }
-  auto result = LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nflash_file = \"old.bin\"\n",
-                                    "test.toml", dir.path());
+  auto result =
+      LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nflash_file = \"old.bin\"\n",
+                          "test.toml", dir.path());
   EXPECT_FALSE(result.bench);
   EXPECT_NE(result.error.find("test.toml:4: probe[0].flash_file: "), std::string::npos) << result.error;
   EXPECT_NE(result.error.find("holds 9 bytes"), std::string::npos) << result.error;
@@ -111,7 +123,11 @@ TEST(BenchFile, DefaultsAndFlashFilePlaces) {
   TempDir dir;
   ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
   const std::string path = dir.path() + "/line.toml";
-  { std::ofstream(path) << "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F5608\"\n[[probe]]\ntarget = \"OKO\"\nflash = \"EN29LV010A\"\nflash_file = \"/tmp/../" + dir.path().substr(1) + "/abs.bin\"\n"; }
+  {
+    std::ofstream(path) << "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F5608\"\n[[probe]]\ntarget = "
+                           "\"OKO\"\nflash = \"EN29LV010A\"\nflash_file = \"/tmp/../" +
+                               dir.path().substr(1) + "/abs.bin\"\n";
+  }
   auto result = LoadBench(path);
   ::unsetenv("PROBESIM_STATE_DIR");
   ASSERT_TRUE(result.bench) << result.error;

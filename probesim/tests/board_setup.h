@@ -54,7 +54,9 @@ inline void SolantDebugSetup(Host& h) {
 inline void SetFlashInfo(Host& h, uint8_t type, const Bytes& record) {
   EXPECT_EQ(h.Code(Host::Tagged(0x15, type, record)), 'Q');
 }
-inline void SetFlashCfi(Host& h, const Bytes& record) { EXPECT_EQ(h.Code(Host::Tagged(0x16, kNor, record)), 'Q'); }
+inline void SetFlashCfi(Host& h, const Bytes& record) {
+  EXPECT_EQ(h.Code(Host::Tagged(0x16, kNor, record)), 'Q');
+}
 
 // KELDA with an EN29LV040A (8-bit, interleave 1) made ready for a download.
 inline void KeldaNorReady(Host& h) {

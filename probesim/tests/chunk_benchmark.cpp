@@ -13,7 +13,8 @@ void StreamChunks(benchmark::State& state) {
   TempDir dir;
   const std::string log = dir.path() + "/events.log";
   if (state.range(0) != 0) ::setenv("PROBESIM_LOG", log.c_str(), 1);
-  auto result = LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", "bench.toml", dir.path());
+  auto result = LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", "bench.toml",
+                                    dir.path());
   ::unsetenv("PROBESIM_LOG");
   Host h(result.bench->Probe(0));
   KeldaNorReady(h);

@@ -52,7 +52,8 @@ void ExpectFlash(const Bytes& flash, size_t offset, const Bytes& image, size_t e
   for (size_t i = 0; i < end; ++i) {
     const uint8_t want = i >= offset && i < offset + image.size() ? image[i - offset] : 0xFF;
     if (flash[i] != want) {
-      ADD_FAILURE() << "flash byte 0x" << std::hex << i << " is 0x" << int(flash[i]) << ", expected 0x" << int(want);
+      ADD_FAILURE() << "flash byte 0x" << std::hex << i << " is 0x" << int(flash[i]) << ", expected 0x"
+                    << int(want);
       return;
     }
   }
@@ -87,7 +88,8 @@ TEST(Download, NandFileLandsAtBlockTimesBlockSizeAndFilesAreKeptBetweenRuns) {
     auto bench = MustLoad(toml, dir.path());
     Host h(bench->Probe(0));
     KeldaNandReady(h);
-    ASSERT_EQ(h.Code(Host::DownloadInfo(kNand, 0x1234, 3, 4096, false)), 'Q') << "the NOR offset plays no part";
+    ASSERT_EQ(h.Code(Host::DownloadInfo(kNand, 0x1234, 3, 4096, false)), 'Q')
+        << "the NOR offset plays no part";
     auto replies = Stream(h, first);
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[1].code, 0x60);
@@ -168,15 +170,17 @@ const FaultCase kFaults[] = {
     {"OffsetInAnotherChipSelectRegion", "", kNor, 0x20000000, 0, 64, false, 0x54, -1, 0},
     {"BadNorSector", "bad_sectors = [0x10010]", kNor, 0, 0, 0x20000, false, 0x52, -1, 0x10000},
     {"NorProgramFailure", "program_fail = [0x100]", kNor, 0, 0, 4096, false, 'Q', 0x55, 0x100},
-    {"StuckBitFoundByVerify", "stuck_bits = [{ address = 0x880, mask = 0x01 }]", kNor, 0, 0, 4096, true, 'Q', 0x56,
-     0x880},
+    {"StuckBitFoundByVerify", "stuck_bits = [{ address = 0x880, mask = 0x01 }]", kNor, 0, 0, 4096, true, 'Q',
+     0x56, 0x880},
     {"ReadFaultDuringVerify", "read_fault = [0x40]", kNor, 0, 0, 100, true, 'Q', 0x59, 0x40},
     {"ReadFaultUnseenWithoutVerify", "read_fault = [0x40]", kNor, 0, 0, 100, false, 'Q', 0x60, 0},
     {"BadNandBlock", "bad_blocks = [4]", kNand, 0, 3, 0x30000, false, 0x57, -1, 0x80000},
     {"NandProgramFailure", "program_fail = [0x60010]", kNand, 0, 3, 64, true, 'Q', 0x58, 0x60010},
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DownloadFault : public ::testing::TestWithParam<FaultCase> {};
 
@@ -184,12 +188,14 @@ TEST_P(DownloadFault, AnswersItsCodeWithTheFailingAddress) {
   const FaultCase& c = GetParam();
   TempDir dir;
   const std::string flash = c.type == kNor ? "EN29LV040A" : "K9F1G08";
-  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"" + flash + "\"\n[probe.faults]\n" + c.board + "\n",
-                        dir.path());
+  auto bench =
+      MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"" + flash + "\"\n[probe.faults]\n" + c.board + "\n",
+               dir.path());
   ASSERT_TRUE(bench);
   Host h(bench->Probe(0));
   c.type == kNor ? KeldaNorReady(h) : KeldaNandReady(h);
-  const Reply erase = Decode(h.Exchange(Host::DownloadInfo(c.type, c.norOffset, c.block, c.size, c.verify), 5));
+  const Reply erase =
+      Decode(h.Exchange(Host::DownloadInfo(c.type, c.norOffset, c.block, c.size, c.verify), 5));
   EXPECT_EQ(erase.code, c.eraseCode);
   if (c.blockCode < 0) {
     if (c.eraseCode == 0x52 || c.eraseCode == 0x57) {

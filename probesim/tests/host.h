@@ -56,7 +56,9 @@ class Host {
   explicit Host(BenchProbe& probe) : probe_(probe) { EXPECT_TRUE(probe_.Open()); }
   ~Host() { probe_.Close(); }
 
-  TransferResult Write(const Bytes& bytes) { return probe_.BulkWrite(0x01, bytes.data(), static_cast<int>(bytes.size()), 500); }
+  TransferResult Write(const Bytes& bytes) {
+    return probe_.BulkWrite(0x01, bytes.data(), static_cast<int>(bytes.size()), 500);
+  }
   // The answer, or nullopt when the read did not succeed.
   std::optional<Bytes> Read(int length, unsigned timeoutMs = 500) {
     Bytes buffer(static_cast<size_t>(length));
@@ -75,7 +77,9 @@ class Host {
     return a && !a->empty() ? (*a)[0] : -1;
   }
 
-  static Bytes Short(uint8_t code, std::array<uint8_t, 4> p = {0, 0, 0, 0}) { return {code, p[0], p[1], p[2], p[3]}; }
+  static Bytes Short(uint8_t code, std::array<uint8_t, 4> p = {0, 0, 0, 0}) {
+    return {code, p[0], p[1], p[2], p[3]};
+  }
   static Bytes Prefixed(uint8_t code, const Bytes& payload) {
     Bytes c = {code, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
     c.insert(c.end(), payload.begin(), payload.end());
@@ -123,7 +127,8 @@ class Host {
     return id;
   }
   // Four ID words, or all 0xFFFF when no answer came.
-  std::array<uint16_t, 4> FlashId(uint8_t type, uint8_t norType = 0, uint8_t width = 0, uint8_t interleave = 0) {
+  std::array<uint16_t, 4> FlashId(uint8_t type, uint8_t norType = 0, uint8_t width = 0,
+                                  uint8_t interleave = 0) {
     auto a = Exchange({0x14, type, norType, width, interleave}, 8);
     std::array<uint16_t, 4> w{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
     if (!a || a->size() != 8) return w;
@@ -196,13 +201,15 @@ inline Bytes CfiRecord(uint32_t size, std::vector<std::pair<uint16_t, uint32_t>>
   for (size_t k = 0; k < regions.size(); ++k) {
     c[12 + 2 * k] = static_cast<uint8_t>(regions[k].first);
     c[13 + 2 * k] = static_cast<uint8_t>(regions[k].first >> 8);
-    for (int i = 0; i < 4; ++i) c[20 + 4 * k + static_cast<size_t>(i)] = static_cast<uint8_t>(regions[k].second >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      c[20 + 4 * k + static_cast<size_t>(i)] = static_cast<uint8_t>(regions[k].second >> (8 * i));
   }
   return c;
 }
 
 // A NAND FlashInfo: maker, device, sizes.
-inline Bytes NandRecord(uint16_t maker, uint16_t device, uint32_t size, uint16_t page, uint32_t block, uint16_t spare) {
+inline Bytes NandRecord(uint16_t maker, uint16_t device, uint32_t size, uint16_t page, uint32_t block,
+                        uint16_t spare) {
   Bytes r(64, 0);
   auto put = [&](size_t o, uint32_t v, int n) {
     for (int i = 0; i < n; ++i) r[o + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));

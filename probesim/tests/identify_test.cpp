@@ -94,7 +94,8 @@ TEST(Identify, EachProductReportsItsIdOneBitPerByte) {
     auto a = h.Exchange(Host::Short(0x11, c.param), 32);
     ASSERT_TRUE(a);
     ASSERT_EQ(a->size(), 32u) << c.target;
-    for (int k = 0; k < 32; ++k) EXPECT_EQ((*a)[static_cast<size_t>(k)], (c.id >> k) & 1u) << c.target << " bit " << k;
+    for (int k = 0; k < 32; ++k)
+      EXPECT_EQ((*a)[static_cast<size_t>(k)], (c.id >> k) & 1u) << c.target << " bit " << k;
   }
 }
 

@@ -61,7 +61,9 @@ void KeldaNor(Host& h, const NorInfo& info, int busWidth = 8, int region = 0) {
   SetFlashInfo(h, kNor, info.Record());
 }
 
-Ids Nor8(Host& h) { return h.FlashId(kNor, 1, 8, 1); }
+Ids Nor8(Host& h) {
+  return h.FlashId(kNor, 1, 8, 1);
+}
 
 const Case kCases[] = {
     // Boards that answer.
@@ -82,8 +84,8 @@ const Case kCases[] = {
      [](Host& h) { KeldaNor(h, EightTwice(), 16); }, [](Host& h) { return h.FlashId(kNor, 0, 8, 2); },
      Ids{0x1C1C, 0x6E6E, 0, 0}},
     {"KeldaCfiNorOnChipSelect1", "target = \"KELDA\"\nflash = \"S29GL064M\"\nchip_select = 1",
-     [](Host& h) { KeldaNor(h, Sixteen(0x20000000), 16, 1); }, [](Host& h) { return h.FlashId(kNor, 5, 16, 1); },
-     Ids{0x01, 0x227E, 0x2210, 0x2200}},
+     [](Host& h) { KeldaNor(h, Sixteen(0x20000000), 16, 1); },
+     [](Host& h) { return h.FlashId(kNor, 5, 16, 1); }, Ids{0x01, 0x227E, 0x2210, 0x2200}},
     {"Vtn3300WordModeNor", "target = \"VTN3300\"\nflash = \"S29AL004D\"\nboot = \"bottom\"",
      [](Host& h) {
        Resets(h);
@@ -219,7 +221,8 @@ const Case kCases[] = {
        SetFlashInfo(h, kNor, NorInfo{}.Record());
      },
      Nor8, kZero},
-    {"SolantWithDebugSwitchOn", "target = \"SOLANT\"\nflash = \"SST39VF6401\"\n[probe.faults]\ndebug_switch = true",
+    {"SolantWithDebugSwitchOn",
+     "target = \"SOLANT\"\nflash = \"SST39VF6401\"\n[probe.faults]\ndebug_switch = true",
      [](Host& h) {
        Resets(h);
        SolantDebugSetup(h);
@@ -239,7 +242,9 @@ const Case kCases[] = {
      [](Host& h) { return h.FlashId(kNor, 8, 16, 1); }, kZero},
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SetupSequence : public ::testing::TestWithParam<Case> {};
 

@@ -12,7 +12,8 @@ namespace {
 TEST(Transport, DescriptorsVisibilityAndEndpoints) {
   TempDir dir;
   auto bench = MustLoad(
-      "[[probe]]\ntarget = \"KELDA\"\nusb = \"primary\"\n[[probe]]\ntarget = \"OKO\"\nusb = \"libusb0\"\nproduct_id = 0x17\n",
+      "[[probe]]\ntarget = \"KELDA\"\nusb = \"primary\"\n[[probe]]\ntarget = \"OKO\"\nusb = "
+      "\"libusb0\"\nproduct_id = 0x17\n",
       dir.path());
   ASSERT_EQ(bench->ProbeCount(), 2u);
   BenchProbe& a = bench->Probe(0);
@@ -63,8 +64,8 @@ TEST(Transport, UnpluggedAfterTransfersOrBytes) {
   }
   EXPECT_FALSE(bench->Probe(0).Open()) << "an unplugged probe cannot be opened again";
   Host h(bench->Probe(1));
-  EXPECT_EQ(h.Code(Host::Short(0x01)), 'Q');                                   // 10 bytes
-  EXPECT_EQ(h.Write(Host::Short(0x02)).status, TransferStatus::kOk);           // reaches 15
+  EXPECT_EQ(h.Code(Host::Short(0x01)), 'Q');                          // 10 bytes
+  EXPECT_EQ(h.Write(Host::Short(0x02)).status, TransferStatus::kOk);  // reaches 15
   EXPECT_EQ(h.Write(Host::Short(0x02)).status, TransferStatus::kNoDevice);
 }
 
@@ -89,7 +90,8 @@ TEST(Transport, MissingLateAndGarbledAnswers) {
 
 TEST(Transport, GarbledAnswersNeverLookLikeAValidCode) {
   TempDir dir;
-  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\ngarbled_answer = [0x01]\n", dir.path());
+  auto bench =
+      MustLoad("[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\ngarbled_answer = [0x01]\n", dir.path());
   Host h(bench->Probe(0));
   for (int i = 0; i < 300; ++i) {
     const int code = h.Code(Host::Short(0x01));
@@ -100,8 +102,9 @@ TEST(Transport, GarbledAnswersNeverLookLikeAValidCode) {
 
 TEST(Transport, MissingBlockResponse) {
   TempDir dir;
-  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [\"block\"]\n",
-                        dir.path());
+  auto bench = MustLoad(
+      "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [\"block\"]\n",
+      dir.path());
   Host h(bench->Probe(0));
   KeldaNorReady(h);
   ASSERT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 64, false)), 'Q');
@@ -112,8 +115,9 @@ TEST(Transport, MissingBlockResponse) {
 
 TEST(Transport, LostDownloadAnnouncementLeavesTheProbeTakingCommands) {
   TempDir dir;
-  auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [0x18]\n",
-                        dir.path());
+  auto bench =
+      MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [0x18]\n",
+               dir.path());
   Host h(bench->Probe(0));
   KeldaNorReady(h);
   EXPECT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 4096, false)), -1);
