@@ -218,3 +218,24 @@ TEST(Transport, EventLogMarksDataAndStopChunks) {
 
 }  // namespace
 }  // namespace probesim::test
+
+namespace probesim::test {
+namespace {
+
+TEST(Transport, RealisticEraseLongerThanTheHostTimeOutIsReadLater) {
+  TempDir dir;
+  auto bench = MustLoad(
+      "[bench]\ntiming = \"realistic\"\ntime_scale = 0.01\n"
+      "[[probe]]\ntarget = \"KELDA\"\nflash = \"AM29LV040B\"\n",
+      dir.path());
+  Host h(bench->Probe(0));
+  KeldaNorReady(h);
+  ASSERT_EQ(h.Write(Host::DownloadInfo(kNor, 0, 0, 64, false)).status, TransferStatus::kOk);
+  EXPECT_FALSE(h.Read(5, 100)) << "a 0.7 s sector erase outlasts a 100 ms time-out";
+  auto erase = h.Read(5, 10000);
+  ASSERT_TRUE(erase);
+  EXPECT_EQ((*erase)[0], 'Q');
+}
+
+}  // namespace
+}  // namespace probesim::test
