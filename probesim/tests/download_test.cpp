@@ -234,3 +234,29 @@ TEST(Download, StuckBitWithoutVerifyLeavesTheWrongBitInTheFile) {
 
 }  // namespace
 }  // namespace probesim::test
+
+namespace probesim::test {
+namespace {
+
+// Random faults come from the seed: the same bench gives the same failure, another seed another.
+TEST(Download, RandomProgramFailuresFollowTheSeed) {
+  auto firstFailure = [](uint64_t seed) {
+    TempDir dir;
+    auto bench = MustLoad("[bench]\nseed = " + std::to_string(seed) +
+                              "\n[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n"
+                              "[probe.faults]\nrandom_program_fails = 2\n",
+                          dir.path());
+    Host h(bench->Probe(0));
+    KeldaNorReady(h);
+    EXPECT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 512 * 1024, false)), 'Q');
+    const auto replies = Stream(h, Bytes(512 * 1024, 0));
+    EXPECT_EQ(replies.back().code, 0x55);
+    return replies.back().address;
+  };
+  const uint32_t a = firstFailure(7);
+  EXPECT_EQ(firstFailure(7), a);
+  EXPECT_NE(firstFailure(8), a);
+}
+
+}  // namespace
+}  // namespace probesim::test
