@@ -24,7 +24,11 @@ const PatternCase kPatterns[] = {
 };
 
 std::vector<uint8_t> Command(uint8_t code, const std::vector<uint8_t>& pattern) {
-  std::vector<uint8_t> bytes{code, uint8_t(pattern.size()), uint8_t(pattern.size() >> 8)};
+  std::vector<uint8_t> bytes;
+  bytes.reserve(3 + pattern.size());
+  bytes.push_back(code);
+  bytes.push_back(uint8_t(pattern.size()));
+  bytes.push_back(uint8_t(pattern.size() >> 8));
   bytes.insert(bytes.end(), pattern.begin(), pattern.end());
   return bytes;
 }
