@@ -73,7 +73,7 @@ std::string FlashProgram() {
 }
 
 FlashProcess::FlashProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
-                           const std::string& dir) {
+                           const std::string& dir, int stderrFd) {
   static int serial = 0;
   ++serial;
   outPath_ = dir + "/stdout." + std::to_string(serial);
@@ -99,7 +99,7 @@ FlashProcess::FlashProcess(const std::string& program, const std::vector<std::st
   pid_ = ::fork();
   if (pid_ == 0) {
     int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = stderrFd >= 0 ? stderrFd : ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int in = ::open("/dev/null", O_RDONLY);
     if (out < 0 || err < 0 || in < 0) ::_exit(126);
     ::dup2(in, 0);

@@ -41,9 +41,10 @@ struct ProcessResult {
 class FlashProcess {
  public:
   using Env = std::map<std::string, std::string>;
-  // Starts `program` (zolt-flash) with `args`; its stdout and stderr go to files in `dir`.
+  // Starts `program` (zolt-flash) with `args`; its stdout and stderr go to files in `dir`, or its
+  // stderr to `stderrFd` (a terminal, say) when that is not -1.
   FlashProcess(const std::string& program, const std::vector<std::string>& args, const Env& env,
-               const std::string& dir);
+               const std::string& dir, int stderrFd = -1);
   ~FlashProcess();  // kills a child that is still running
 
   void Signal(int signal) const;

@@ -1,6 +1,9 @@
 // zolt-flash end to end: the real program, the real libVorlink.so beside it, virtual benches.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -92,6 +95,9 @@ TEST_F(ZoltFlash, ExitStatusTellsHowTheRunEnded) {
       {"usage: toggle on TARVIS", good, {"--toggle"}, 2, "zolt-flash: --toggle"},
       {"usage: NAND on SOLANT", good, {"--product", "solant", "--nand"}, 2, "zolt-flash: --nand"},
       {"usage: unknown option", good, {"--erase-all"}, 2, "--erase-all"},
+      {"usage: summary not writable", good,
+       Args(kKeldaNor, {"--image1", image, "--json", dir / "no/such/dir.json"}), 2,
+       "zolt-flash: --json: cannot write"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -173,6 +179,29 @@ TEST_F(ZoltFlash, JsonSummaryOfAMixedRun) {
   EXPECT_EQ(s["messages"], nlohmann::json::array({"WRITE ERROR"}));
   EXPECT_EQ(r.err, "message: WRITE ERROR\n");
   EXPECT_NE(bad["failureText"].get<std::string>().find("WRITE ERROR"), std::string::npos);
+}
+
+TEST_F(ZoltFlash, ProgressLineOnlyOnATerminalAndNeverInTheLog) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const std::string image = dir.Write("image.bin", PatternBytes(24 * 1024, 5));
+  FlashProcess flash(FlashProgram(), Args(kKeldaNor, {"--image1", image}),
+                     BenchEnv(KeldaBench(2, "realistic")), dir.path(), slave);
+  ::close(slave);
+  std::string terminal;
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  ProcessResult r = flash.Wait();
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+    terminal.append(buffer, static_cast<size_t>(n));
+  ::close(master);
+
+  EXPECT_EQ(r.exitCode, 0);
+  // Redrawn in place with the run's percentage, elapsed time and both devices; wiped before the box.
+  EXPECT_EQ(terminal.rfind("\r  0%  00 : 00  -- B/s  left -- : --  #0 0% #1 0%\x1b[K", 0), 0u) << terminal;
+  EXPECT_NE(terminal.find("\r\x1b[Kmessage: Download Complete !"), std::string::npos) << terminal;
+  EXPECT_EQ(r.out.find('%'), std::string::npos) << "progress leaked into the log: " << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
 // A download long enough to stop half way: realistic timing, 256 KiB over 1 ms USB transfers.
