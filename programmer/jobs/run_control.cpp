@@ -104,7 +104,8 @@ RunOutcome RunControl::LastOutcome() const {
 
 void RunControl::State::OnRun() {
   Operator& op = ctx.op;
-  ctx.fields = op.TakeInDialogFields();
+  // The jobs of a running run read ctx.fields; a STOP press must not rewrite them.
+  const DialogFields fields = op.TakeInDialogFields();
   const std::string text = op.RunButtonText();
   if (text != "STOP" && liveThreads.load() != 0) return;
   op.EnableRunButton(false);
@@ -116,6 +117,7 @@ void RunControl::State::OnRun() {
   JoinAll();  // the earlier run's threads have all returned
   // A stop requested while no run was in progress must not stop this one.
   ctx.stopRequested.store(0);
+  ctx.fields = fields;
   op.SetProgressPos(0);
 
   bool started = false;
