@@ -41,6 +41,11 @@ std::vector<VersionCase> FirmwareCases() {
   return cases;
 }
 
+// Failure messages name the case.
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FirmwareVersion : public ProbeFixture, public ::testing::WithParamInterface<VersionCase> {};
 
 TEST_P(FirmwareVersion, ReadsTheVersionAfterTheProductPrefix) {

@@ -33,6 +33,11 @@ std::vector<uint8_t> Command(uint8_t code, const std::vector<uint8_t>& pattern) 
   return bytes;
 }
 
+// Failure messages name the case.
+void PrintTo(const PatternCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Patterns : public ProbeFixture, public ::testing::WithParamInterface<PatternCase> {};
 
 TEST_P(Patterns, HighAndLowPatternsMatchTheDocumentedCellLists) {

@@ -175,6 +175,11 @@ std::vector<ExchangeCase> Cases() {
   };
 }
 
+// Failure messages name the case.
+void PrintTo(const ExchangeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CommandExchange : public ProbeFixture, public ::testing::WithParamInterface<ExchangeCase> {
  protected:
   std::vector<std::string> Expected(const char* text) const {

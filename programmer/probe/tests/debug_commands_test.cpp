@@ -90,6 +90,11 @@ std::vector<DebugModeCase> DebugModeCases() {
   };
 }
 
+// Failure messages name the case.
+void PrintTo(const DebugModeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class DebugMode : public ProbeFixture, public ::testing::WithParamInterface<DebugModeCase> {};
 
 TEST_P(DebugMode, ScansThenProgramsAndChecksTheFlashConfiguration) {

@@ -174,6 +174,11 @@ std::vector<IdentifyCase> IdentifyCases() {
   };
 }
 
+// Failure messages name the case.
+void PrintTo(const IdentifyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Identify : public ProbeFixture, public ::testing::WithParamInterface<IdentifyCase> {
  protected:
   void SetUp() override {
