@@ -83,6 +83,7 @@ void ScriptedLink::ClearCalls() {
 
 int ScriptedLink::Open(int productId, int device) {
   ScriptedLink* self = active.load();
+  if (self == nullptr) return 0;
   std::lock_guard l(self->mu_);
   Device* d = self->Find(device);
   const int result = d != nullptr ? d->openResult : 0;
@@ -92,6 +93,7 @@ int ScriptedLink::Open(int productId, int device) {
 
 int ScriptedLink::Write(int device, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
   ScriptedLink* self = active.load();
+  if (self == nullptr) return 0;
   std::lock_guard l(self->mu_);
   Device* d = self->Find(device);
   std::vector<uint8_t> sent(buffer, buffer + std::max(length, 0));
@@ -111,6 +113,7 @@ int ScriptedLink::Write(int device, unsigned char* buffer, int length, int* tran
 
 int ScriptedLink::Read(int device, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
   ScriptedLink* self = active.load();
+  if (self == nullptr) return 0;
   ReadReply reply{0, {}};
   Responder responder;
   std::vector<uint8_t> lastCommand;
@@ -138,6 +141,7 @@ int ScriptedLink::Read(int device, unsigned char* buffer, int length, int* trans
 
 void ScriptedLink::Close(int device) {
   ScriptedLink* self = active.load();
+  if (self == nullptr) return;
   std::lock_guard l(self->mu_);
   self->calls_.push_back({LinkCall::Kind::kClose, device, 0, 0, 0, {}, 0});
 }

@@ -15,7 +15,8 @@
 // per device, as the jobs do); the script and the record are guarded by one mutex, and a
 // responder runs outside it, so a responder may block (to hold a job at a chosen point) without
 // stopping other devices. Only one ScriptedLink may exist at a time, because ProbeLink's entries
-// are plain functions; constructing a second one while the first lives aborts.
+// are plain functions; constructing a second one while the first lives aborts. With none alive
+// the entries fail (0) and record nothing; the test must join its threads before the link goes.
 #pragma once
 
 #include <array>
