@@ -1,0 +1,159 @@
+// What the benchmark programs share: scratch folders, bench files and images, child processes
+// with their resource usage, and an Operator that costs the jobs as little as the real front ends
+// do while it times each device's stream.
+//
+// Threads: everything here is for the driver's main thread, except BenchOperator, whose
+// operations may be called from any thread (the jobs call it from theirs) and never block.
+// Failures of the file and process helpers end the program with a message on stderr: a benchmark
+// that cannot set itself up has no figure to report.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/operator.h"
+
+namespace zolt::bench {
+
+// Ends the program with "zolt-bench: <text>" on stderr.
+[[noreturn]] void Die(const std::string& text);
+
+// Seconds on the monotonic clock.
+double NowSeconds();
+// CPU seconds of the calling thread so far (a system call: not for every chunk).
+double ThreadCpuSeconds();
+// CPU seconds (user + system) of the calling process so far.
+double ProcessCpuSeconds();
+
+// A folder under $TMPDIR (or /tmp) removed with everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `size` bytes of a fixed pattern (not all 0xFF, so the probe programs every byte).
+void WritePatternImage(const std::string& path, uint64_t size);
+// A sparse file of `size` bytes (reads as zeros, takes no disk space).
+void WriteSparseImage(const std::string& path, uint64_t size);
+void WriteText(const std::string& path, const std::string& text);
+
+// A bench file: `probes` KELDA boards with the NAND part `flash`, in instant timing, or in
+// realistic timing with `usbLatencyUs` per transfer when that is positive.
+std::string KeldaNandBench(int probes, const std::string& flash, double usbLatencyUs);
+
+// A finished child process.
+struct ChildResult {
+  int exitStatus = -1;  // exit code, or 128 + signal
+  double wallSeconds = 0;
+  double userSeconds = 0;
+  double systemSeconds = 0;
+  long maxRssKiB = 0;            // the kernel's high-water mark of the whole process (VmHWM)
+  long peakRssWithoutKiB = 0;    // sampled peak of the resident set without the excluded mapping
+  long peakExcludedKiB = 0;      // sampled peak of the excluded mapping alone
+  std::string out;               // stdout, when captured
+};
+
+struct ChildOptions {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> env;  // added to (or replacing in) the inherited environment
+  bool captureStdout = false;
+  // When not empty: samples /proc/<pid>/smaps every ~5 ms and keeps the peak resident set of
+  // every mapping except those of this file, and of this file alone.
+  std::string excludedMapping;
+};
+
+// Runs a child and waits for it. Blocks for the child's whole life.
+ChildResult RunChild(const ChildOptions& options);
+
+// The folder of the running executable (where libVorlink.so, zolt-flash and the benchmarks are).
+std::string ExecutableDir();
+
+// Operator for whole runs in the driver: answers the page readers from its fields, drops the log
+// (except that failures are kept), and times each device's stream: the first and the last
+// UpdateFileProgress and the bytes of the last one. UpdateFileProgress costs what the real front
+// ends' does (relaxed atomic stores into per-device slots), plus one clock read.
+class BenchOperator final : public Operator {
+ public:
+  DialogFields fields{1, true, false, false};  // KELDA, NAND, verify off
+  std::array<std::string, 3> imagePath{};
+  bool multiDevice = true;
+
+  struct DeviceTiming {
+    bool streamed = false;
+    double firstSeconds = 0, lastSeconds = 0;  // NowSeconds() of the first and last progress
+    uint64_t bytes = 0;                         // bytes sent at the last progress
+    // CPU seconds of the job's thread from the first progress to the one that completed the file
+    // (0 when the file did not complete).
+    double threadCpuSeconds = 0;
+    double Rate() const { return lastSeconds > firstSeconds ? double(bytes) / (lastSeconds - firstSeconds) : 0; }
+  };
+  // After the run has ended.
+  std::vector<DeviceTiming> Timings() const;
+  std::vector<std::string> Messages() const;
+  std::string Log() const;
+
+  void Append(std::string_view text) override;
+  void ShowMessage(std::string_view text) override;
+  void ShowErrorMessage(std::string_view text) override { ShowMessage(text); }
+  DialogFields TakeInDialogFields() override { return fields; }
+  void RefreshDialogControls() override {}
+  std::string RunButtonText() override;
+  void SetRunButtonText(std::string_view text) override;
+  void EnableRunButton(bool) override {}
+  void EnableRunSettingControls(bool) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int) override {}
+  void SetProgressStep(int) override {}
+  void SetElapsedTimeText(std::string_view) override {}
+  int GetWidth() override { return 8; }
+  int GetInterleave() override { return 1; }
+  int GetNorType() override { return 0; }
+  uint32_t GetOffset() override { return 0; }
+  bool IsImageEnabled(int slot) override { return !imagePath.at(size_t(slot)).empty(); }
+  std::string GetImagePath(int slot) override { return imagePath.at(size_t(slot)); }
+  uint32_t GetImageBlock(int) override { return 0; }
+  bool IsPinToggleEnabled() override { return false; }
+  int GetInterval() override { return 100; }
+  bool IsMultiDeviceEnabled() override { return multiDevice; }
+  void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
+  void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;
+  uint64_t TotalSentBytes() override;
+  void SetFirmwareVersion(std::string_view) override {}
+  void SetBootloaderVersion(std::string_view) override {}
+
+ private:
+  // One cache line per device, so that jobs do not share lines.
+  struct alignas(64) Slot {
+    std::atomic<uint64_t> firstNs{0}, lastNs{0};
+    std::atomic<uint32_t> sent[3]{};
+    double firstCpu = 0, lastCpu = 0;  // written only by the device's job thread
+  };
+  std::array<Slot, 16> slots_{};
+  mutable std::mutex mutex_;  // guards the texts below (a few calls per run)
+  std::string log_;
+  std::vector<std::string> messages_;
+  std::string runButtonText_ = "RUN";
+};
+
+// Runs one download through RunControl (the library is loaded by name from beside the
+// executable, so VORLINK_BENCH must be set before the first run in this process) and waits for
+// its end. Returns the outcome as RunOutcome's integer value.
+int RunDownload(BenchOperator& op);
+
+}  // namespace zolt::bench
