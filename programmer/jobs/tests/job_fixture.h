@@ -71,7 +71,12 @@ class TestOperator : public RecordingOperator {
   }
   // True once the monitor or the toggle job has handed the STOP role to the operator.
   bool StopOffered() { return RunButtonText() == "STOP" && runEnabled.load(); }
+  uint64_t TotalSentBytes() override {
+    sumCalls.fetch_add(1);
+    return RecordingOperator::TotalSentBytes();
+  }
   std::atomic<int> progressCalls{0};
+  std::atomic<int> sumCalls{0};  // the monitor's passes
   std::atomic<bool> runEnabled{true};
 };
 

@@ -1,6 +1,7 @@
 // The job monitor on its own thread, with the test thread playing the download jobs.
 #include "jobs/monitor_job.h"
 
+#include <chrono>
 #include <thread>
 
 #include "job_fixture.h"
@@ -80,6 +81,21 @@ TEST_F(MonitorTest, ElapsedTimeShowsMinutesBeyondTwoDigits) {
   EndJob(0, 1000, 1000, false);
   Finish();
   EXPECT_EQ(op.elapsedText, "100 : 05");
+}
+
+TEST_F(MonitorTest, WatchingLoopWaitsBetweenPassesInsteadOfSpinning) {
+  const auto start = std::chrono::steady_clock::now();
+  Start(1, 1000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EndJob(0, 1000, 1000, false);
+  Finish();
+  const auto elapsedMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  // At most one pass per 10 ms (plus the wake-ups of the job's end); a spinning loop makes
+  // hundreds of thousands. A slow machine only makes fewer passes.
+  EXPECT_LE(op.sumCalls.load(), elapsedMs / 10 + 5);
+  EXPECT_GE(op.sumCalls.load(), 2);
+  EXPECT_EQ(op.progressPos, 100);
 }
 
 TEST_F(MonitorTest, RunOfNoBytesEndsAt100WithoutDividingByZero) {
