@@ -193,6 +193,29 @@ TEST_F(RunControlTest, TarvisLogsNoNorBlockAndForcesNorType0) {
   EXPECT_TRUE(sawFlashId);
 }
 
+TEST_F(RunControlTest, NandRunHasNoNorWidthsButStillTakesTheOffset) {
+  FakeProbeConfig config = ProbeFor(kKelda);
+  config.flashId = {0xEC, 0x75, 0, 0};
+  bench.Configure(0, config);
+  op.fields.nandSelected = true;
+  op.fields.norSelected = false;
+  op.offset = 0x00123400;
+  RunControl control(op, options);
+  Run(control);
+  EXPECT_TRUE(op.Log().starts_with("[Download to NAND FLASH]\r\n  JTAG ID: 0x00AECADD\r\n"));
+  const auto files = bench.Files(0);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].dataInfo[2], 0x21);
+  EXPECT_EQ(files[0].dataInfo[4], 0x34);  // norOffset, little-endian from byte 3
+  EXPECT_EQ(files[0].dataInfo[5], 0x12);
+  for (const FakeEvent& e : bench.Events(0)) {
+    if (e.text == "cmd=0x14") {
+      EXPECT_EQ(e.bytes, (std::vector<uint8_t>{0x14, 0x21, 0, 0, 0}));
+    }
+  }
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
+}
+
 TEST_F(RunControlTest, EnabledImagesThatCannotCountGiveAZeroTotalAndTheRunStillEnds) {
   Probes({0});
   op.imageEnabled = {false, false, false};
