@@ -202,6 +202,14 @@ flash = "EN29LV010A"
   EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07",
                                           "0x06", "0x15", "0x14", "0x16", "0x18", "data", "0x01"}));
   EXPECT_TRUE(Holds(Flash(0), 0x4000, TempDir::Contents(image)));  // EN29LV010A: 16 KiB sectors
+
+  // An empty image: announced with size 0, one empty chunk, its block response, 100 %.
+  op.imagePath[0] = dir.Image("empty.bin", 0);
+  Run(control);
+  EXPECT_NE(op.Log().find("  DEVICE #0: Downloading done.(0[s], empty.bin)\r\n"), std::string::npos);
+  EXPECT_EQ(op.deviceCells[0], "100%");
+  EXPECT_EQ(op.progressPos, 100);
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
 }
 
 TEST_F(BenchRunTest, IdentificationMarksOnlyGoodProbesOfTheProduct) {
