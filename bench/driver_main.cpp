@@ -4,6 +4,7 @@
 //
 //   zolt-bench [--out FILE] [--normal-priority] [p1|p2|p3|p4|p5 ...]
 //   default: all five, figures to zolt-bench.txt
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,8 +53,8 @@ struct Goal {
 const Goal kGoals[] = {
     {"P1", "host CPU per chunk, whole path", "p1.whole_us_per_chunk", "us", 1, -1, 2},
     {"P1", "host CPU per chunk, bench alone", "p1.bench_us_per_chunk", "us", 1, -1, 2},
-    {"P1", "programmer's part (whole - bench)", "p1.programmer_us_per_chunk", "us", 1, 0, 0},
-    {"P1", "programmer's share of the whole", "p1.programmer_share", "%", 100, -1, 50},
+    {"P1", "programmer's part (whole - bench)", "p1.programmer_us_per_chunk", "us", 1, -1, 1},
+    {"P1", "programmer's share of the measured whole", "p1.programmer_share", "%", 100, -1, 50},
     {"P1", "wall per chunk, whole path", "p1.whole_wall_us_per_chunk", "us", 1, 0, 0},
     {"P1", "wall per chunk, bench alone", "p1.bench_wall_us_per_chunk", "us", 1, 0, 0},
     {"P1", "throughput, one probe", "p1.whole_mb_per_s", "MB/s", 1, +1, 30},
@@ -77,10 +78,10 @@ const Goal kGoals[] = {
     {"P4", "difference 1 GiB - 1 MiB", "p4.difference_mib", "MiB", 1, -1, 5},
     {"P4", "VmHWM 1 MiB (bench flash map incl.)", "p4.1m.vmhwm_mib", "MiB", 1, 0, 0},
     {"P4", "VmHWM 1 GiB (bench flash map incl.)", "p4.1g.vmhwm_mib", "MiB", 1, 0, 0},
-    {"P5", "125 us USB: zolt-flash CPU, bench incl.", "p5.hs.cpu_share_total", "% core", 100, -1, 10},
+    {"P5", "125 us USB: zolt-flash CPU, bench incl.", "p5.hs.cpu_share_total", "% core", 100, 0, 0},
     {"P5", "125 us USB: bench alone, same transfers", "p5.hs.cpu_share_bench", "% core", 100, 0, 0},
     {"P5", "125 us USB: difference (programmer)", "p5.hs.cpu_share_programmer", "% core", 100, -1, 10},
-    {"P5", "1 ms USB: zolt-flash CPU, bench incl.", "p5.fs.cpu_share_total", "% core", 100, -1, 10},
+    {"P5", "1 ms USB: zolt-flash CPU, bench incl.", "p5.fs.cpu_share_total", "% core", 100, 0, 0},
     {"P5", "1 ms USB: bench alone, same transfers", "p5.fs.cpu_share_bench", "% core", 100, 0, 0},
     {"P5", "1 ms USB: difference (programmer)", "p5.fs.cpu_share_programmer", "% core", 100, -1, 10},
 };
@@ -169,6 +170,9 @@ int Main(int argc, char** argv) {
   // the neighbours are. Children inherit it. Without the right to, it runs at the usual priority.
   Figures all;
   if (!normalPriority) RaisePriority();
+  // The bench's simulated USB latency is a sleep; with the default 50 us timer slack each sleep
+  // overshoots by up to that much, a third of a 125 us transfer. Children inherit the setting.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   errno = 0;
   all["machine.nice"] = ::getpriority(PRIO_PROCESS, 0);
   all["machine.cpus"] = double(std::thread::hardware_concurrency());
