@@ -84,10 +84,10 @@ ChildResult RunChild(const ChildOptions& options);
 // The folder of the running executable (where libVorlink.so, zolt-flash and the benchmarks are).
 std::string ExecutableDir();
 
-// Operator for whole runs in the driver: answers the page readers from its fields, drops the log
-// (except that failures are kept), and times each device's stream: the first and the last
-// UpdateFileProgress and the bytes of the last one. UpdateFileProgress costs what the real front
-// ends' does (relaxed atomic stores into per-device slots), plus one clock read.
+// Operator for whole runs in the driver: answers the page readers from its fields, keeps the log
+// and the message boxes, and times each device's stream: the first UpdateFileProgress and the one
+// that completes the file (the last file of a device, as the runs here have one). Per chunk it
+// costs what the real front ends' does: relaxed atomic stores into a per-device slot.
 class BenchOperator final : public Operator {
  public:
   DialogFields fields{1, true, false, false};  // KELDA, NAND, verify off
@@ -96,8 +96,8 @@ class BenchOperator final : public Operator {
 
   struct DeviceTiming {
     bool streamed = false;
-    double firstSeconds = 0, lastSeconds = 0;  // NowSeconds() of the first and last progress
-    uint64_t bytes = 0;                         // bytes sent at the last progress
+    double firstSeconds = 0, lastSeconds = 0;  // NowSeconds() of the first and the completing progress
+    uint64_t bytes = 0;                         // bytes sent (all files)
     // CPU seconds of the job's thread from the first progress to the one that completed the file
     // (0 when the file did not complete).
     double threadCpuSeconds = 0;
