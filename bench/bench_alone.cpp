@@ -8,7 +8,8 @@ namespace zolt::bench {
 BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes, double usbLatencyUs) {
   using namespace probesim::test;
   std::string toml = "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F1G08\"\nflash_file = \"alone.bin\"\n";
-  if (usbLatencyUs > 0) toml += "timing = \"realistic\"\nusb_latency_us = " + std::to_string(long(usbLatencyUs)) + "\n";
+  if (usbLatencyUs > 0)
+    toml += "timing = \"realistic\"\nusb_latency_us = " + std::to_string(long(usbLatencyUs)) + "\n";
   probesim::BenchLoadResult loaded = probesim::LoadBenchFromString(toml, "alone.toml", folder);
   if (!loaded.bench) Die("bench refused: " + loaded.error);
   probesim::BenchProbe& probe = loaded.bench->Probe(0);
@@ -26,7 +27,8 @@ BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes
     const double cpu0 = ThreadCpuSeconds(), t0 = NowSeconds();
     while (sent < imageBytes) {
       const int n = int(std::min<uint64_t>(64, imageBytes - sent));
-      if (probe.BulkWrite(0x01, chunk, n, 7000).status != probesim::TransferStatus::kOk) Die("bench alone: write");
+      if (probe.BulkWrite(0x01, chunk, n, 7000).status != probesim::TransferStatus::kOk)
+        Die("bench alone: write");
       sent += uint64_t(n);
       ++result.chunks;
       if (sent % 2048 == 0 || sent == imageBytes) {

@@ -45,7 +45,8 @@ double ProcessCpuSeconds() {
 ScratchDir::ScratchDir() {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zolt-bench-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) Die("cannot make a scratch folder: " + std::string(std::strerror(errno)));
+  if (::mkdtemp(pattern.data()) == nullptr)
+    Die("cannot make a scratch folder: " + std::string(std::strerror(errno)));
   path_ = pattern;
 }
 
@@ -113,7 +114,8 @@ bool SampleSmaps(pid_t pid, const std::string& excluded, SmapsSample& sample) {
     // A mapping's header starts with its address range "start-end"; field lines with a name.
     const bool header = std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < line.find(' ');
     if (header) {
-      inExcluded = line.size() >= excluded.size() && line.compare(line.size() - excluded.size(), excluded.size(), excluded) == 0;
+      inExcluded = line.size() >= excluded.size() &&
+                   line.compare(line.size() - excluded.size(), excluded.size(), excluded) == 0;
       continue;
     }
     if (line.compare(0, 4, "Rss:") == 0) {
@@ -141,7 +143,8 @@ ChildResult RunChild(const ChildOptions& options) {
   if (pid < 0) Die("fork failed");
   if (pid == 0) {
     for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
-    const int out = ::open(options.captureStdout ? outPath.c_str() : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out =
+        ::open(options.captureStdout ? outPath.c_str() : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0) _exit(126);
     ::dup2(out, STDOUT_FILENO);
@@ -190,9 +193,9 @@ std::string ExecutableDir() {
 
 namespace {
 uint64_t NowNs() {
-  return uint64_t(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count());
 }
 }  // namespace
 

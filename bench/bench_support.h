@@ -63,10 +63,10 @@ struct ChildResult {
   double wallSeconds = 0;
   double userSeconds = 0;
   double systemSeconds = 0;
-  long maxRssKiB = 0;            // the kernel's high-water mark of the whole process (VmHWM)
-  long peakRssWithoutKiB = 0;    // sampled peak of the resident set without the excluded mapping
-  long peakExcludedKiB = 0;      // sampled peak of the excluded mapping alone
-  std::string out;               // stdout, when captured
+  long maxRssKiB = 0;          // the kernel's high-water mark of the whole process (VmHWM)
+  long peakRssWithoutKiB = 0;  // sampled peak of the resident set without the excluded mapping
+  long peakExcludedKiB = 0;    // sampled peak of the excluded mapping alone
+  std::string out;             // stdout, when captured
 };
 
 struct ChildOptions {
@@ -97,11 +97,13 @@ class BenchOperator final : public Operator {
   struct DeviceTiming {
     bool streamed = false;
     double firstSeconds = 0, lastSeconds = 0;  // NowSeconds() of the first and the completing progress
-    uint64_t bytes = 0;                         // bytes sent (all files)
+    uint64_t bytes = 0;                        // bytes sent (all files)
     // CPU seconds of the job's thread from the first progress to the one that completed the file
     // (0 when the file did not complete).
     double threadCpuSeconds = 0;
-    double Rate() const { return lastSeconds > firstSeconds ? double(bytes) / (lastSeconds - firstSeconds) : 0; }
+    double Rate() const {
+      return lastSeconds > firstSeconds ? double(bytes) / (lastSeconds - firstSeconds) : 0;
+    }
   };
   // After the run has ended.
   std::vector<DeviceTiming> Timings() const;

@@ -11,13 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_support.h"
@@ -144,7 +144,8 @@ void PrintTable(const Figures& f, FILE* out) {
 int Main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "child-download") == 0) {
     if (argc != 6) Die("child-download PROBES FLASH LATENCY_US IMAGE_BYTES");
-    return ChildDownload(std::atoi(argv[2]), argv[3], std::atof(argv[4]), std::strtoull(argv[5], nullptr, 10));
+    return ChildDownload(std::atoi(argv[2]), argv[3], std::atof(argv[4]),
+                         std::strtoull(argv[5], nullptr, 10));
   }
   std::string outPath = "zolt-bench.txt";
   bool normalPriority = false;
@@ -203,4 +204,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace zolt::bench
 
-int main(int argc, char** argv) { return zolt::bench::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return zolt::bench::Main(argc, argv);
+}

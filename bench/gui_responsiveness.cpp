@@ -4,7 +4,8 @@
 // QT_QPA_PLATFORM=offscreen (zolt-bench does).
 //
 //   zolt-bench-gui realistic   125 us per USB transfer, 1 MiB per board
-//   zolt-bench-gui instant     no simulated latency, 32 MiB per board (the jobs run flat out)
+//   zolt-bench-gui instant     no simulated latency, 32 MiB per board, three runs (the jobs run
+//                              flat out)
 //
 // The figures cover the download, from the moment the RUN press returns (run control identifies
 // the probes on the GUI thread before it starts the jobs; run_press_ms says how long that took)
@@ -139,13 +140,16 @@ int Main(int argc, char** argv) {
   d.show();
 
   // The warm-up run makes the 16 flash files, so that the measured run only streams.
-  RunOnce(app, [] {}, [] {});
+  RunOnce(
+      app, [] {}, [] {});
   image = QString::fromStdString(dir.File("image.bin"));
   d.FileSelection()->OnOpenImage(0);
 
+  // Instant runs are short (well under a second): three of them give the percentiles enough ticks.
+  const int rounds = realistic ? 1 : 3;
   PaintCounter counter;
   d.MultiDevice()->DeviceList()->viewport()->installEventFilter(&counter);
-  std::vector<double> lateness;
+  std::vector<double> lateness, allLateness;
   QTimer tick;
   tick.setTimerType(Qt::PreciseTimer);
   auto last = std::chrono::steady_clock::now();
@@ -155,36 +159,41 @@ int Main(int argc, char** argv) {
     last = now;
   });
   int paints = 0;
-  size_t ticks = 0;
-  double pressStart = 0, pressMs = 0, guiCpu = 0;
-  tick.start(10);
-  pressStart = NowSeconds();
-  const double seconds = RunOnce(
-      app,
-      [&] {
-        pressMs = (NowSeconds() - pressStart) * 1e3;
-        lateness.clear();
-        guiCpu = ThreadCpuSeconds();
-        counter.paints = 0;
-        last = std::chrono::steady_clock::now();
-      },
-      [&] {
-        paints = counter.paints;
-        ticks = lateness.size();
-        guiCpu = ThreadCpuSeconds() - guiCpu;
-      });
-  tick.stop();
-  lateness.resize(ticks);  // the run only, not the wait for its end after the box
+  double seconds = 0, pressMs = 0, guiCpu = 0;
+  for (int round = 0; round < rounds; ++round) {
+    double pressStart = 0, cpuStart = 0;
+    tick.start(10);
+    pressStart = NowSeconds();
+    seconds += RunOnce(
+        app,
+        [&] {
+          pressMs = std::max(pressMs, (NowSeconds() - pressStart) * 1e3);
+          lateness.clear();
+          counter.paints = 0;
+          cpuStart = ThreadCpuSeconds();
+          last = std::chrono::steady_clock::now();
+        },
+        [&] {
+          paints += counter.paints;
+          allLateness.insert(allLateness.end(), lateness.begin(), lateness.end());  // the download only
+          guiCpu += ThreadCpuSeconds() - cpuStart;
+        });
+    tick.stop();
+  }
+  lateness = allLateness;
 
   std::printf("latency_p50_ms %.3f\nlatency_p99_ms %.3f\nlatency_max_ms %.3f\n", Percentile(lateness, 0.50),
-              Percentile(lateness, 0.99), lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
+              Percentile(lateness, 0.99),
+              lateness.empty() ? 0.0 : *std::max_element(lateness.begin(), lateness.end()));
   std::printf("run_press_ms %.3f\ngui_cpu_share %.4f\n", pressMs, guiCpu / seconds);
-  std::printf("ticks %zu\nrepaints %d\nseconds %.3f\nrepaints_per_s %.2f\n", lateness.size(), paints, seconds,
-              double(paints) / seconds);
+  std::printf("rounds %d\nticks %zu\nrepaints %d\nseconds %.3f\nrepaints_per_s %.2f\n", rounds,
+              lateness.size(), paints, seconds, double(paints) / seconds);
   return 0;
 }
 
 }  // namespace
 }  // namespace zolt::bench
 
-int main(int argc, char** argv) { return zolt::bench::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return zolt::bench::Main(argc, argv);
+}

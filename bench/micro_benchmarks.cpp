@@ -16,7 +16,9 @@ namespace {
 
 constexpr uint32_t kImageBytes = 4 * 1024 * 1024;
 
-int NullOpen(int, int) { return 1; }
+int NullOpen(int, int) {
+  return 1;
+}
 int NullWrite(int, unsigned char*, int length, int* transferred, int) {
   if (transferred) *transferred = length;
   return 1;
@@ -42,8 +44,9 @@ void BM_StreamNullLink(benchmark::State& state) {
     const StreamResult result = StreamImageFile(ctx, op, request, command, state.range(0) != 0);
     if (result.outcome != StreamOutcome::kDone) state.SkipWithError("stream failed");
   }
-  state.counters["s_per_chunk"] = benchmark::Counter(double(state.iterations()) * (kImageBytes / 64),
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["s_per_chunk"] =
+      benchmark::Counter(double(state.iterations()) * (kImageBytes / 64),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_StreamNullLink)->ArgName("crc")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -51,7 +54,8 @@ void BM_BenchChunk(benchmark::State& state) {
   using namespace probesim::test;
   ScratchDir dir;
   auto loaded = probesim::LoadBenchFromString(
-      "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F1G08\"\nflash_file = \"micro.bin\"\n", "micro.toml", dir.path());
+      "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F1G08\"\nflash_file = \"micro.bin\"\n", "micro.toml",
+      dir.path());
   if (!loaded.bench) {
     state.SkipWithError(loaded.error.c_str());
     return;

@@ -1,18 +1,18 @@
 #include "whole_runs.h"
 
-#include <sys/prctl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 #include "bench_alone.h"
 #include "bench_support.h"
@@ -36,11 +36,17 @@ struct ChildDownloadResult {
   ChildResult process;
 };
 
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 // Runs `zolt-bench child-download ...` and reads its lines.
-ChildDownloadResult RunChildDownload(int probes, const std::string& flash, double usbLatencyUs, uint64_t imageBytes) {
+ChildDownloadResult RunChildDownload(int probes, const std::string& flash, double usbLatencyUs,
+                                     uint64_t imageBytes) {
   ChildOptions options;
-  options.argv = {ExecutableDir() + "/zolt-bench", "child-download", std::to_string(probes), flash,
-                  std::to_string(usbLatencyUs), std::to_string(imageBytes)};
+  options.argv = {ExecutableDir() + "/zolt-bench", "child-download",          std::to_string(probes), flash,
+                  std::to_string(usbLatencyUs),    std::to_string(imageBytes)};
   options.captureStdout = true;
   ChildDownloadResult result;
   result.process = RunChild(options);
@@ -62,8 +68,8 @@ ChildDownloadResult RunChildDownload(int probes, const std::string& flash, doubl
     }
   }
   if (result.process.exitStatus != 0 || outcome != kRunComplete || int(result.devices.size()) != probes) {
-    Die("download of " + std::to_string(probes) + " probe(s) did not complete (outcome " + std::to_string(outcome) +
-        ", " + std::to_string(result.devices.size()) + " devices streamed)");
+    Die("download of " + std::to_string(probes) + " probe(s) did not complete (outcome " +
+        std::to_string(outcome) + ", " + std::to_string(result.devices.size()) + " devices streamed)");
   }
   return result;
 }
@@ -83,7 +89,10 @@ class KeepAwake {
     ::sched_setscheduler(0, SCHED_IDLE, &param);
     const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::thread> spinners;
-    for (unsigned i = 1; i < cpus; ++i) spinners.emplace_back([] { for (;;) std::atomic_signal_fence(std::memory_order_seq_cst); });
+    for (unsigned i = 1; i < cpus; ++i)
+      spinners.emplace_back([] {
+        for (;;) std::atomic_signal_fence(std::memory_order_seq_cst);
+      });
     for (;;) std::atomic_signal_fence(std::memory_order_seq_cst);
   }
   ~KeepAwake() {
@@ -149,19 +158,29 @@ int ChildDownload(int probes, const std::string& flash, double usbLatencyUs, uin
 Figures MeasureP1() {
   constexpr uint64_t kImage = 64 * kMiB;
   constexpr double kChunks = double(kImage / 64);
+  constexpr int kRounds = 3;
   Figures f;
-  const ChildDownloadResult whole = RunChildDownload(1, "K9F1G08", 0, kImage);
-  const DeviceFigure& d = whole.devices.at(0);
   // Host cost is CPU time: the machine may be shared, and a busy neighbour stretches wall time.
-  f["p1.whole_us_per_chunk"] = d.cpuSeconds / (double(d.bytes) / 64) * 1e6;
-  f["p1.whole_wall_us_per_chunk"] = d.seconds / (double(d.bytes) / 64) * 1e6;
-  f["p1.process_cpu_us_per_chunk"] = whole.cpu / kChunks * 1e6;  // whole run: set-up, erase, monitor too
-  f["p1.whole_mb_per_s"] = d.Rate() / 1e6;
-
-  ScratchDir dir;
-  const BenchAloneResult alone = StreamBenchAlone(dir.path(), kImage, 0);
-  f["p1.bench_us_per_chunk"] = alone.cpuSeconds / double(alone.chunks) * 1e6;
-  f["p1.bench_wall_us_per_chunk"] = alone.wallSeconds / double(alone.chunks) * 1e6;
+  // Each figure is the median of three rounds, the whole path and the bench alone taking turns.
+  std::vector<double> whole, wholeWall, processCpu, rate, bench, benchWall;
+  for (int round = 0; round < kRounds; ++round) {
+    const ChildDownloadResult r = RunChildDownload(1, "K9F1G08", 0, kImage);
+    const DeviceFigure& d = r.devices.at(0);
+    whole.push_back(d.cpuSeconds / (double(d.bytes) / 64) * 1e6);
+    wholeWall.push_back(d.seconds / (double(d.bytes) / 64) * 1e6);
+    processCpu.push_back(r.cpu / kChunks * 1e6);  // whole run: set-up, erase, monitor too
+    rate.push_back(d.Rate() / 1e6);
+    ScratchDir dir;
+    const BenchAloneResult alone = StreamBenchAlone(dir.path(), kImage, 0);
+    bench.push_back(alone.cpuSeconds / double(alone.chunks) * 1e6);
+    benchWall.push_back(alone.wallSeconds / double(alone.chunks) * 1e6);
+  }
+  f["p1.whole_us_per_chunk"] = Median(whole);
+  f["p1.whole_wall_us_per_chunk"] = Median(wholeWall);
+  f["p1.process_cpu_us_per_chunk"] = Median(processCpu);
+  f["p1.whole_mb_per_s"] = Median(rate);
+  f["p1.bench_us_per_chunk"] = Median(bench);
+  f["p1.bench_wall_us_per_chunk"] = Median(benchWall);
   f["p1.programmer_us_per_chunk"] = f["p1.whole_us_per_chunk"] - f["p1.bench_us_per_chunk"];
   f["p1.programmer_share"] = f["p1.programmer_us_per_chunk"] / f["p1.whole_us_per_chunk"];
 
@@ -174,8 +193,15 @@ Figures MeasureP1() {
   WritePatternImage(flashDir.File("large.bin"), kImage);
   auto runFlash = [&](const std::string& image) {
     ChildOptions options;
-    options.argv = {ExecutableDir() + "/zolt-flash", "--product", "KELDA", "--nand", "--no-verify",
-                    "--image1", flashDir.File(image), "--block1", "0"};
+    options.argv = {ExecutableDir() + "/zolt-flash",
+                    "--product",
+                    "KELDA",
+                    "--nand",
+                    "--no-verify",
+                    "--image1",
+                    flashDir.File(image),
+                    "--block1",
+                    "0"};
     options.env = {{"VORLINK_BENCH", flashDir.File("bench.toml")}, {"PROBESIM_STATE_DIR", flashDir.path()}};
     const ChildResult r = RunChild(options);
     if (r.exitStatus != 0) Die("zolt-flash ended with " + std::to_string(r.exitStatus));
@@ -214,17 +240,13 @@ Figures MeasureP2() {
       cpu[probes].push_back(r.cpu / r.wall);  // of one core, whole process (bench included)
     }
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
-  const double single = median(means[1]);
+  const double single = Median(means[1]);
   for (int probes : counts) {
     const std::string key = "p2." + std::to_string(probes);
-    f[key + ".mean_kb_per_s"] = median(means[probes]) / 1e3;
-    f[key + ".min_ratio"] = median(mins[probes]) / single;
-    f[key + ".mean_ratio"] = median(means[probes]) / single;
-    f[key + ".cpu_share"] = median(cpu[probes]);
+    f[key + ".mean_kb_per_s"] = Median(means[probes]) / 1e3;
+    f[key + ".min_ratio"] = Median(mins[probes]) / single;
+    f[key + ".mean_ratio"] = Median(means[probes]) / single;
+    f[key + ".cpu_share"] = Median(cpu[probes]);
   }
   // The same transfers with the bench driven alone on one thread: what one probe reaches on this
   // machine with no programmer at all, and what the USB latency alone would allow.
@@ -260,19 +282,28 @@ Figures MeasureP3() {
 Figures MeasureP4() {
   Figures f;
   ScratchDir dir;
-  WriteText(dir.File("bench.toml"), "[bench]\ntiming = \"instant\"\n\n[[probe]]\ntarget = \"KELDA\"\n"
-                                    "flash = \"K9K8G08\"\nflash_file = \"flash-1g.bin\"\n");
+  WriteText(dir.File("bench.toml"),
+            "[bench]\ntiming = \"instant\"\n\n[[probe]]\ntarget = \"KELDA\"\n"
+            "flash = \"K9K8G08\"\nflash_file = \"flash-1g.bin\"\n");
   const std::string flashFile = dir.File("flash-1g.bin");
   for (const auto& [name, size] : {std::pair<std::string, uint64_t>{"1m", kMiB}, {"1g", 1024 * kMiB}}) {
     const std::string image = dir.File("image-" + name + ".bin");
     WriteSparseImage(image, size);
     ChildOptions options;
-    options.argv = {ExecutableDir() + "/zolt-flash", "--product", "KELDA", "--nand", "--no-verify",
-                    "--image1", image, "--block1", "0"};
+    options.argv = {ExecutableDir() + "/zolt-flash",
+                    "--product",
+                    "KELDA",
+                    "--nand",
+                    "--no-verify",
+                    "--image1",
+                    image,
+                    "--block1",
+                    "0"};
     options.env = {{"VORLINK_BENCH", dir.File("bench.toml")}, {"PROBESIM_STATE_DIR", dir.path()}};
     options.excludedMapping = flashFile;
     const ChildResult r = RunChild(options);
-    if (r.exitStatus != 0) Die("zolt-flash with the " + name + " image ended with " + std::to_string(r.exitStatus));
+    if (r.exitStatus != 0)
+      Die("zolt-flash with the " + name + " image ended with " + std::to_string(r.exitStatus));
     f["p4." + name + ".vmhwm_mib"] = double(r.maxRssKiB) / 1024;
     f["p4." + name + ".rss_without_flash_mib"] = double(r.peakRssWithoutKiB) / 1024;
     f["p4." + name + ".flash_map_mib"] = double(r.peakExcludedKiB) / 1024;
@@ -296,8 +327,15 @@ Figures MeasureP5() {
     const std::string image = dir.File("image.bin");
     WritePatternImage(image, c.image);
     ChildOptions options;
-    options.argv = {ExecutableDir() + "/zolt-flash", "--product", "KELDA", "--nand", "--no-verify",
-                    "--image1", image, "--block1", "0"};
+    options.argv = {ExecutableDir() + "/zolt-flash",
+                    "--product",
+                    "KELDA",
+                    "--nand",
+                    "--no-verify",
+                    "--image1",
+                    image,
+                    "--block1",
+                    "0"};
     options.env = {{"VORLINK_BENCH", dir.File("bench.toml")}, {"PROBESIM_STATE_DIR", dir.path()}};
     const ChildResult r = RunChild(options);
     if (r.exitStatus != 0) Die("zolt-flash in realistic timing ended with " + std::to_string(r.exitStatus));
