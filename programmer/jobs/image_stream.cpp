@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,18 +41,20 @@ class FileDescriptor {
   int fd_;
 };
 
-// Hands out the file's bytes chunk by chunk from a read-ahead buffer, so that a chunk costs a copy
-// rather than a system call. Lives on the job's stack; allocates nothing.
+// Hands out the file's bytes chunk by chunk from a read-ahead buffer, so that a chunk costs
+// neither a system call nor a copy: the chunk is sent from the buffer itself (and the stop marker
+// written over it there). Lives on the job's stack; allocates nothing.
 class ChunkReader {
  public:
   explicit ChunkReader(int fd) : fd_(fd) {}
 
-  // Copies the next `length` (at most 64) bytes to `out`; false when the file ends or fails first.
-  bool Next(uint8_t* out, size_t length) {
-    if (end_ - begin_ < length && !Fill(length)) return false;
-    std::memcpy(out, buffer_ + begin_, length);
+  // The next `length` (at most 64) bytes, valid until the next call; null when the file ends or
+  // fails first.
+  uint8_t* Next(size_t length) {
+    if (end_ - begin_ < length && !Fill(length)) return nullptr;
+    uint8_t* chunk = buffer_ + begin_;
     begin_ += length;
-    return true;
+    return chunk;
   }
 
  private:
@@ -70,7 +73,7 @@ class ChunkReader {
 
   int fd_;
   size_t begin_ = 0, end_ = 0;
-  uint8_t buffer_[16 * 1024];
+  uint8_t buffer_[64 * 1024];
 };
 
 void Put32(uint8_t* buffer, uint32_t value) {
@@ -141,7 +144,6 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
                    static_cast<int>(request.block), displayName));
 
   ChunkReader reader(file.get());
-  uint8_t data[kChunkBytes];
   uint32_t remaining = fileSize;
   uint32_t sent = 0;
   uint32_t crc = kCrc32Initial;
@@ -151,7 +153,8 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
     // A file that shrank or fails to read ends here: the probe never receives fewer bytes than
     // DownloadDataInfo and the progress counters claim.
-    if (!reader.Next(data, chunk)) {
+    uint8_t* data = reader.Next(chunk);
+    if (data == nullptr) {
       result.failureText = Format("  DEVICE #%d: Cannot read '%s'\r\n", device, path);
       op.Append(result.failureText);
       failed = true;
@@ -159,7 +162,9 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     }
     remaining -= chunk;
     if (sent % kBlockBytes == 0 && ctx.stopRequested.load() != 0) {
-      std::memcpy(data, kStopMarker, sizeof kStopMarker);
+      // A chunk shorter than the marker gets the marker's start; the bytes after it in the
+      // buffer are never sent.
+      std::memcpy(data, kStopMarker, std::min<size_t>(sizeof kStopMarker, chunk));
       op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
     }
     // The probe answers at most once per block, so a lost chunk shows in the next block response.

@@ -37,7 +37,7 @@ struct StreamResult {
 // progress update; `command` is the job's 64-byte command buffer. Blocks for the whole transfer
 // (time-outs: 500 ms for DownloadDataInfo, 10 s for the erase response, 7 s per chunk, 14 s per
 // block response) and while a message box it shows is open. Reads ctx.stopRequested at the first
-// chunk of every 2048-byte block. Files are read with POSIX open/fstat/read, 16 KiB ahead;
+// chunk of every 2048-byte block. Files are read with POSIX open/fstat/read, 64 KiB ahead;
 // a file of 4 GiB or more, or one that reads short, fails. No allocation per chunk.
 StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest& request, uint8_t* command,
                              bool withCrc);
