@@ -57,6 +57,7 @@ const Goal kGoals[] = {
     {"P1", "programmer's share of the measured whole", "p1.programmer_share", "%", 100, -1, 50},
     {"P1", "zolt-flash CPU per chunk (CRC incl.)", "p1.zolt_flash_us_per_chunk", "us", 1, -1, 2},
     {"P1", "zolt-flash: programmer's part", "p1.zolt_flash_programmer_us_per_chunk", "us", 1, -1, 1},
+    {"P1", "zolt-flash: programmer's share", "p1.zolt_flash_programmer_share", "%", 100, -1, 50},
     {"P1", "wall per chunk, whole path", "p1.whole_wall_us_per_chunk", "us", 1, 0, 0},
     {"P1", "wall per chunk, bench alone", "p1.bench_wall_us_per_chunk", "us", 1, 0, 0},
     {"P1", "throughput, one probe", "p1.whole_mb_per_s", "MB/s", 1, +1, 30},

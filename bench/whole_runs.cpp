@@ -214,6 +214,8 @@ Figures MeasureP1() {
   f["p1.zolt_flash_us_per_chunk"] =
       (large.userSeconds + large.systemSeconds - small.userSeconds - small.systemSeconds) / extraChunks * 1e6;
   f["p1.zolt_flash_programmer_us_per_chunk"] = f["p1.zolt_flash_us_per_chunk"] - f["p1.bench_us_per_chunk"];
+  f["p1.zolt_flash_programmer_share"] =
+      f["p1.zolt_flash_programmer_us_per_chunk"] / f["p1.zolt_flash_us_per_chunk"];
   return f;
 }
 
