@@ -9,8 +9,9 @@ namespace zolt::bench {
 
 struct BenchAloneResult {
   uint64_t chunks = 0;
-  double wallSeconds = 0;  // the chunk loop only (set-up and erase excluded)
-  double cpuSeconds = 0;   // CPU of the calling thread over the same loop
+  double wallSeconds = 0;      // the chunk loop only (set-up and erase excluded)
+  double cpuSeconds = 0;       // CPU of the calling thread over the same loop
+  double eraseCpuSeconds = 0;  // CPU of the announcement, whose answer waits for the erase
 };
 
 // One KELDA board with a K9F1G08 NAND (128 MiB), made ready for a download by the bench's own
