@@ -377,6 +377,66 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
   return p;
 }
 
+// TOML allows characters beyond ASCII only in strings and comments. toml++ 3.3 reaches
+// __builtin_unreachable() (undefined behaviour) on some of them where it looks for whitespace
+// ("a = 1 \u00e9"), so such text is refused here, before the parser sees it.
+void RefuseNonAsciiOutsideStrings(const std::string& text, const std::string& name) {
+  enum class In { kCode, kComment, kBasic, kLiteral, kMultiBasic, kMultiLiteral } in = In::kCode;
+  size_t line = 1;
+  const auto run = [&](size_t at, char quote) {  // length of the run of `quote` starting at `at`
+    size_t n = 0;
+    while (at + n < text.size() && text[at + n] == quote) ++n;
+    return n;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n') ++line;
+    switch (in) {
+      case In::kCode:
+        if (static_cast<unsigned char>(c) >= 0x80) {
+          if (i == 0 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {  // a UTF-8 byte order mark
+            i += 2;
+            break;
+          }
+          throw BenchFileError(name + ":" + std::to_string(line) +
+                               ": (syntax): a character beyond ASCII outside a string or comment");
+        }
+        if (c == '#') {
+          in = In::kComment;
+        } else if (c == '"' || c == '\'') {
+          const bool multi = run(i, c) >= 3;
+          in = c == '"' ? (multi ? In::kMultiBasic : In::kBasic) : (multi ? In::kMultiLiteral : In::kLiteral);
+          if (multi) i += 2;
+        }
+        break;
+      case In::kComment:
+        if (c == '\n') in = In::kCode;
+        break;
+      case In::kBasic:
+      case In::kMultiBasic:
+        if (c == '\\' && i + 1 < text.size()) {
+          if (text[++i] == '\n') ++line;
+        } else if (c == '\n' && in == In::kBasic) {
+          in = In::kCode;
+        } else if (c == '"' && (in == In::kBasic || run(i, '"') >= 3)) {
+          if (in == In::kMultiBasic)
+            i += std::min<size_t>(run(i, '"'), 5) - 1;  // up to two quotes end the text
+          in = In::kCode;
+        }
+        break;
+      case In::kLiteral:
+      case In::kMultiLiteral:
+        if (c == '\n' && in == In::kLiteral) {
+          in = In::kCode;
+        } else if (c == '\'' && (in == In::kLiteral || run(i, '\'') >= 3)) {
+          if (in == In::kMultiLiteral) i += std::min<size_t>(run(i, '\''), 5) - 1;
+          in = In::kCode;
+        }
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 std::string DefaultStateDir() {
@@ -391,6 +451,7 @@ std::string DefaultStateDir() {
 BenchConfig ParseBenchFile(const std::string& text, const std::string& name, const std::string& stateDir) {
   const Reader r(name);
   toml::table root;
+  RefuseNonAsciiOutsideStrings(text, name);
   try {
     root = toml::parse(text, name);
   } catch (const toml::parse_error& e) {
