@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char pattern[] = "/tmp/zolt-fuzz-bench.XXXXXX";
     return std::string(::mkdtemp(pattern) != nullptr ? pattern : "/tmp");
   }();
-  const probesim::BenchLoadResult loaded =
-      probesim::LoadBenchFromString(std::string(reinterpret_cast<const char*>(data), size), "fuzz.toml", folder);
+  const probesim::BenchLoadResult loaded = probesim::LoadBenchFromString(
+      std::string(reinterpret_cast<const char*>(data), size), "fuzz.toml", folder);
   if (!loaded.bench && loaded.error.rfind("fuzz.toml", 0) != 0) __builtin_trap();
   return 0;
 }

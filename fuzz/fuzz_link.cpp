@@ -14,7 +14,9 @@ const uint8_t* g_data = nullptr;
 size_t g_size = 0;
 std::atomic<int>* g_stop = nullptr;
 
-int Open(int, int) { return 1; }
+int Open(int, int) {
+  return 1;
+}
 int Write(int, unsigned char*, int length, int* transferred, int) {
   if (transferred != nullptr) *transferred = length;
   return 1;
@@ -45,7 +47,9 @@ int Read(int, unsigned char* buffer, int length, int* transferred, int) {
 void Close(int) {}
 
 std::string g_imagePath;
-void RemoveImage() { ::unlink(g_imagePath.c_str()); }
+void RemoveImage() {
+  ::unlink(g_imagePath.c_str());
+}
 
 }  // namespace
 
@@ -55,14 +59,19 @@ void FeedLink(const uint8_t* data, size_t size, std::atomic<int>* stop) {
   g_stop = stop;
 }
 
-ProbeLink FuzzProbeLink() { return ProbeLink{Open, Write, Read, Close}; }
+ProbeLink FuzzProbeLink() {
+  return ProbeLink{Open, Write, Read, Close};
+}
 
-size_t LinkBytesLeft() { return g_size; }
+size_t LinkBytesLeft() {
+  return g_size;
+}
 
 const char* FuzzImagePath() {
   if (g_imagePath.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-fuzz-image.XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-fuzz-image.XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) std::abort();
     uint8_t bytes[5000];

@@ -82,7 +82,8 @@ TEST_F(BadInput, ImageFilesThatCannotBeStreamed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir / "state/board.bin");
-    ProcessResult r = Run(Args({"--image1", c.path, "--image2", good, "--block2", "1"}), BenchEnv(KeldaBoard()));
+    ProcessResult r =
+        Run(Args({"--image1", c.path, "--image2", good, "--block2", "1"}), BenchEnv(KeldaBoard()));
     ExpectBoardFailed(r, "Cannot open '" + c.path + "'");
     // The readable second file was still programmed at block 1.
     EXPECT_EQ(Flash().substr(0x10000, 3000), ReadFileBytes(good));
@@ -127,7 +128,8 @@ class ChangingImage : public BadInput {
   void SetUp() override { path = dir.Write("image.bin", image); }
   FlashChild Start() {
     return FlashChild(Args({"--single", "--image1", path}),
-                        BenchEnv("[bench]\ntiming = \"realistic\"\ntime_scale = 0.5\n" + KeldaBoard()), dir.path());
+                      BenchEnv("[bench]\ntiming = \"realistic\"\ntime_scale = 0.5\n" + KeldaBoard()),
+                      dir.path());
   }
   const std::string image = PatternBytes(256 * 1024, 5);
   std::string path;
@@ -228,10 +230,12 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
       {"firmware text too long", kelda + "firmware = \"2.12.1\"\n", "probe[0].firmware"},
       {"NAND on SOLANT", "[[probe]]\ntarget = \"SOLANT\"\nflash = \"K9F1G08\"\n", "probe[0].flash"},
       {"width the part lacks", kelda + "flash = \"EN29LV040A\"\nwidth = 16\n", "probe[0].width"},
-      {"debug switch on KELDA", kelda + "[probe.faults]\ndebug_switch = true\n", "probe[0].faults.debug_switch"},
+      {"debug switch on KELDA", kelda + "[probe.faults]\ndebug_switch = true\n",
+       "probe[0].faults.debug_switch"},
       {"NAND fault on NOR", kelda + "flash = \"EN29LV040A\"\n[probe.faults]\nbad_blocks = [1]\n",
        "probe[0].faults.bad_blocks"},
-      {"fault outside the flash", kelda + "flash = \"EN29LV040A\"\n[probe.faults]\nprogram_fail = [0x80000]\n",
+      {"fault outside the flash",
+       kelda + "flash = \"EN29LV040A\"\n[probe.faults]\nprogram_fail = [0x80000]\n",
        "probe[0].faults.program_fail"},
       {"negative count", kelda + "flash = \"EN29LV040A\"\n[probe.faults]\nrandom_program_fails = -1\n",
        "probe[0].faults.random_program_fails"},
@@ -239,12 +243,16 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
        kelda + "flash = \"EN29LV040A\"\nflash_file = \"a.bin\"\n" + kelda +
            "flash = \"EN29LV040A\"\nflash_file = \"a.bin\"\n",
        "probe[1].flash_file"},
-      {"33 probes", [&] {
+      {"33 probes",
+       [&] {
          std::string t;
          for (int i = 0; i < 33; ++i) t += kelda;
          return t;
        }(),
        "probe"},
+      // The TOML parser would reach undefined behaviour on some of these characters.
+      {"non-ASCII after a value", kelda + "name = \"x\" \u00e9\n", ":3:"},
+      {"non-ASCII as a value", kelda + "name = \u3042\n", ":3:"},
       {"empty file", "", ""},
       {"binary junk", std::string("\0\xff\xfe[[\x01", 7), ":"},
   };
@@ -259,6 +267,12 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
     EXPECT_EQ(loaded.bench, nullptr);
     EXPECT_EQ(loaded.error.rfind("bench.toml:", 0), 0u) << loaded.error;
     EXPECT_NE(loaded.error.find(c.error), std::string::npos) << loaded.error;
+  }
+  // Beyond ASCII inside strings and comments is fine.
+  for (const std::string& text : {kelda + "# Pr\u00fcfplatz \u00e9\nname = \"Pr\u00fcfplatz \u3042\"\n",
+                                  kelda + "name = '''\n\u00e9'''\n"}) {
+    const probesim::BenchLoadResult loaded = probesim::LoadBenchFromString(text, "bench.toml", dir.path());
+    EXPECT_NE(loaded.bench, nullptr) << loaded.error;
   }
   // Through the programmer: no probe, and the reason recorded for the operator to find.
   ProcessResult r = Run(Args({"--image1", dir.Write("image.bin", "x")}), BenchEnv(kelda + "colour = 1\n"));

@@ -171,7 +171,8 @@ TEST_F(ClosingStopping, StopPressedRepeatedlyStopsOnce) {
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kStopped);
   EXPECT_EQ(jobs.Ended().size(), static_cast<size_t>(kBoards));
   const std::string log = op.Log();
-  EXPECT_EQ(log.find("[Download to NOR FLASH]"), log.rfind("[Download to NOR FLASH]")) << "a second run began";
+  EXPECT_EQ(log.find("[Download to NOR FLASH]"), log.rfind("[Download to NOR FLASH]"))
+      << "a second run began";
   EXPECT_NE(log.find("  Download stop is OK.\r\n"), std::string::npos);
 
   // The next RUN is an ordinary run again: the presses left no stop behind.

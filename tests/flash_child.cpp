@@ -20,7 +20,8 @@ namespace zolt::reliability {
 
 ScratchDir::ScratchDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-reliability.XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-reliability.XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
   path_ = pattern;
 }
@@ -132,8 +133,8 @@ ProcessResult FlashChild::Wait(std::chrono::seconds hangGuard) {
   return result;
 }
 
-ProcessResult RunFlash(const std::vector<std::string>& args, const FlashChild::Env& env, const std::string& dir,
-                       std::chrono::seconds hangGuard) {
+ProcessResult RunFlash(const std::vector<std::string>& args, const FlashChild::Env& env,
+                       const std::string& dir, std::chrono::seconds hangGuard) {
   return FlashChild(args, env, dir).Wait(hangGuard);
 }
 

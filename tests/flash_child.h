@@ -57,8 +57,8 @@ class FlashChild {
 };
 
 // Starts zolt-flash and waits for it.
-ProcessResult RunFlash(const std::vector<std::string>& args, const FlashChild::Env& env, const std::string& dir,
-                       std::chrono::seconds hangGuard = std::chrono::seconds(120));
+ProcessResult RunFlash(const std::vector<std::string>& args, const FlashChild::Env& env,
+                       const std::string& dir, std::chrono::seconds hangGuard = std::chrono::seconds(120));
 
 // Polls `path` until it holds `text`; false after `limit`.
 bool WaitForFileText(const std::string& path, const std::string& text,
