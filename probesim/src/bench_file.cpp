@@ -378,15 +378,22 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
 }
 
 // TOML allows characters beyond ASCII only in strings and comments. toml++ 3.3 reaches
-// __builtin_unreachable() (undefined behaviour) on some of them where it looks for whitespace
-// ("a = 1 \u00e9"), so such text is refused here, before the parser sees it.
+// __builtin_unreachable() (undefined behaviour) on some of them where it looks for whitespace or
+// the end of a value ("a = 1 \u00e9", "a = 1\"\u00e9"), so such text is refused here, before the
+// parser sees it. A quote opens a string only where a key or a value may begin, as in the parser.
 void RefuseNonAsciiOutsideStrings(const std::string& text, const std::string& name) {
   enum class In { kCode, kComment, kBasic, kLiteral, kMultiBasic, kMultiLiteral } in = In::kCode;
   size_t line = 1;
+  char last = '\n';  // the last character of code on this line that is not a blank
   const auto run = [&](size_t at, char quote) {  // length of the run of `quote` starting at `at`
     size_t n = 0;
     while (at + n < text.size() && text[at + n] == quote) ++n;
     return n;
+  };
+  const auto endString = [&](size_t quotes) {  // up to two more quotes belong to a multi-line string
+    in = In::kCode;
+    last = '"';
+    return quotes;
   };
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -403,14 +410,20 @@ void RefuseNonAsciiOutsideStrings(const std::string& text, const std::string& na
         }
         if (c == '#') {
           in = In::kComment;
-        } else if (c == '"' || c == '\'') {
+        } else if ((c == '"' || c == '\'') &&
+                   std::string_view("\n=[,{.").find(last) != std::string_view::npos) {
           const bool multi = run(i, c) >= 3;
           in = c == '"' ? (multi ? In::kMultiBasic : In::kBasic) : (multi ? In::kMultiLiteral : In::kLiteral);
           if (multi) i += 2;
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+          last = c;
         }
         break;
       case In::kComment:
-        if (c == '\n') in = In::kCode;
+        if (c == '\n') {
+          in = In::kCode;
+          last = '\n';
+        }
         break;
       case In::kBasic:
       case In::kMultiBasic:
@@ -418,19 +431,22 @@ void RefuseNonAsciiOutsideStrings(const std::string& text, const std::string& na
           if (text[++i] == '\n') ++line;
         } else if (c == '\n' && in == In::kBasic) {
           in = In::kCode;
-        } else if (c == '"' && (in == In::kBasic || run(i, '"') >= 3)) {
-          if (in == In::kMultiBasic)
-            i += std::min<size_t>(run(i, '"'), 5) - 1;  // up to two quotes end the text
-          in = In::kCode;
+          last = '\n';
+        } else if (c == '"' && in == In::kBasic) {
+          endString(0);
+        } else if (c == '"' && run(i, '"') >= 3) {
+          i += endString(std::min<size_t>(run(i, '"'), 5) - 1);
         }
         break;
       case In::kLiteral:
       case In::kMultiLiteral:
         if (c == '\n' && in == In::kLiteral) {
           in = In::kCode;
-        } else if (c == '\'' && (in == In::kLiteral || run(i, '\'') >= 3)) {
-          if (in == In::kMultiLiteral) i += std::min<size_t>(run(i, '\''), 5) - 1;
-          in = In::kCode;
+          last = '\n';
+        } else if (c == '\'' && in == In::kLiteral) {
+          endString(0);
+        } else if (c == '\'' && run(i, '\'') >= 3) {
+          i += endString(std::min<size_t>(run(i, '\''), 5) - 1);
         }
         break;
     }
