@@ -253,6 +253,7 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
       // The TOML parser would reach undefined behaviour on some of these characters.
       {"non-ASCII after a value", kelda + "name = \"x\" \u00e9\n", ":3:"},
       {"non-ASCII as a value", kelda + "name = \u3042\n", ":3:"},
+      {"non-ASCII after a quote inside a value", kelda + "seed = 1\"\u00ff\"\n", ":3:"},
       {"empty file", "", ""},
       {"binary junk", std::string("\0\xff\xfe[[\x01", 7), ":"},
   };
