@@ -1,6 +1,8 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -142,6 +144,7 @@ ChildResult RunChild(const ChildOptions& options) {
   const pid_t pid = ::fork();
   if (pid < 0) Die("fork failed");
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0UL, 0UL, 0UL);  // ends with the benchmark, also on Ctrl-C
     for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     const int out =
         ::open(options.captureStdout ? outPath.c_str() : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -4,6 +4,7 @@
 //
 //   zolt-bench [--out FILE] [--normal-priority] [p1|p2|p3|p4|p5 ...]
 //   default: all five, figures to zolt-bench.txt
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -90,21 +91,36 @@ const Goal kGoals[] = {
     {"P5", "1 ms USB: difference (programmer)", "p5.fs.cpu_share_programmer", "% core", 100, -1, 10},
 };
 
+volatile pid_t g_sessionChild = 0;
+void ForwardSignal(int sig) {
+  if (g_sessionChild > 0) ::kill(g_sessionChild, sig);
+}
+
 // Runs the rest of the program in a session of its own at nice -10, where allowed. With the
 // kernel's autogroups, a session's threads share one scheduling entity with a fair share against
 // every other session, whatever their nice values; a session of its own, weighted up through
-// /proc/self/autogroup, keeps a busy neighbour's build from setting the pace. The parent process
-// only waits and passes the exit status on.
+// /proc/self/autogroup, keeps a busy neighbour's build from setting the pace. A process cannot
+// always start a session itself (not as a group leader), and a new session no longer hears the
+// terminal's Ctrl-C, so a child does the work: the parent stays in the caller's process group,
+// passes SIGINT, SIGTERM and SIGHUP on, and exits with the child's status.
 void RaisePriority() {
-  if (::getpid() == ::getpgrp()) {  // a process group leader cannot start a session: fork first
-    const pid_t child = ::fork();
-    if (child > 0) {
-      int status = 0;
-      while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
-      std::exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+  const pid_t child = ::fork();
+  if (child < 0) return;  // measure in place
+  if (child > 0) {
+    g_sessionChild = child;
+    ::signal(SIGINT, ForwardSignal);
+    ::signal(SIGTERM, ForwardSignal);
+    ::signal(SIGHUP, ForwardSignal);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    std::exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0UL, 0UL, 0UL);
+  // A shell may have started the benchmark with these ignored; the forwarded signals must end it.
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   ::setsid();
   if (FILE* f = std::fopen("/proc/self/autogroup", "w")) {
     std::fputs("-10", f);
