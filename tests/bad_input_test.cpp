@@ -250,10 +250,13 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
          return t;
        }(),
        "probe"},
-      // The TOML parser would reach undefined behaviour on some of these characters.
-      {"non-ASCII after a value", kelda + "name = \"x\" \u00e9\n", ":3:"},
-      {"non-ASCII as a value", kelda + "name = \u3042\n", ":3:"},
-      {"non-ASCII after a quote inside a value", kelda + "seed = 1\"\u00ff\"\n", ":3:"},
+      // The TOML reader would reach undefined behaviour on these characters, in any place.
+      {"U+00E9 after a value", kelda + "name = \"x\" \u00e9\n", ":3: (syntax): the character U+00E9"},
+      {"U+3042 as a value", kelda + "name = \u3042\n", ":3: (syntax): the character U+3042"},
+      {"U+00FF after a quote inside a value", kelda + "seed = 1\"\u00ff\"\n",
+       ":3: (syntax): the character U+00FF"},
+      {"U+00FC in a string", kelda + "name = \"Pr\u00fcfplatz\"\n", ":3: (syntax): the character U+00FC"},
+      {"U+FEFB after a backslash", "x = \"\"\"a\\\ufefb\"\"\"\n", ":1: (syntax): the character U+FEFB"},
       {"empty file", "", ""},
       {"binary junk", std::string("\0\xff\xfe[[\x01", 7), ":"},
   };
@@ -269,9 +272,9 @@ TEST_F(BadInput, BenchFilesThatAreRefused) {
     EXPECT_EQ(loaded.error.rfind("bench.toml:", 0), 0u) << loaded.error;
     EXPECT_NE(loaded.error.find(c.error), std::string::npos) << loaded.error;
   }
-  // Beyond ASCII inside strings and comments is fine.
-  for (const std::string& text : {kelda + "# Pr\u00fcfplatz \u00e9\nname = \"Pr\u00fcfplatz \u3042\"\n",
-                                  kelda + "name = '''\n\u00e9'''\n"}) {
+  // Other characters beyond ASCII are fine in strings and comments, and a byte order mark at the start.
+  for (const std::string& text : {kelda + "# \u20ac \u6f22\u5b57\nname = \"\u20ac \u6f22\u5b57\"\n",
+                                  "\xEF\xBB\xBF" + kelda + "name = '''\n\u6f22'''\n"}) {
     const probesim::BenchLoadResult loaded = probesim::LoadBenchFromString(text, "bench.toml", dir.path());
     EXPECT_NE(loaded.bench, nullptr) << loaded.error;
   }
