@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +23,21 @@
 
 namespace zolt::bench {
 
+namespace {
+// Scratch folders alive in this process, so that Die can remove them (exit runs no destructors of
+// local objects). Main thread only, as ScratchDir and Die are.
+std::vector<std::string>& LiveScratchDirs() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+}  // namespace
+
 void Die(const std::string& text) {
   std::fprintf(stderr, "zolt-bench: %s\n", text.c_str());
+  for (const std::string& dir : LiveScratchDirs()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
   std::exit(1);
 }
 
@@ -50,11 +64,14 @@ ScratchDir::ScratchDir() {
   if (::mkdtemp(pattern.data()) == nullptr)
     Die("cannot make a scratch folder: " + std::string(std::strerror(errno)));
   path_ = pattern;
+  LiveScratchDirs().push_back(path_);
 }
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  auto& dirs = LiveScratchDirs();
+  dirs.erase(std::remove(dirs.begin(), dirs.end(), path_), dirs.end());
 }
 
 void WritePatternImage(const std::string& path, uint64_t size) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -104,6 +105,11 @@ void ForwardSignal(int sig) {
 // terminal's Ctrl-C, so a child does the work: the parent stays in the caller's process group,
 // passes SIGINT, SIGTERM and SIGHUP on, and exits with the child's status.
 void RaisePriority() {
+  // Every scratch folder of the child goes under one folder that the parent removes once the child
+  // has ended, however it ended (a Ctrl-C leaves no flash files of a gigabyte behind).
+  const char* tmp = std::getenv("TMPDIR");
+  std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/zolt-bench-run-XXXXXX";
+  if (::mkdtemp(root.data()) == nullptr) root.clear();
   const pid_t child = ::fork();
   if (child < 0) return;  // measure in place
   if (child > 0) {
@@ -114,8 +120,13 @@ void RaisePriority() {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    if (!root.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(root, ignored);
+    }
     std::exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
   }
+  if (!root.empty()) ::setenv("TMPDIR", root.c_str(), 1);
   ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0UL, 0UL, 0UL);
   // A shell may have started the benchmark with these ignored; the forwarded signals must end it.
   ::signal(SIGINT, SIG_DFL);
