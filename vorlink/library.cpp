@@ -47,14 +47,17 @@ LibraryState* Load(Trace* trace) {
     state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get());
     state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get());
   } else {
-    state->primary = Usb1PrimaryTransport::Create();
+    // Why a real probe could not be opened (permissions, a claimed interface) goes to the trace.
+    DiagnosticSink diagnostics;
+    if (trace) diagnostics = [trace](const std::string& text) { trace->Note(text); };
+    state->primary = Usb1PrimaryTransport::Create(diagnostics);
     if (!state->primary) {
       if (trace) trace->Note("libusb-1.0 cannot be initialised: libusb0 serves device index 0");
       // Never used while LinkMode is libusb0; a transport without devices stands in.
       state->primary = std::make_unique<BenchPrimaryTransport>(nullptr);
       mode = LinkMode::kLibusb0;
     }
-    state->libusb0 = std::make_unique<Usb01Transport>();
+    state->libusb0 = std::make_unique<Usb01Transport>(diagnostics);
   }
   state->link = std::make_unique<Link>(*state->primary, *state->libusb0, mode);
   return state;

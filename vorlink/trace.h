@@ -2,11 +2,14 @@
 // protocol. Off unless the variable names a file when the library loads.
 //
 // Line format (fields separated by one space, bytes in lower-case hex, no separators):
-//   <seconds.microseconds on the monotonic clock> dev=<index> fn=OpenDevice pid=0x<4 hex> result=<0|1>
-//   via=<primary|libusb0> <t> dev=<index> fn=Write len=<asked> count=<count> timeout=<ms> result=<r>
-//   data=<bytes offered> <t> dev=<index> fn=Read len=<asked> count=<count> timeout=<ms> result=<r>
-//   data=<bytes received> <t> dev=<index> fn=Close <t> note <free text>                     (for example a
-//   bench file that could not be loaded)
+//   <t> dev=<index> fn=OpenDevice pid=0x<4 hex> result=<0|1> via=<primary|libusb0>
+//   <t> dev=<index> fn=Write len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes offered>
+//   <t> dev=<index> fn=Read len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes received>
+//   <t> dev=<index> fn=Close
+//   <t> note <free text>
+// <t> is seconds.microseconds on the monotonic clock. Notes say what went wrong: a bench file
+// that could not be loaded, or a libusb call that failed while a probe was being opened (with
+// the probe's port path and libusb's error), written before the OpenDevice line it belongs to.
 // `via` names LinkMode after the call. Read data holds the first `count` bytes (none when the
 // count is not positive).
 //

@@ -3,6 +3,7 @@
 #include <usb.h>
 
 #include <cerrno>
+#include <string>
 
 namespace vorlink {
 
@@ -13,6 +14,15 @@ usb_dev_handle* AsHandle(TransportHandle handle) {
 }
 
 }  // namespace
+
+// Passes `result` through; a negative one is described to the sink first.
+int Usb01Transport::Diagnose(const char* what, int result) const {
+  if (result < 0 && diagnostics_) {
+    diagnostics_(std::string("libusb 0.1: ") + what + ": " + usb_strerror() + " (" + std::to_string(result) +
+                 ")");
+  }
+  return result;
+}
 
 void Usb01Transport::Init() {
   usb_init();
@@ -40,15 +50,20 @@ std::vector<Libusb0Bus> Usb01Transport::GetBusses() {
 
 TransportHandle Usb01Transport::Open(std::uintptr_t device) {
   if (device == 0) return kNullHandle;
-  return reinterpret_cast<TransportHandle>(usb_open(reinterpret_cast<struct usb_device*>(device)));
+  usb_dev_handle* handle = usb_open(reinterpret_cast<struct usb_device*>(device));
+  if (!handle && diagnostics_) diagnostics_(std::string("libusb 0.1: cannot open: ") + usb_strerror());
+  return reinterpret_cast<TransportHandle>(handle);
 }
 
 int Usb01Transport::SetConfiguration(TransportHandle handle, int configuration) {
-  return handle ? usb_set_configuration(AsHandle(handle), configuration) : -ENODEV;
+  return handle ? Diagnose("cannot set the configuration",
+                           usb_set_configuration(AsHandle(handle), configuration))
+                : -ENODEV;
 }
 
 int Usb01Transport::ClaimInterface(TransportHandle handle, int interface) {
-  return handle ? usb_claim_interface(AsHandle(handle), interface) : -ENODEV;
+  return handle ? Diagnose("cannot claim the interface", usb_claim_interface(AsHandle(handle), interface))
+                : -ENODEV;
 }
 
 int Usb01Transport::ReleaseInterface(TransportHandle handle, int interface) {

@@ -2,12 +2,18 @@
 // named after. Threads and results: see libusb0_transport.h.
 #pragma once
 
+#include <string>
+#include <utility>
+
+#include "diagnostic_sink.h"
 #include "libusb0_transport.h"
 
 namespace vorlink {
 
 class Usb01Transport final : public Libusb0Transport {
  public:
+  // `diagnostics`, when set, receives usb_strerror() of every failed open, configuration and claim.
+  explicit Usb01Transport(DiagnosticSink diagnostics = nullptr) : diagnostics_(std::move(diagnostics)) {}
   void Init() override;
   int FindBusses() override;
   int FindDevices() override;
@@ -19,6 +25,10 @@ class Usb01Transport final : public Libusb0Transport {
   int BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size, int timeoutMs) override;
   int BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) override;
   int Close(TransportHandle handle) override;
+
+ private:
+  int Diagnose(const char* what, int result) const;
+  DiagnosticSink diagnostics_;
 };
 
 }  // namespace vorlink

@@ -43,6 +43,10 @@ UsbLocation LocationOf(libusb_device* device) {
   return location;
 }
 
+std::string DeviceName(libusb_device_handle* handle) {
+  return LocationOf(libusb_get_device(handle)).Path();
+}
+
 // "usb:1-1.4" back into bus 1, ports {1, 4}; false for anything else.
 bool ParsePath(const char* path, UsbLocation* location) {
   if (!path || std::strncmp(path, "usb:", 4) != 0) return false;
@@ -112,10 +116,22 @@ uint8_t SpeedCode(int speed) {
 
 }  // namespace
 
-std::unique_ptr<Usb1PrimaryTransport> Usb1PrimaryTransport::Create() {
+std::unique_ptr<Usb1PrimaryTransport> Usb1PrimaryTransport::Create(DiagnosticSink diagnostics) {
   libusb_context* context = nullptr;
-  if (libusb_init(&context) != LIBUSB_SUCCESS) return nullptr;
-  return std::unique_ptr<Usb1PrimaryTransport>(new Usb1PrimaryTransport(context));
+  if (const int error = libusb_init(&context); error != LIBUSB_SUCCESS) {
+    if (diagnostics) {
+      diagnostics(std::string("libusb-1.0: cannot initialise: ") + libusb_error_name(error) + " (" +
+                  libusb_strerror(error) + ")");
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<Usb1PrimaryTransport>(new Usb1PrimaryTransport(context, std::move(diagnostics)));
+}
+
+void Usb1PrimaryTransport::Diagnose(const std::string& what, int libusbError) const {
+  if (!diagnostics_) return;
+  diagnostics_("libusb-1.0: " + what + ": " + libusb_error_name(libusbError) + " (" +
+               libusb_strerror(libusbError) + ")");
 }
 
 Usb1PrimaryTransport::~Usb1PrimaryTransport() {
@@ -174,11 +190,18 @@ TransportHandle Usb1PrimaryTransport::CreateFile(const char* path) {
   if (!ParsePath(path, &wanted)) return kInvalidHandle;
   libusb_device** list = nullptr;
   const ssize_t count = libusb_get_device_list(context_, &list);
-  if (count < 0) return kInvalidHandle;
+  if (count < 0) {
+    Diagnose("cannot list devices", static_cast<int>(count));
+    return kInvalidHandle;
+  }
   libusb_device_handle* handle = nullptr;
   for (ssize_t i = 0; i < count; ++i) {
     if (LocationOf(list[i]) == wanted) {
-      if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) handle = nullptr;
+      // LIBUSB_ERROR_ACCESS here is the usual reason why a probe cannot be used: no udev rule.
+      if (const int error = libusb_open(list[i], &handle); error != LIBUSB_SUCCESS) {
+        handle = nullptr;
+        Diagnose(std::string(path) + ": cannot open", error);
+      }
       break;
     }
   }
@@ -199,10 +222,15 @@ bool Usb1PrimaryTransport::Initialize(TransportHandle file, TransportHandle* int
   // Detaches a bound kernel driver on claim and gives it back on release; where the platform
   // cannot, the claim below tells whether the interface is free.
   libusb_set_auto_detach_kernel_driver(handle, 1);
-  if (libusb_claim_interface(handle, 0) != LIBUSB_SUCCESS) return false;
+  if (const int error = libusb_claim_interface(handle, 0); error != LIBUSB_SUCCESS) {
+    Diagnose(DeviceName(handle) + ": cannot claim interface 0", error);
+    return false;
+  }
 
   libusb_config_descriptor* config = nullptr;
-  if (libusb_get_active_config_descriptor(libusb_get_device(handle), &config) != LIBUSB_SUCCESS) {
+  if (const int error = libusb_get_active_config_descriptor(libusb_get_device(handle), &config);
+      error != LIBUSB_SUCCESS) {
+    Diagnose(DeviceName(handle) + ": cannot read the configuration descriptor", error);
     libusb_release_interface(handle, 0);
     return false;
   }

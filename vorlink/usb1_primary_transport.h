@@ -12,7 +12,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <utility>
 
+#include "diagnostic_sink.h"
 #include "primary_transport.h"
 
 struct libusb_context;
@@ -22,8 +25,9 @@ namespace vorlink {
 class Usb1PrimaryTransport final : public PrimaryTransport {
  public:
   // Initialises a libusb-1.0 context of its own; null when libusb cannot be initialised (no
-  // usbfs, for example). Blocks for libusb's start-up.
-  static std::unique_ptr<Usb1PrimaryTransport> Create();
+  // usbfs, for example). Blocks for libusb's start-up. `diagnostics`, when set, receives the
+  // libusb error of every failed init, open, claim and descriptor read.
+  static std::unique_ptr<Usb1PrimaryTransport> Create(DiagnosticSink diagnostics = nullptr);
   ~Usb1PrimaryTransport() override;
 
   TransportHandle GetClassDevices(const Guid& classGuid) override;
@@ -48,10 +52,13 @@ class Usb1PrimaryTransport final : public PrimaryTransport {
                 uint32_t* transferred) override;
 
  private:
-  explicit Usb1PrimaryTransport(libusb_context* context) : context_(context) {}
+  Usb1PrimaryTransport(libusb_context* context, DiagnosticSink diagnostics)
+      : context_(context), diagnostics_(std::move(diagnostics)) {}
+  void Diagnose(const std::string& what, int libusbError) const;
   bool Transfer(TransportHandle interfaceHandle, uint8_t pipeId, bool in, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred);
   libusb_context* context_;
+  DiagnosticSink diagnostics_;
 };
 
 }  // namespace vorlink

@@ -282,7 +282,10 @@ class Usb1UmockdevTest : public ::testing::Test {
   }
 
   Link& StartLink() {
-    transport_ = Usb1PrimaryTransport::Create();
+    transport_ = Usb1PrimaryTransport::Create([this](const std::string& text) {
+      std::lock_guard lock(diagnosticsMutex_);
+      diagnostics_.push_back(text);
+    });
     EXPECT_NE(transport_, nullptr);
     link_ = std::make_unique<Link>(*transport_, libusb0_, LinkMode::kPrimary);
     return *link_;
@@ -293,6 +296,8 @@ class Usb1UmockdevTest : public ::testing::Test {
   std::unique_ptr<Usb1PrimaryTransport> transport_;
   testing::FakeLibusb0Transport libusb0_;
   std::unique_ptr<Link> link_;
+  std::mutex diagnosticsMutex_;
+  std::vector<std::string> diagnostics_;
 };
 
 TEST_F(Usb1UmockdevTest, DeviceIndicesFollowBusThenPortPath) {
@@ -363,7 +368,12 @@ TEST_F(Usb1UmockdevTest, ProbeThatDisappearsFailsTransfersAndLaterOpens) {
   EXPECT_EQ(link.Write(0, command, 5, &count, 500), 0);
   EXPECT_EQ(count, 0);
   link.Close(0);
+  EXPECT_TRUE(diagnostics_.empty());
   EXPECT_EQ(link.OpenDevice(0x16, 0), 0);  // still listed, but it cannot be claimed
+  // The reason reaches the diagnostics (and so VORLINK_TRACE): which probe, which step, libusb's error.
+  ASSERT_EQ(diagnostics_.size(), 1u);
+  EXPECT_TRUE(diagnostics_[0].starts_with("libusb-1.0: usb:1-1: cannot claim interface 0: LIBUSB_ERROR_"))
+      << diagnostics_[0];
   umockdev_testbed_remove_device(testbed_, "/sys/devices/pci0000:00/usb1/1-1");
   EXPECT_EQ(link.OpenDevice(0x16, 0), 0);
 }
