@@ -1,5 +1,6 @@
 // The basic probe commands: the two JTAG resets, the firmware and bootloader version queries,
 // the JTAG ID read and the JTAG type setting.
+#include <algorithm>
 #include <cstring>
 
 #include "probe/exchange.h"
@@ -26,6 +27,12 @@ int SendShortCommand(const ProbeCommands& probe, int device, uint8_t code, const
   uint8_t buffer[5] = {code, 0, 0, 0, 0};
   if (param != nullptr) std::memcpy(buffer + 1, param, 4);
   return RunExchange(probe.link(), probe.op(), device, buffer, 5, 5, false, texts);
+}
+
+// Reverses the 32 bytes of a JTAG ID reply in place (byte 0 swaps with byte 31, and so on), so
+// the most significant ID bit comes first.
+void ReverseBytes32(uint8_t* bytes) {
+  std::reverse(bytes, bytes + 32);
 }
 
 // Copies the text at `from` up to its zero (the caller has put one within reach) into `out`.
@@ -94,10 +101,13 @@ uint32_t ProbeCommands::ReadJtagId(int device, const uint8_t param[4]) const {
                   {"Cannot Write 'JTAG ID' Command", "Cannot Read 'JTAG ID' Response"}) != 0) {
     return 0;
   }
-  // The probe shifts the ID out least significant bit first, one bit per byte in bit 0.
+  // The probe shifts the ID out least significant bit first, one bit per byte in bit 0; the
+  // other bits of each byte are noise.
+  static_assert(kJtagIdResponseLength == 32);
+  ReverseBytes32(buffer);
   uint32_t id = 0;
-  for (int bit = 0; bit < kJtagIdResponseLength; ++bit) {
-    if (buffer[bit] & 1) id |= uint32_t{1} << bit;
+  for (int i = 0; i < kJtagIdResponseLength; ++i) {
+    if (buffer[i] & 1) id |= uint32_t{1} << (31 - i);
   }
   return id;
 }
