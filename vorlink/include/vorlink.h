@@ -29,7 +29,7 @@ VORLINK_EXPORT int OpenDevice(int productId, int deviceIndex);
 // milliseconds (0: no time-out). `*transferred` (when not null) receives the bytes sent, or,
 // under libusb 0.1, the library's negative error code. Returns 0 on a time-out, a transfer error,
 // an unplugged probe, a device index that is not open or outside 0..15, a negative length or a
-// null buffer.
+// null buffer with a positive length.
 VORLINK_EXPORT int Write(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 
 // Reads up to `length` bytes from the probe's bulk IN pipe into `buffer`. Blocks as `Write`
