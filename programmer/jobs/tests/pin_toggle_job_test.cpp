@@ -21,11 +21,13 @@ class PinToggleTest : public JobFixture {
     op.EnableRunButton(false);
     op.buttonEvents.clear();
   }
-  // Presses STOP when the probe receives the `count`-th command `code`.
-  void StopAt(uint8_t code, int count) {
+  // Presses STOP when the probe receives the `count`-th command `code`; `also` runs on every
+  // command before that check.
+  void StopAt(uint8_t code, int count, std::function<void(uint8_t)> also = nullptr) {
     // The bench copies its hook for every call, so the count lives outside the lambda.
     auto seen = std::make_shared<std::atomic<int>>(0);
-    bench.OnCommand([this, code, count, seen](int, uint8_t c) {
+    bench.OnCommand([this, code, count, seen, also](int, uint8_t c) {
+      if (also) also(c);
       if (c == code && ++*seen == count) ctx.stopRequested.store(1);
     });
   }
@@ -39,8 +41,14 @@ class PinToggleTest : public JobFixture {
 };
 
 TEST_F(PinToggleTest, LoadsThePatternsThenAlternatesAtTheIntervalUntilStop) {
-  StopAt(0x22, 3);  // during the third high half
+  // STOP during the third high half; the slider moved once toggling runs must not change the
+  // half-period the job read at its start.
+  StopAt(0x22, 3, [this](uint8_t c) {
+    if (c == 0x22) op.interval = 400;
+  });
   PinToggleJob(ctx);
+  EXPECT_EQ(op.firmwareVersion, " 2.12");
+  EXPECT_EQ(op.bootloaderVersion, FakeProbeConfig{}.bootloader);
 
   const auto events = bench.Events(kDevice);
   std::vector<std::string> setUp;

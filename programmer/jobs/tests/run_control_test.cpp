@@ -7,6 +7,7 @@
 
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "job_fixture.h"
 
@@ -78,6 +79,9 @@ TEST_F(RunControlTest, SingleDeviceRunProgramsTheFirstMatchingProbeOnly) {
   EXPECT_EQ(op.deviceCells[3], "NO");
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   EXPECT_EQ(op.progressPos, 100);
+  // The bar starts the run at 0 and counts percent, without steps.
+  EXPECT_EQ(op.progressPositions.front(), 0);
+  EXPECT_EQ(std::make_tuple(op.progressLower, op.progressUpper, op.progressStep), std::make_tuple(0, 100, 0));
   EXPECT_EQ(op.RunButtonText(), "RUN");
   EXPECT_TRUE(op.runButtonEnabled);
   EXPECT_TRUE(op.runSettingControlsEnabled);
