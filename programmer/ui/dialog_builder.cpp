@@ -9,7 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTableWidget>
+#include <QValidator>
 #include <algorithm>
 
 #include "ui/app_icon.h"
@@ -20,6 +23,34 @@
 
 namespace zolt::ui {
 namespace {
+
+// A one-line edit without horizontal auto-scroll takes only as much text as it can show: a key
+// press or paste that would push the text past the right edge is refused, as the native edit
+// control refuses it. Text set by the program is taken whole.
+class FitWidthValidator : public QValidator {
+ public:
+  explicit FitWidthValidator(QLineEdit* edit) : QValidator(edit), edit_(edit) {}
+
+  State validate(QString& input, int&) const override {
+    return edit_->fontMetrics().horizontalAdvance(input) <= TextWidth() ? Acceptable : Invalid;
+  }
+
+ private:
+  // The width the edit draws its text in: its contents less the text margins and the two
+  // pixels QLineEdit keeps free on each side, and one for the caret.
+  int TextWidth() const {
+    QStyleOptionFrame panel;
+    panel.initFrom(edit_);
+    panel.lineWidth =
+        edit_->hasFrame() ? edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, edit_) : 0;
+    panel.features = QStyleOptionFrame::None;
+    const QRect contents = edit_->style()->subElementRect(QStyle::SE_LineEditContents, &panel, edit_);
+    const QMargins margins = edit_->textMargins();
+    return contents.width() - margins.left() - margins.right() - 2 * 2 - 1;
+  }
+
+  QLineEdit* edit_;
+};
 
 QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
   const QString text = QString::fromUtf8(c.text);
@@ -39,6 +70,7 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
       auto* edit = new QLineEdit(text, parent);
       edit->setReadOnly(c.styles & kReadOnly);
       edit->setFrame(c.styles & kBorder);
+      if (!(c.styles & kAutoHScroll)) edit->setValidator(new FitWidthValidator(edit));
       return edit;
     }
     case ControlKind::kGroupBox: {

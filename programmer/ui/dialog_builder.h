@@ -41,7 +41,8 @@ struct BuiltDialog {
 // rectangle converted to pixels, in template order, and fixes the container's size to the
 // template's client area. Group boxes are put below their siblings and let clicks through, as
 // native group boxes do. Combo boxes get the height of their closed field (the template's height
-// includes the drop-down list).
+// includes the drop-down list). A one-line edit without horizontal auto-scroll refuses typed text
+// that would not fit in it.
 BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t);
 
 // Base units of a template's font.

@@ -99,7 +99,7 @@ DialogTemplate FileSelectionPage() {
     t.controls.push_back({groups[s], K::kGroupBox, groupTexts[s], kNoStyle, {2, groupY[s], 218, 36}, {}});
     t.controls.push_back({enables[s], K::kCheckBox, "En", kAuto | kLeftText, {3, boxY[s], 20, 10}, {}});
     t.controls.push_back({kStaticId, K::kStatic, "Blk No:", kNoStyle, {26, boxY[s], 24, 10}, {}});
-    t.controls.push_back({blocks[s], K::kEdit, "", kBorder | kAutoHScroll, {52, editY[s], 22, 14}, {}});
+    t.controls.push_back({blocks[s], K::kEdit, "", kBorder, {52, editY[s], 22, 14}, {}});
     t.controls.push_back({paths[s], K::kEdit, "", kBorder | kAutoHScroll, {78, editY[s], 104, 14}, {}});
     t.controls.push_back({opens[s], K::kPushButton, openTexts[s], kNoStyle, {185, openY[s], 30, 18}, {}});
   }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <QTest>
 
 #include "ui/control_ids.h"
 #include "ui/pages/file_selection_page.h"
@@ -205,6 +206,26 @@ TEST(FileSelectionPage, BlockNumberIsTheLeadingDigits) {
   EXPECT_EQ(page.GetImageBlock(0), 12u);
   Edit(page, kIdImageBlock1)->setText(QString());
   EXPECT_EQ(page.GetImageBlock(0), 0u);
+}
+
+TEST(FileSelectionPage, BlockNumberBoxTakesOnlyWhatItCanShowWhilePathBoxesScroll) {
+  QWidget host;
+  FileSelectionPage page(&host);
+  const QString digits = QStringLiteral("12345678901234567890");
+  QLineEdit* block = Edit(page, kIdImageBlock1);
+  block->clear();
+  QTest::keyClicks(block, digits);
+  EXPECT_FALSE(block->text().isEmpty());
+  EXPECT_LT(block->text().size(), digits.size());
+  EXPECT_TRUE(digits.startsWith(block->text())) << block->text().toStdString();
+  EXPECT_EQ(page.GetImageBlock(0), block->text().toUInt());
+
+  QLineEdit* path = Edit(page, kIdImagePath1);
+  QTest::keyClicks(path, digits + digits);
+  EXPECT_EQ(path->text(), digits + digits);
+  // Text the program sets is kept whole.
+  block->setText(digits);
+  EXPECT_EQ(block->text(), digits);
 }
 
 // ---- Pin Toggle, Firmware Version ----------------------------------------------------------------
