@@ -10,6 +10,8 @@ namespace zolt::ui {
 PinTogglePage::PinTogglePage(QWidget* parent) : TemplatePage(kPinToggleTemplate, parent) {
   Refresh();
   IntervalSlider()->setRange(1, 500);
+  // A native track bar pages (PgUp/PgDn, a click in the channel) by a fifth of its range, not Qt's 10.
+  IntervalSlider()->setPageStep((500 - 1) / 5);
   IntervalSlider()->setValue(100);
   Refresh();
 }
