@@ -52,7 +52,8 @@ LibraryState* Load(Trace* trace) {
     if (trace) diagnostics = [trace](const std::string& text) { trace->Note(text); };
     state->primary = Usb1PrimaryTransport::Create(diagnostics);
     if (!state->primary) {
-      if (trace) trace->Note("libusb-1.0 cannot be initialised: libusb0 serves device index 0");
+      // The transport has already noted libusb's error.
+      if (trace) trace->Note("libusb0 serves device index 0");
       // Never used while LinkMode is libusb0; a transport without devices stands in.
       state->primary = std::make_unique<BenchPrimaryTransport>(nullptr);
       mode = LinkMode::kLibusb0;

@@ -43,6 +43,12 @@ UsbLocation LocationOf(libusb_device* device) {
   return location;
 }
 
+// "libusb-1.0: <what>: LIBUSB_ERROR_ACCESS (Access denied (insufficient permissions))"
+std::string ErrorText(const std::string& what, int libusbError) {
+  return "libusb-1.0: " + what + ": " + libusb_error_name(libusbError) + " (" + libusb_strerror(libusbError) +
+         ")";
+}
+
 std::string DeviceName(libusb_device_handle* handle) {
   return LocationOf(libusb_get_device(handle)).Path();
 }
@@ -119,19 +125,14 @@ uint8_t SpeedCode(int speed) {
 std::unique_ptr<Usb1PrimaryTransport> Usb1PrimaryTransport::Create(DiagnosticSink diagnostics) {
   libusb_context* context = nullptr;
   if (const int error = libusb_init(&context); error != LIBUSB_SUCCESS) {
-    if (diagnostics) {
-      diagnostics(std::string("libusb-1.0: cannot initialise: ") + libusb_error_name(error) + " (" +
-                  libusb_strerror(error) + ")");
-    }
+    if (diagnostics) diagnostics(ErrorText("cannot initialise", error));
     return nullptr;
   }
   return std::unique_ptr<Usb1PrimaryTransport>(new Usb1PrimaryTransport(context, std::move(diagnostics)));
 }
 
 void Usb1PrimaryTransport::Diagnose(const std::string& what, int libusbError) const {
-  if (!diagnostics_) return;
-  diagnostics_("libusb-1.0: " + what + ": " + libusb_error_name(libusbError) + " (" +
-               libusb_strerror(libusbError) + ")");
+  if (diagnostics_) diagnostics_(ErrorText(what, libusbError));
 }
 
 Usb1PrimaryTransport::~Usb1PrimaryTransport() {
