@@ -58,6 +58,16 @@ bool ParseBenchPath(const char* path, size_t* index) {
   return true;
 }
 
+// Opens `probe`; a failure the probe can explain goes to `diagnostics` first.
+bool OpenProbe(probesim::BenchProbe& probe, const DiagnosticSink& diagnostics, const char* transport) {
+  if (probe.Open()) return true;
+  if (diagnostics) {
+    const std::string why = probe.OpenFailure();
+    if (!why.empty()) diagnostics(std::string(transport) + ": " + why);
+  }
+  return false;
+}
+
 // libusb 0.1 reports failures as negative errno values.
 int Libusb0Result(const probesim::TransferResult& result) {
   switch (result.status) {
@@ -119,7 +129,7 @@ TransportHandle BenchPrimaryTransport::CreateFile(const char* path) {
   size_t index = 0;
   if (!bench_ || !ParseBenchPath(path, &index) || index >= bench_->ProbeCount()) return kInvalidHandle;
   probesim::BenchProbe& probe = bench_->Probe(index);
-  if (!probe.VisibleToPrimary() || !probe.Open()) return kInvalidHandle;
+  if (!probe.VisibleToPrimary() || !OpenProbe(probe, diagnostics_, "bench")) return kInvalidHandle;
   return reinterpret_cast<TransportHandle>(new BenchFile{&probe});
 }
 
@@ -242,7 +252,7 @@ std::vector<Libusb0Bus> BenchLibusb0Transport::GetBusses() {
 TransportHandle BenchLibusb0Transport::Open(std::uintptr_t device) {
   if (!bench_ || device == 0 || device > bench_->ProbeCount()) return kNullHandle;
   probesim::BenchProbe& probe = bench_->Probe(device - 1);
-  if (!probe.VisibleToLibusb0() || !probe.Open()) return kNullHandle;
+  if (!probe.VisibleToLibusb0() || !OpenProbe(probe, diagnostics_, "bench libusb0")) return kNullHandle;
   return reinterpret_cast<TransportHandle>(new BenchLibusb0Handle{&probe});
 }
 

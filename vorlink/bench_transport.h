@@ -7,13 +7,17 @@
 // device paths read "bench<probe index>:usb:<bus>-<port path>". The libusb0 transport lists the
 // probes visible to it, every run of probes that share a bus number forming one bus.
 //
-// A null bench is a bench without probes: nothing is found, every open fails.
+// A null bench is a bench without probes: nothing is found, every open fails. A bench probe that
+// does not open says why (its flash file cannot be made, or another process has it) to the
+// diagnostic sink: "bench: probe[0]: flash file ...: in use by another process" (the libusb0
+// transport's notes start "bench libusb0: ").
 //
 // Threads: as the interfaces say; the adapter keeps no state of its own beyond the handles it
 // hands out, and the bench serves different probes in parallel. Transfers block as the bench
 // probe does, up to the pipe's time-out.
 #pragma once
 
+#include "diagnostic_sink.h"
 #include "libusb0_transport.h"
 #include "primary_transport.h"
 
@@ -26,7 +30,8 @@ namespace vorlink {
 class BenchPrimaryTransport final : public PrimaryTransport {
  public:
   // `bench` (may be null) must outlive the transport.
-  explicit BenchPrimaryTransport(probesim::Bench* bench) : bench_(bench) {}
+  explicit BenchPrimaryTransport(probesim::Bench* bench, DiagnosticSink diagnostics = {})
+      : bench_(bench), diagnostics_(std::move(diagnostics)) {}
 
   TransportHandle GetClassDevices(const Guid& classGuid) override;
   void DestroyDeviceInfoList(TransportHandle set) override;
@@ -53,12 +58,14 @@ class BenchPrimaryTransport final : public PrimaryTransport {
   bool Transfer(TransportHandle interfaceHandle, uint8_t pipeId, bool in, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred);
   probesim::Bench* bench_;
+  DiagnosticSink diagnostics_;
 };
 
 class BenchLibusb0Transport final : public Libusb0Transport {
  public:
   // `bench` (may be null) must outlive the transport.
-  explicit BenchLibusb0Transport(probesim::Bench* bench) : bench_(bench) {}
+  explicit BenchLibusb0Transport(probesim::Bench* bench, DiagnosticSink diagnostics = {})
+      : bench_(bench), diagnostics_(std::move(diagnostics)) {}
 
   void Init() override {}
   int FindBusses() override { return 0; }
@@ -74,6 +81,7 @@ class BenchLibusb0Transport final : public Libusb0Transport {
 
  private:
   probesim::Bench* bench_;
+  DiagnosticSink diagnostics_;
 };
 
 }  // namespace vorlink

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "probesim/bench.h"
 
@@ -12,9 +13,10 @@ namespace vorlink {
 struct LoadedBench {
   std::unique_ptr<probesim::Bench> bench;  // null on error
   std::string error;                       // what went wrong, naming the file
+  std::vector<std::string> notes;          // what the loaded bench cannot do, for the trace
 };
 
-// Blocks for reading the file. Never throws.
+// Blocks for reading the file (never on a FIFO or a device: those are refused). Never throws.
 LoadedBench LoadBenchFile(const std::string& path);
 
 }  // namespace vorlink

@@ -1,6 +1,7 @@
 // The four exports of libVorlink.so and the library's load-time initialisation.
 //
-// At load: VORLINK_TRACE, when set, opens the trace file. VORLINK_BENCH, when set, serves both
+// At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,
+// the only thing the library ever writes there). VORLINK_BENCH, when set, serves both
 // transports from the bench file it names (a bench that cannot be loaded leaves the library
 // with no probe, and the error goes to the trace). Otherwise the primary transport is
 // libusb-1.0 and the libusb0 transport is libusb 0.1; LinkMode starts as the primary transport,
@@ -8,6 +9,8 @@
 //
 // Nothing is torn down at unload or exit: a job thread may still be inside a call while the
 // process ends, and the records are not closed on unload.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -33,7 +36,15 @@ struct LibraryState {
 Trace* OpenTrace() {
   const char* path = std::getenv("VORLINK_TRACE");
   if (!path || !*path) return nullptr;
-  return Trace::Open(path).release();
+  std::string error;
+  std::unique_ptr<Trace> trace = Trace::Open(path, &error);
+  if (!trace) {
+    // There is no trace to note it in; the operator asked for one, so say once why there is none.
+    const std::string line =
+        "libVorlink.so: VORLINK_TRACE '" + std::string(path) + "': " + error + "; no trace is written\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+  }
+  return trace.release();
 }
 
 LibraryState* Load(Trace* trace) {
@@ -42,10 +53,16 @@ LibraryState* Load(Trace* trace) {
   const char* benchPath = std::getenv("VORLINK_BENCH");
   if (benchPath && *benchPath) {
     LoadedBench loaded = LoadBenchFile(benchPath);
-    if (!loaded.bench && trace) trace->Note("bench error: " + loaded.error);
+    if (trace) {
+      if (!loaded.bench) trace->Note("bench error: " + loaded.error);
+      for (const std::string& note : loaded.notes) trace->Note("bench: " + note);
+    }
     state->bench = std::move(loaded.bench);
-    state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get());
-    state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get());
+    // Why a bench probe did not open (its flash file) goes to the trace.
+    DiagnosticSink diagnostics;
+    if (trace) diagnostics = [trace](const std::string& text) { trace->Note(text); };
+    state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get(), diagnostics);
+    state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get(), diagnostics);
   } else {
     // Why a real probe could not be opened (permissions, a claimed interface) goes to the trace.
     DiagnosticSink diagnostics;

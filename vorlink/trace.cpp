@@ -1,10 +1,13 @@
 #include "trace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace vorlink {
 
@@ -20,9 +23,27 @@ std::string Timestamp() {
 
 }  // namespace
 
-std::unique_ptr<Trace> Trace::Open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
+std::unique_ptr<Trace> Trace::Open(const std::string& path, std::string* error) {
+  static constexpr char kNotAFile[] = "not a regular file or character device";
+  std::string ignored;
+  std::string& why = error ? *error : ignored;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+  struct stat st {};
+  if (fd < 0) {
+    // A FIFO without a reader and a socket fail with ENXIO, a folder with EISDIR: say what they are.
+    const int code = errno;
+    const bool special = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode);
+    why = special ? kNotAFile : std::strerror(code);
+    return nullptr;
+  }
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+    why = kNotAFile;
+    ::close(fd);
+    return nullptr;
+  }
+  // Blocking again: a terminal that is slow to take a line must not lose it.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::unique_ptr<Trace>(new Trace(fd));
 }
 

@@ -8,8 +8,9 @@
 //   <t> dev=<index> fn=Close
 //   <t> note <free text>
 // <t> is seconds.microseconds on the monotonic clock. Notes say what went wrong: a bench file
-// that could not be loaded, or a libusb call that failed while a probe was being opened (with
-// the probe's port path and libusb's error), written before the OpenDevice line it belongs to.
+// that could not be loaded, a libusb call that failed while a probe was being opened (with the
+// probe's port path and libusb's error), or a bench probe whose flash file could not be had,
+// written before the OpenDevice line they belong to.
 // `via` names LinkMode after the call. Read data holds the first `count` bytes (none when the
 // count is not positive).
 //
@@ -25,8 +26,11 @@ namespace vorlink {
 
 class Trace {
  public:
-  // Opens (creating if needed) the file for appending; null if it cannot be opened.
-  static std::unique_ptr<Trace> Open(const std::string& path);
+  // Opens (creating if needed) the file for appending; null, with `error` saying why, if it cannot
+  // be opened. Never waits on the path (a FIFO without a reader would stop the loading program):
+  // it is opened non-blocking and must be a regular file or a character device (/dev/stderr on a
+  // terminal, /dev/null); a FIFO, a socket, a block device or a folder is refused.
+  static std::unique_ptr<Trace> Open(const std::string& path, std::string* error = nullptr);
   ~Trace();
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;

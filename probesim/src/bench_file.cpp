@@ -361,6 +361,11 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
     fs::path file = fileNode ? fs::path(r.String(*fileNode, prefix + "flash_file"))
                              : fs::path(benchStem + "-" + std::to_string(index) + ".bin");
     if (file.empty()) r.Fail(fileNode->source(), prefix + "flash_file", "empty");
+    if (file.is_relative() && stateDir.empty()) {
+      r.Fail(fileNode ? fileNode->source() : t.source(), prefix + "flash_file",
+             "no folder for flash files: set PROBESIM_STATE_DIR (XDG_STATE_HOME and HOME are unset or not "
+             "absolute paths), or give an absolute flash_file");
+    }
     if (file.is_relative()) file = fs::path(stateDir) / file;
     p.flashPath = file.lexically_normal().string();
     struct stat st {};
@@ -413,11 +418,15 @@ void RefuseCodePointsTheParserMishandles(const std::string& text, const std::str
 
 std::string DefaultStateDir() {
   if (const char* dir = std::getenv("PROBESIM_STATE_DIR"); dir != nullptr && *dir != '\0') return dir;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') {
+  // A relative XDG_STATE_HOME is to be ignored; a relative HOME is as good as none. There is no
+  // shared fall-back such as /tmp: anyone could make the folder there first.
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
     return (fs::path(xdg) / "zolt-probesim").string();
   }
-  const char* home = std::getenv("HOME");
-  return (fs::path(home != nullptr ? home : "/tmp") / ".local" / "state" / "zolt-probesim").string();
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+    return (fs::path(home) / ".local" / "state" / "zolt-probesim").string();
+  }
+  return "";
 }
 
 BenchConfig ParseBenchFile(const std::string& text, const std::string& name, const std::string& stateDir) {

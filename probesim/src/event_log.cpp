@@ -1,9 +1,11 @@
 #include "event_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace probesim {
@@ -55,7 +57,25 @@ uint64_t MonotonicMicros() {
 }
 
 EventLog::EventLog(const std::string& path) {
-  if (!path.empty()) fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (path.empty()) return;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+  struct stat st {};
+  if (fd < 0) {
+    // A FIFO without a reader and a socket fail with ENXIO, a folder with EISDIR: say what they are.
+    const int error = errno;
+    const bool special = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode);
+    error_ = path + ": " + (special ? "not a regular file or character device" : std::strerror(error));
+    return;
+  }
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+    error_ = path + ": not a regular file or character device";
+    ::close(fd);
+    return;
+  }
+  // Blocking again, so that a terminal that is slow to take a line does not lose it.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  fd_ = fd;
 }
 
 EventLog::~EventLog() {

@@ -61,12 +61,14 @@ Firmware::Firmware(const ProbeConfig& config, int index, const EventLog& log)
   if (config_.flashKind == FlashKind::kNor) sectorStarts_ = config_.nor.SectorStarts();
 }
 
-void Firmware::OnOpen() {
+bool Firmware::OnOpen(std::string& why) {
+  if (config_.flashKind != FlashKind::kNone && !store_.Attach(why)) return false;
   if (dl_.active) EndDownload(0);
+  return true;
 }
 
 void Firmware::OnClose() {
-  store_.Flush();
+  store_.Detach();
 }
 
 void Firmware::OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs) {
@@ -399,7 +401,7 @@ void Firmware::DownloadInfo(const uint8_t* d, AnswerSink& sink, double& workUs) 
     }
   }
   if (size > 0) {
-    if (!store_.Ensure()) {
+    if (!store_.attached()) {  // the probe is open, so this does not happen
       Answer5(sink, eraseError, static_cast<uint32_t>(start), 0x18);
       return;
     }

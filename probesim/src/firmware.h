@@ -35,9 +35,11 @@ class Firmware {
 
   // One OUT transfer. Adds the modelled time the probe spends on it to `workUs`.
   void OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs);
-  // The host reopened the probe: a download in progress is dropped (the board keeps its state).
-  void OnOpen();
-  // The probe is closed: the flash file is written back.
+  // The host opens the probe: the flash file is opened (made when missing) and locked, and a
+  // download in progress is dropped (the board keeps its state). False, with `why` naming the
+  // flash file and the cause, when the flash file cannot be had; the probe then does not open.
+  bool OnOpen(std::string& why);
+  // The probe is closed: the flash file is written back, unmapped and unlocked.
   void OnClose();
 
   const std::vector<PinEvent>& pinEvents() const { return pinEvents_; }

@@ -1,5 +1,16 @@
-// The contents of one board's flash, kept in a file through a shared memory map. The file is made
-// (all 0xFF, sized to the flash) at first use and kept afterwards.
+// The contents of one board's flash, kept in a file through a shared memory map while the probe is
+// open.
+//
+// Attach (at every open of the probe) opens the file, making it first when it is missing, takes
+// an exclusive flock on it and maps it; Detach (at close) unmaps it and drops the lock. So two
+// processes on one bench state never program one flash at once: the second finds the file locked
+// and its probe does not open, as a real probe refuses a second owner.
+//
+// A new file is made under a temporary name in the same folder (".probesim-<pid>-<n>.part"), its
+// space reserved with posix_fallocate, filled with 0xFF and synced, and only then moved to its
+// name. A creation that is killed or runs out of space therefore never leaves a file of the right
+// size that is not erased flash, and writes through the map never meet a hole the disk cannot fill
+// (which would be SIGBUS). Existing files get their space reserved at every attach as well.
 //
 // Not thread-safe: one probe owns its store and calls it under its own lock.
 #pragma once
@@ -12,25 +23,33 @@ namespace probesim {
 class FlashStore {
  public:
   FlashStore(std::string path, uint64_t size) : path_(std::move(path)), size_(size) {}
-  ~FlashStore();
+  ~FlashStore() { Detach(); }
   FlashStore(const FlashStore&) = delete;
   FlashStore& operator=(const FlashStore&) = delete;
 
-  // Maps the file, creating it erased when missing. Blocks for the file creation (writes the
-  // whole flash size once). False, with error() set, when it cannot.
-  bool Ensure();
+  // True when the file is mapped and locked (also when it already was). False with `why` set
+  // ("flash file <path>: in use by another process", "... cannot be made: cannot reserve N bytes:
+  // No space left on device", ...) when it cannot be; nothing is left behind then. Blocks for the
+  // creation of a new file (writes and syncs the whole flash size once).
+  bool Attach(std::string& why);
+  // Writes the map back (asynchronously), unmaps and unlocks. Does nothing when not attached.
+  void Detach();
+  bool attached() const { return data_ != nullptr; }
+
   uint8_t* data() { return data_; }
   uint64_t size() const { return size_; }
   const std::string& path() const { return path_; }
-  const std::string& error() const { return error_; }
   // Schedules the mapped pages for writing back (does not wait).
   void Flush();
 
  private:
+  enum class Made { kMade, kExists, kFailed };
+  Made MakeErased(int& fd, std::string& why) const;
+
   std::string path_;
   uint64_t size_;
+  int fd_ = -1;
   uint8_t* data_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace probesim

@@ -1,10 +1,12 @@
 // The Bench behind LoadBench: the probes of one bench file and their shared event log.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 
 #include "bench_file.h"
 #include "probesim/bench.h"
@@ -24,6 +26,7 @@ class SimBench final : public Bench {
   size_t ProbeCount() const override { return probes_.size(); }
   BenchProbe& Probe(size_t index) override { return *probes_.at(index); }
   SimProbe& Sim(size_t index) { return *probes_.at(index); }
+  const std::string& LogError() const { return log_.error(); }
 
  private:
   static std::string LogPath() {
@@ -37,22 +40,54 @@ class SimBench final : public Bench {
 
 BenchLoadResult Load(const std::string& text, const std::string& name, const std::string& stateDir) {
   try {
-    BenchConfig config = ParseBenchFile(text, name, stateDir);
-    for (const ProbeConfig& p : config.probes) {
-      if (p.flashPath.empty()) continue;
-      std::error_code ec;
-      std::filesystem::create_directories(std::filesystem::path(p.flashPath).parent_path(), ec);
-      if (ec) {
-        return {nullptr,
-                name + ":1: flash_file: cannot create the folder of " + p.flashPath + ": " + ec.message()};
-      }
-    }
-    return {std::make_unique<SimBench>(std::move(config)), ""};
+    auto bench = std::make_unique<SimBench>(ParseBenchFile(text, name, stateDir));
+    std::vector<std::string> notes;
+    if (!bench->LogError().empty()) notes.push_back("PROBESIM_LOG " + bench->LogError() + "; no event log");
+    return {std::move(bench), "", std::move(notes)};
   } catch (const BenchFileError& e) {
-    return {nullptr, e.what()};
+    return {nullptr, e.what(), {}};
   } catch (const std::exception& e) {
-    return {nullptr, name + ":1: (bench): " + e.what()};
+    return {nullptr, name + ":1: (bench): " + e.what(), {}};
   }
+}
+
+// The whole file, or nullopt with `error` set. Never waits on the path: a FIFO opened for reading
+// without O_NONBLOCK waits for a writer, and a device such as /dev/zero never ends.
+std::optional<std::string> ReadBenchFile(const std::string& path, std::string& error) {
+  const std::string where = path + ":0: (file): ";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    error = where + "cannot read: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = where + "cannot read: " + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = where + "not a regular file";
+  } else if (static_cast<uint64_t>(st.st_size) > kMaxBenchFileBytes) {
+    error = where + "larger than 1 MiB (" + std::to_string(st.st_size) + " bytes); not read";
+  } else {
+    // Read one byte past the limit, in case the file grows while it is read.
+    text.resize(kMaxBenchFileBytes + 1);
+    size_t used = 0;
+    while (used < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = where + "cannot read: " + std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      used += static_cast<size_t>(n);
+    }
+    if (error.empty() && used > kMaxBenchFileBytes) error = where + "larger than 1 MiB; not read";
+    text.resize(used);
+  }
+  ::close(fd);
+  if (!error.empty()) return std::nullopt;
+  return text;
 }
 
 SimProbe& SimOf(Bench& bench, size_t probe) {
@@ -62,11 +97,10 @@ SimProbe& SimOf(Bench& bench, size_t probe) {
 }  // namespace
 
 BenchLoadResult LoadBench(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {nullptr, path + ":0: (file): cannot read: " + std::strerror(errno)};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Load(text.str(), path, DefaultStateDir());
+  std::string error;
+  const std::optional<std::string> text = ReadBenchFile(path, error);
+  if (!text) return {nullptr, error, {}};
+  return Load(*text, path, DefaultStateDir());
 }
 
 BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name,

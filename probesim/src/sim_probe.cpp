@@ -20,12 +20,22 @@ std::vector<EndpointInfo> SimProbe::Endpoints() const {
 
 bool SimProbe::Open() {
   std::lock_guard lock(mutex_);
+  openFailure_.clear();
   if (unplugged_) return false;
   if (open_) return true;
+  std::string why;
+  if (!firmware_.OnOpen(why)) {
+    openFailure_ = "probe[" + std::to_string(index_) + "]: " + why;
+    return false;
+  }
   open_ = true;
   count_ = 0;  // a fresh configuration drops what the IN endpoint still held
-  firmware_.OnOpen();
   return true;
+}
+
+std::string SimProbe::OpenFailure() {
+  std::lock_guard lock(mutex_);
+  return openFailure_;
 }
 
 void SimProbe::Close() {
@@ -51,6 +61,7 @@ bool SimProbe::CountTransfer() {
   if (limit >= 0 && transfers_ > limit) {
     unplugged_ = true;
     open_ = false;
+    firmware_.OnClose();  // an unplugged probe lets go of its flash file
     return false;
   }
   return true;

@@ -29,7 +29,10 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   uint8_t BusNumber() const override { return 1; }
   std::string PortPath() const override { return "1." + std::to_string(index_ + 1); }
   std::vector<EndpointInfo> Endpoints() const override;
+  // Attaches the flash file first (see FlashStore); a probe whose flash file cannot be had does
+  // not open, and OpenFailure says why.
   bool Open() override;
+  std::string OpenFailure() override;
   void Close() override;
   // Non-blocking in instant timing. In realistic timing it waits the transfer's USB latency.
   // Errors: kNoDevice (not open, or unplugged), kError (not endpoint 0x01).
@@ -68,6 +71,7 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   Firmware firmware_;
   bool open_ = false;
   bool unplugged_ = false;
+  std::string openFailure_;
   int64_t transfers_ = 0;
   int64_t bytes_ = 0;
   std::array<Pending, kRing> ring_{};

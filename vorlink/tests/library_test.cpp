@@ -3,11 +3,8 @@
 // malformed bench file. Each load runs in a child process (vorlink_run), since the library reads
 // its environment once, when it is loaded.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -15,60 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "library_run.h"
+
+namespace vorlink::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct Output {
-  int status = -1;
-  std::string text;
-};
-
-Output Shell(const std::string& command) {
-  Output output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.text.append(buffer, n);
-  const int status = pclose(pipe);
-  output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return output;
-}
-
-// Runs vorlink_run in a clean environment plus `env` ("NAME=value" words).
-Output RunLibrary(const std::string& env, const std::string& calls) {
-  return Shell("env -u VORLINK_BENCH -u VORLINK_TRACE -u PROBESIM_LOG " + env +
-               " '" VORLINK_RUN "' '" VORLINK_LIBRARY "' " + calls);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vorlink-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 TEST(VorlinkLibrary, ExportsExactlyTheFourFunctions) {
   const Output nm = Shell("nm -D --defined-only '" VORLINK_LIBRARY "'");
@@ -191,3 +138,4 @@ TEST(VorlinkLibrary, BenchFallBackToLibusb0ReachesTheLastProbe) {
 #endif
 
 }  // namespace
+}  // namespace vorlink::testing

@@ -46,8 +46,13 @@ class BenchProbe {
   virtual std::string PortPath() const = 0;  // e.g. "1.4"
   // Interface 0, alternate setting 0, in descriptor order.
   virtual std::vector<EndpointInfo> Endpoints() const = 0;
-  // Opening fails (false) once the probe is unplugged.
+  // Opening fails (false) once the probe is unplugged, and when the board's flash file cannot be
+  // had: it cannot be made (no space, no permission), or another process has the probe open.
   virtual bool Open() = 0;
+  // Why the last Open on this probe failed, for the link library's trace: "probe[<index>]: flash
+  // file <path>: in use by another process", for example. Empty when it did not fail, or failed
+  // only because the probe is unplugged. Called on the thread that called Open.
+  virtual std::string OpenFailure() { return {}; }
   virtual void Close() = 0;
   // Blocks at most `timeoutMs` (scaled by the bench's time scale in realistic timing).
   virtual TransferResult BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) = 0;
@@ -65,15 +70,25 @@ class Bench {
 struct BenchLoadResult {
   std::unique_ptr<Bench> bench;  // null on error
   std::string error;             // "file:line: key: what is wrong" when bench is null
+  // Things the bench could not do although it loaded (a PROBESIM_LOG it cannot write), for the
+  // trace.
+  std::vector<std::string> notes;
 };
 
-// Reads a bench file. Never throws. Relative and default flash file paths resolve in
-// PROBESIM_STATE_DIR, else in $XDG_STATE_HOME/zolt-probesim (~/.local/state/zolt-probesim).
-// Flash files are made at first use, not here. The bench's probes write PROBESIM_LOG (read
-// from the environment here) while the Bench lives.
+// Bench files larger than this are refused unread.
+inline constexpr uint64_t kMaxBenchFileBytes = uint64_t{1} << 20;
+
+// Reads a bench file. Never throws and never blocks on the path: it is opened without waiting
+// and must be a regular file (not a FIFO, a device or a folder) of at most kMaxBenchFileBytes.
+// Relative and default flash file paths resolve in PROBESIM_STATE_DIR, else in
+// $XDG_STATE_HOME/zolt-probesim, else in $HOME/.local/state/zolt-probesim (XDG_STATE_HOME and HOME
+// count only when absolute); without any of them such a path is refused. Nothing is written
+// here: flash files and their folders are made when their probe is first opened. The bench's
+// probes write PROBESIM_LOG (read from the environment here) while the Bench lives.
 BenchLoadResult LoadBench(const std::string& path);
 // Reads a bench description from TOML text; `name` stands for the file in messages and
 // relative flash file paths are taken from `baseDir` (empty: as LoadBench).
-BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name, const std::string& baseDir);
+BenchLoadResult LoadBenchFromString(const std::string& toml, const std::string& name,
+                                    const std::string& baseDir);
 
 }  // namespace probesim
