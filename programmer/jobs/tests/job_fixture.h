@@ -93,6 +93,24 @@ inline bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
+// Records each call as one line: "start 3", "file 3 1 a.bin 5000 5000 ok", "end 3 ok". For jobs
+// run one at a time on the test thread.
+struct RecordingObserver : RunObserver {
+  std::vector<std::string> events;
+  uint32_t crc = 0;
+  void OnJobStarted(int device) override { events.push_back("start " + std::to_string(device)); }
+  void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
+                   double, uint32_t crc32, bool ok) override {
+    events.push_back("file " + std::to_string(device) + " " + std::to_string(file) + " " +
+                     path.substr(path.rfind('/') + 1) + " " + std::to_string(fileSize) + " " +
+                     std::to_string(sentBytes) + (ok ? " ok" : " failed"));
+    crc = crc32;
+  }
+  void OnJobEnded(int device, bool failed, const std::string& failureText) override {
+    events.push_back("end " + std::to_string(device) + (failed ? " failed: " + failureText : " ok"));
+  }
+};
+
 class JobFixture : public ::testing::Test {
  protected:
   JobFixture() {
