@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "jobs/flash_ranges.h"
 #include "jobs/image_stream.h"
 #include "jobs/job_operator.h"
 #include "jobs/job_steps.h"
@@ -18,6 +19,18 @@ namespace {
 constexpr uint32_t kMinimumFirmware = 212;
 constexpr uint32_t kMinimumDebugBootloader = 220;
 constexpr uint8_t kReadFlashIdCode = 0x14;
+// A NOR offset selects one of eight 512 MiB chip-select regions; the probe places block 0 at the
+// offset's place inside its region.
+constexpr uint32_t kChipSelectRegionBytes = 0x20000000;
+// The NOR type table's EN29LV010A row expects device ID 0x6F (0x6F6F side by side), while the
+// part answers 0x6E, as the flash geometry table and the TARVIS check know it. The record keeps
+// its bytes (the probe may rely on them); the ID check takes the part's real answer as well.
+constexpr int kEn29lv010aType = 0;
+
+bool AlsoAcceptedNorId(int norType, uint16_t expected, uint16_t deviceId) {
+  if (norType != kEn29lv010aType) return false;
+  return (expected == 0x6F && deviceId == 0x6E) || (expected == 0x6F6F && deviceId == 0x6E6E);
+}
 
 class Download {
  public:
@@ -187,6 +200,7 @@ class Download {
     if (settings_.flashTypeCode == kFlashTypeNand) {
       if (IdentifyNand(op_, flashInfo_, reply) != 0) return Fail("  Unknown NAND Flash ID !\r\n"), false;
       if (probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNand) != 0) return Fail(), false;
+      geometry_ = {0, NandEraseBlockBytes(flashInfo_)};  // NAND places by block only
       return true;
     }
     return AcceptNorFlash(reply);
@@ -206,7 +220,8 @@ class Download {
     } else if (type == 4) {
       accepted = accepted && (low == 0xDA || low == 0x5B);
     } else if (type >= 0 && type <= 8) {
-      accepted = accepted && reply.deviceId == expected;
+      accepted =
+          accepted && (reply.deviceId == expected || AlsoAcceptedNorId(type, expected, reply.deviceId));
     } else {
       accepted = false;
     }
@@ -219,6 +234,8 @@ class Download {
     if (probe_.SetFlashCfi(device_, flashCfi_, static_cast<uint8_t>(settings_.flashTypeCode)) != 0) {
       return Fail(), false;
     }
+    geometry_ = {settings_.norOffset % kChipSelectRegionBytes,
+                 NorEraseBlockBytes(type, settings_.norInterleave, flashCfi_, reply.deviceId, reply.thirdId)};
     return true;
   }
 
@@ -231,15 +248,20 @@ class Download {
     for (int f = 0; f < 3; ++f) paths[f] = op_.GetImagePath(f);
 
     bool resetJtag = true;  // false once a file failed: no further file and no JTAG reset
+    WrittenRanges written(geometry_);
     for (int f = 0; f < 3; ++f) {
       if (!enabled[f] || paths[f].empty()) continue;
-      const StreamRequest request{device_, f, paths[f], blocks[f], startMs_};
+      const StreamRequest request{device_, f, paths[f], blocks[f], startMs_, &written};
       const StreamResult result =
           StreamImageFile(ctx_, op_, request, command_.data(), ctx_.observer != nullptr);
+      // Announced is as good as erased: a later file must not reach these blocks either.
+      if (result.announced) written.Claim(blocks[f], result.fileSize);
       if (result.outcome != StreamOutcome::kNotOpened && ctx_.observer != nullptr) {
         const double seconds = static_cast<uint32_t>(ctx_.clock.NowMs() - startMs_) / 1000.0;
+        // A file cut short by a stop went out as done, but the flash does not hold the image.
         ctx_.observer->OnFileEnded(device_, f, paths[f], result.fileSize, result.sentBytes, seconds,
-                                   result.crc32, result.outcome == StreamOutcome::kDone);
+                                   result.crc32,
+                                   result.outcome == StreamOutcome::kDone && !result.stopMarked);
       }
       if (result.outcome == StreamOutcome::kDone) continue;
       // Every other end leaves the board short of its image, so the job counts as failed.
@@ -269,6 +291,7 @@ class Download {
   uint32_t startMs_ = 0;
   bool failed_ = false;
   std::string failureText_;
+  FlashGeometry geometry_;  // known once the flash is identified
   std::array<uint8_t, 64> command_{};
   BoundaryPinMap pinMap_{};
   BoundaryImage boundaryImage_{};

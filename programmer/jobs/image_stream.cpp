@@ -109,6 +109,13 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     result.outcome = StreamOutcome::kFailed;
     return result;
   }
+  // The erase would wipe part of an image this job wrote before: refuse the file untouched.
+  if (request.written != nullptr && request.written->Overlaps(request.block, size64)) {
+    result.failureText = Format("  DEVICE #%d: '%s' overlaps an image written before\r\n", device, path);
+    op.Append(result.failureText);
+    result.outcome = StreamOutcome::kFailed;
+    return result;
+  }
   const uint32_t fileSize = static_cast<uint32_t>(size64);
   const char* displayName = DisplayName(path);
 
@@ -128,6 +135,7 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
     result.outcome = StreamOutcome::kFailed;
     return result;
   }
+  result.announced = true;
   if (link.Read(device, command, kResponseLength, &transferred, kEraseTimeoutMs) == 0) {
     result.failureText = "Cannot Read 'Flash Erase' Response";
     op.Append(result.failureText);
@@ -165,6 +173,7 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
       // A chunk shorter than the marker gets the marker's start; the bytes after it in the
       // buffer are never sent.
       std::memcpy(data, kStopMarker, std::min<size_t>(sizeof kStopMarker, chunk));
+      result.stopMarked = true;
       op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
     }
     // The probe answers at most once per block, so a lost chunk shows in the next block response.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "jobs/flash_ranges.h"
 #include "jobs/job_context.h"
 
 namespace zolt {
@@ -23,6 +24,9 @@ struct StreamRequest {
   std::string path;
   uint32_t block = 0;
   uint32_t jobStartMs = 0;  // tick count taken before the job opened its probe
+  // The blocks earlier files of the job claimed; a file whose erase would reach one is refused
+  // before it is announced. Null: nothing is checked.
+  const WrittenRanges* written = nullptr;
 };
 
 struct StreamResult {
@@ -31,6 +35,8 @@ struct StreamResult {
   uint64_t sentBytes = 0;
   uint32_t crc32 = 0;       // of the bytes written as data; only with `withCrc`
   std::string failureText;  // the text that reported a failure or a missing response
+  bool announced = false;   // DownloadDataInfo went out: the probe may have erased the file's blocks
+  bool stopMarked = false;  // a stop marker went out in place of file data: the flash is not the image
 };
 
 // Streams one file on the calling job's thread. `op` receives every log line, message box and
@@ -38,7 +44,8 @@ struct StreamResult {
 // (time-outs: 500 ms for DownloadDataInfo, 10 s for the erase response, 7 s per chunk, 14 s per
 // block response) and while a message box it shows is open. Reads ctx.stopRequested at the first
 // chunk of every 2048-byte block. Files are read with POSIX open/fstat/read, 64 KiB ahead;
-// a file of 4 GiB or more, or one that reads short, fails. No allocation per chunk.
+// a file of 4 GiB or more, one that reads short, or one that overlaps `written` fails. No
+// allocation per chunk.
 StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest& request, uint8_t* command,
                              bool withCrc);
 

@@ -50,7 +50,9 @@ void MonitorJob(JobContext& ctx) {
   op.EnableRunButton(false);
   RunOutcome outcome;
   if (ctx.stopRequested.load() != 0) {
-    outcome = RunOutcome::kStopped;
+    // The log reports the stop as ever, but a job that failed as well (an erase error before the
+    // stop reached it, say) makes the run a failure: a stop must not hide it.
+    outcome = ctx.failedDeviceCount.load() == 0 ? RunOutcome::kStopped : RunOutcome::kFailed;
     ctx.outcome.store(outcome);
     op.Append("  Download stop is OK.\r\n");
     ctx.stopRequested.store(0);

@@ -19,7 +19,10 @@ class RunObserver {
   // A job claimed `device` and starts.
   virtual void OnJobStarted(int device) { (void)device; }
   // One image file of `device` has ended (any outcome but "not opened"): bytes sent, seconds since
-  // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data.
+  // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data. `ok` only
+  // when the file went out and the probe accepted it: false for a failed file, one refused before
+  // its announcement (too large, overlapping an earlier file), and one cut short by a stop (a
+  // stop marker went out in place of its data; the job itself is not failed by a stop).
   virtual void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
                            uint64_t sentBytes, double seconds, uint32_t crc32, bool ok) {
     (void)device, (void)file, (void)path, (void)fileSize, (void)sentBytes, (void)seconds, (void)crc32,
@@ -45,8 +48,8 @@ enum class RunOutcome {
   kNone,           // no run has ended yet
   kNotStarted,     // OnRun's failure exit: library, no probe, no image files
   kComplete,       // download: no job failed, no stop requested
-  kFailed,         // download: at least one job failed
-  kStopped,        // download stopped on request
+  kFailed,         // download: at least one job failed (stop requested or not)
+  kStopped,        // download stopped on request, and no job failed
   kToggleStopped,  // pin toggling ended by STOP
   kToggleFailed    // pin toggling ended before it began (probe, firmware or boundary set-up)
 };

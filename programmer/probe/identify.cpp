@@ -3,6 +3,7 @@
 #include "probe/identify.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,16 +28,33 @@ std::string ExecutableDirectory() {
 
 // Like the application directory on other systems, the executable's own directory comes first:
 // a copy there is the one loaded (and its load error reported), else the loader's path is searched.
-// A name with a slash is taken as a path.
-void* LoadLinkLibrary(const std::string& name) {
-  std::string path = name;
-  if (name.find('/') == std::string::npos) {
-    const std::string besideExecutable = ExecutableDirectory() + name;
-    if (besideExecutable != name && access(besideExecutable.c_str(), F_OK) == 0) path = besideExecutable;
+// A name with a slash is taken as a path. Returns the name or path handed to the loader.
+std::string LinkLibraryCandidate(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  const std::string besideExecutable = ExecutableDirectory() + name;
+  if (besideExecutable != name && access(besideExecutable.c_str(), F_OK) == 0) return besideExecutable;
+  return name;
+}
+
+// dlopen sets no errno, so the code of the load error box is worked out. The loader's text ends
+// in the system's text for the file it could not open (the library or one of its dependencies:
+// "cannot open shared object file: No such file or directory"); failing that, the candidate file
+// itself is checked; a file that is there and readable but does not load is no valid library.
+int LoadErrorCode(const std::string& candidate, const char* reason) {
+  const std::string text = reason != nullptr ? reason : "";
+  for (int code : {ENOENT, EACCES, ENOTDIR, EISDIR, ELOOP, ENAMETOOLONG, EPERM, EIO, ENOMEM, EMFILE, ENFILE,
+                   ENOEXEC, ELIBBAD}) {
+    const std::string suffix = std::string(": ") + std::strerror(code);
+    if (text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return code;
   }
-  dlerror();
-  errno = 0;
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (candidate.find('/') != std::string::npos) {
+    struct stat status {};
+    if (stat(candidate.c_str(), &status) != 0) return errno != 0 ? errno : ENOENT;
+    if (S_ISDIR(status.st_mode)) return EISDIR;
+    if (access(candidate.c_str(), R_OK) != 0) return EACCES;
+  }
+  return ENOEXEC;
 }
 
 template <typename Fn>
@@ -48,19 +66,34 @@ bool BindExport(void* library, const char* name, Fn& entry) {
 }  // namespace
 
 int BindProbeLink(ProbeLink& link, Operator& op, const std::string& libraryName) {
+  const std::string candidate = LinkLibraryCandidate(libraryName);
+  dlerror();
   // Never closed: the jobs call through the bound entries for the life of the process.
-  void* library = LoadLinkLibrary(libraryName);
+  void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
-    const int error = errno;
     const char* reason = dlerror();
+    const int error = LoadErrorCode(candidate, reason);
     // "%s, failed with error %d: %s", composed without a length limit: the whole reason shows.
     op.ShowErrorMessage(libraryName + ", failed with error " + std::to_string(error) + ": " +
-                        (reason != nullptr ? reason : "unknown error"));
+                        (reason != nullptr ? reason : std::strerror(error)));
     return 0;
   }
   // In order; the first missing export ends the bind and leaves the later entries as they were.
-  if (!BindExport(library, "OpenDevice", link.OpenDevice) || !BindExport(library, "Write", link.Write) ||
-      !BindExport(library, "Read", link.Read) || !BindExport(library, "Close", link.Close)) {
+  // The same error box names it (code ENOSYS: the library does not provide the function), so
+  // that the operator learns which library is incomplete and what it lacks.
+  const char* missing = nullptr;
+  if (!BindExport(library, "OpenDevice", link.OpenDevice)) {
+    missing = "OpenDevice";
+  } else if (!BindExport(library, "Write", link.Write)) {
+    missing = "Write";
+  } else if (!BindExport(library, "Read", link.Read)) {
+    missing = "Read";
+  } else if (!BindExport(library, "Close", link.Close)) {
+    missing = "Close";
+  }
+  if (missing != nullptr) {
+    op.ShowErrorMessage(libraryName + ", failed with error " + std::to_string(ENOSYS) + ": " + candidate +
+                        ": undefined symbol: " + missing);
     return 0;
   }
   return 1;

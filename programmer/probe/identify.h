@@ -19,10 +19,14 @@ inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 // that name is there, else through the dynamic loader's search path; a name with a slash is
 // loaded as that path. The library is never unloaded; binding again finds the same entries.
 //  - Returns 1 when the library is loaded and all four names are bound.
-//  - On a failed load: shows "%s, failed with error %d: %s" with the name, errno after the load
-//    and dlerror()'s text through Operator::ShowErrorMessage (blocking until acknowledged),
-//    leaves `link` unchanged and returns 0.
-//  - A missing export: null in its entry, the later entries as they were, returns 0, shows nothing.
+//  - On a failed load: shows "%s, failed with error %d: %s" with the name, an errno code for the
+//    cause and dlerror()'s text through Operator::ShowErrorMessage (blocking until acknowledged),
+//    leaves `link` unchanged and returns 0. dlopen sets no errno: the code is the one whose text
+//    ends the loader's reason (ENOENT, EACCES, ... for the library or a dependency it names),
+//    else the candidate file's own (ENOENT, EISDIR, EACCES), else ENOEXEC (there, but no library).
+//  - A missing export: null in its entry, the later entries as they were, returns 0, and shows the
+//    same box with ENOSYS and "<path>: undefined symbol: <name>" naming the first missing one of
+//    OpenDevice, Write, Read, Close.
 // Blocks for the load (the library's load-time initialisation included). Callable from any
 // thread, but must not race with calls through `link`.
 int BindProbeLink(ProbeLink& link, Operator& op, const std::string& libraryName = kLinkLibraryName);

@@ -468,5 +468,105 @@ flash = "EN29LV040A"
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kFailed);
 }
 
+// Image 2 at block 1 would erase the tail of image 1 (200 KB from block 0 on 64 KiB sectors): it is
+// refused before it is announced, so image 1 stays whole, and the run is no success.
+TEST_F(BenchRunTest, AnImageWhoseEraseWouldWipeAnEarlierOneIsRefusedAndTheEarlierStaysWhole) {
+  USE_BENCH(R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+)");
+  Download(kKelda, false, 1);
+  const std::string first = dir.Image("first.bin", 200000, 3), second = dir.Image("second.bin", 4096, 9);
+  op.imageEnabled = {true, true, false};
+  op.imagePath = {first, second, ""};
+  op.imageBlock = {0, 1, 0};
+  RunControl control(op, options);
+  Run(control);
+  EXPECT_NE(op.Log().find("  DEVICE #0: '" + second + "' overlaps an image written before\r\n"),
+            std::string::npos);
+  EXPECT_EQ(op.Log().find("(second.bin)"), std::string::npos);
+  EXPECT_TRUE(op.Messages().empty());
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kFailed);
+  EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x15", "0x14", "0x16",
+                                          "0x18", "data"}));
+  EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(first)));
+
+  // Moved past image 1's last block, the same two images program as ever.
+  op.imageBlock[1] = 4;
+  Run(control);
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
+  EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(first)));
+  EXPECT_TRUE(Holds(Flash(0), 4 * 0x10000, TempDir::Contents(second)));
+}
+
+// The part answers 0x6E where the NOR type table's row says 0x6F: the default NOR type programs it.
+TEST_F(BenchRunTest, En29lv010aProgramsOnKeldaWithTheDefaultSettings) {
+  USE_BENCH(R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV010A"
+[[probe]]
+target = "OKO"
+flash = "EN29LV010A"
+interleave = 2
+)");
+  Download(kKelda, false, 0);
+  const std::string image = dir.Image("e.bin", 5000);
+  op.imagePath[0] = image;
+  op.imageBlock[0] = 1;
+  RunControl control(op, options);
+  Run(control);
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
+  EXPECT_NE(op.Log().find("  NAME: EN29LV010A\r\n"), std::string::npos);
+  EXPECT_NE(op.Log().find("  DEVICE #0: Maker ID(0x001C) Device ID(0x006E)\r\n"), std::string::npos);
+  EXPECT_TRUE(Holds(Flash(0), 0x4000, TempDir::Contents(image)));  // block 1 of 16 KiB sectors
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
+
+  // Two parts side by side answer 0x6E6E and have 32 KiB blocks.
+  Download(kOko, false, 0);
+  op.interleave = 2;
+  Run(control);
+  EXPECT_NE(op.Log().find(" Device ID(0x6E6E)\r\n"), std::string::npos);
+  EXPECT_TRUE(Holds(Flash(1), 0x8000, TempDir::Contents(image)));
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
+}
+
+// One board fails its erase while the other is stopped mid-file: the log reports the stop as
+// ever, the run's outcome is the failure, and the stopped file is not reported ok.
+TEST_F(BenchRunTest, AFailedJobInAStoppedRunMakesTheRunFailed) {
+  USE_BENCH(R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[probe.faults]
+bad_sectors = [0x10000]
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+)");
+  Download(kKelda, false, 1);
+  op.imagePath[0] = dir.Image("big.bin", 0x20000);
+  std::promise<void> go;
+  op.release = go.get_future().share();
+  op.holdDevice = 1;
+  op.holdAt = 4096 + 640;
+  RecordingObserver observer;
+  options.observer = &observer;
+  RunControl control(op, options);
+  control.OnRun();
+  ASSERT_TRUE(WaitUntil([this] {
+    return op.held.load() && op.StopOffered() && op.Log().find("ERASE ERROR, ADDR") != std::string::npos;
+  }));
+  control.OnRun();  // STOP
+  go.set_value();
+  control.WaitForIdle();
+  EXPECT_NE(op.Log().find("\r\n  DEVICE #0: ERASE ERROR, ADDR: 0x00010000\r\n"), std::string::npos);
+  EXPECT_TRUE(op.Log().ends_with("  Download stop is OK.\r\n\r\n"));
+  EXPECT_EQ(control.LastOutcome(), RunOutcome::kFailed);
+  EXPECT_NE(std::find(observer.events.begin(), observer.events.end(), "file 1 0 big.bin 131072 8192 failed"),
+            observer.events.end());
+}
+
 }  // namespace
 }  // namespace zolt::testing

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,30 @@ inline bool WaitUntil(const std::function<bool()>& done) {
   }
   return true;
 }
+
+// Records each call as one line: "start 3", "file 3 1 a.bin 5000 5000 ok", "end 3 ok". Jobs on
+// several threads may call it at once; read `events` once they have ended.
+struct RecordingObserver : RunObserver {
+  std::mutex mutex;
+  std::vector<std::string> events;
+  uint32_t crc = 0;
+  void OnJobStarted(int device) override {
+    std::lock_guard lock(mutex);
+    events.push_back("start " + std::to_string(device));
+  }
+  void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
+                   double, uint32_t crc32, bool ok) override {
+    std::lock_guard lock(mutex);
+    events.push_back("file " + std::to_string(device) + " " + std::to_string(file) + " " +
+                     path.substr(path.rfind('/') + 1) + " " + std::to_string(fileSize) + " " +
+                     std::to_string(sentBytes) + (ok ? " ok" : " failed"));
+    crc = crc32;
+  }
+  void OnJobEnded(int device, bool failed, const std::string& failureText) override {
+    std::lock_guard lock(mutex);
+    events.push_back("end " + std::to_string(device) + (failed ? " failed: " + failureText : " ok"));
+  }
+};
 
 class JobFixture : public ::testing::Test {
  protected:

@@ -59,6 +59,39 @@ TEST_F(MonitorTest, StoppedRunLogsTheStopAndClearsTheFlag) {
   EXPECT_EQ(op.RunButtonText(), "RUN");
 }
 
+// A stop does not hide a failure: the log reports the stop as ever, the outcome is the failure.
+TEST_F(MonitorTest, AFailedJobMakesTheRunFailedWhetherItWasStoppedOrNot) {
+  struct Case {
+    bool stop;
+    bool secondJobFails;
+    RunOutcome outcome;
+    const char* log;
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {false, false, RunOutcome::kComplete, "\r\n", {"Download Complete !"}},
+      {true, false, RunOutcome::kStopped, "  Download stop is OK.\r\n\r\n", {}},
+      {false, true, RunOutcome::kFailed, "\r\n", {}},
+      {true, true, RunOutcome::kFailed, "  Download stop is OK.\r\n\r\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.stop) + std::to_string(c.secondJobFails));
+    const size_t logStart = op.Log().size();
+    const size_t boxStart = op.Messages().size();
+    ctx.failedDeviceCount.store(0);
+    Start(2, 2000);
+    if (c.stop) ctx.stopRequested.store(1);
+    EndJob(0, 1000, 1000, false);
+    EndJob(1, 300, 1000, c.secondJobFails);
+    Finish();
+    EXPECT_EQ(op.Log().substr(logStart), c.log);
+    const auto boxes = op.Messages();
+    EXPECT_EQ(std::vector<std::string>(boxes.begin() + static_cast<long>(boxStart), boxes.end()), c.boxes);
+    EXPECT_EQ(ctx.outcome.load(), c.outcome);
+    EXPECT_EQ(ctx.stopRequested.load(), 0);
+  }
+}
+
 TEST_F(MonitorTest, RunWithAFailedJobShowsNothingAndStaysBelow100) {
   Start(2, 2000);
   EndJob(0, 1000, 1000, false);

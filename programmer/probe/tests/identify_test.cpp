@@ -2,9 +2,13 @@
 #include "probe/identify.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -56,25 +60,50 @@ TEST(BindProbeLink, BindsTheBuiltLinkLibraryFromBesideTheExecutable) {
 #endif
 }
 
-TEST(BindProbeLink, AMissingLibraryShowsTheLoadErrorAndChangesNothing) {
-  for (std::string name : {"libzolt_no_such_link.so", "/nonexistent/dir/libVorlink.so"}) {
+// The loader sets no errno; the box's code tells the cause all the same, and its text is the
+// loader's own reason for the same name.
+TEST(BindProbeLink, AFailedLoadShowsACodeForItsCauseAndChangesNothing) {
+  const std::string dir = ExecutableDirectory() + "bind-" + std::to_string(getpid());
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  std::ofstream(dir + "/not-elf.so") << "not a shared object";
+  std::ofstream(dir + "/empty.so");
+  std::ofstream(dir + "/unreadable.so") << "x";
+  ::chmod((dir + "/unreadable.so").c_str(), 0);
+  struct Case {
+    std::string name;
+    int code;
+    bool needsNonRoot;  // root reads any file
+  };
+  const Case cases[] = {
+      {"libzolt_no_such_link.so", ENOENT, false},         // the loader's search finds nothing
+      {"/nonexistent/dir/libVorlink.so", ENOENT, false},  // a path that is not there
+      {dir + "/not-elf.so/libVorlink.so", ENOTDIR, false},
+      {dir, EISDIR, false},
+      {dir + "/not-elf.so", ENOEXEC, false},
+      {dir + "/empty.so", ENOEXEC, false},
+      {dir + "/unreadable.so", EACCES, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsNonRoot && ::geteuid() == 0) continue;
     RecordingOperator op;
     ProbeLink link = SentinelLink();
-    EXPECT_EQ(BindProbeLink(link, op, name), 0);
+    EXPECT_EQ(BindProbeLink(link, op, c.name), 0);
     EXPECT_EQ(link.OpenDevice, &SentinelOpen);
     EXPECT_EQ(link.Read, &SentinelTransfer);
     EXPECT_EQ(link.Close, &SentinelClose);
-    // The loader's own reason for the same name, asked independently.
-    ASSERT_EQ(dlopen(name.c_str(), RTLD_NOW), nullptr);
+    ASSERT_EQ(dlopen(c.name.c_str(), RTLD_NOW), nullptr);
     const std::string reason = dlerror();
     ASSERT_EQ(op.ErrorMessages().size(), 1u);
     EXPECT_EQ(op.Messages().size(), 1u);
     const std::string text = op.ErrorMessages()[0];
     std::smatch m;
     ASSERT_TRUE(std::regex_match(text, m, std::regex("(.*), failed with error (-?[0-9]+): (.*)"))) << text;
-    EXPECT_EQ(m[1].str(), name);
+    EXPECT_EQ(m[1].str(), c.name);
+    EXPECT_EQ(std::stoi(m[2].str()), c.code) << std::strerror(std::stoi(m[2].str()));
     EXPECT_EQ(m[3].str(), reason);
   }
+  std::filesystem::remove_all(dir);
 }
 
 // A copy beside the executable is the one loaded, so its own load error is the one reported.
@@ -92,27 +121,49 @@ TEST(BindProbeLink, ABrokenLibraryBesideTheExecutableIsReportedAsSuch) {
   EXPECT_EQ(link.Write, &SentinelTransfer);
   ASSERT_EQ(op.ErrorMessages().size(), 1u);
   const std::string text = op.ErrorMessages()[0];
-  EXPECT_EQ(text.rfind(name + ", failed with error ", 0), 0u) << text;
+  EXPECT_EQ(text.rfind(name + ", failed with error " + std::to_string(ENOEXEC) + ": ", 0), 0u) << text;
   EXPECT_NE(text.find(path), std::string::npos) << text;
 }
 
-TEST(BindProbeLink, AMissingExportLeavesItNullAndTheLaterEntriesAsTheyWere) {
-  RecordingOperator op;
-  ProbeLink link = SentinelLink();
-  // Built beside this test: exports OpenDevice, Write and Close, but no Read.
-  EXPECT_EQ(BindProbeLink(link, op, "libzolt_partial_link.so"), 0);
-  EXPECT_TRUE(op.Messages().empty());
-  ASSERT_NE(link.OpenDevice, nullptr);
-  EXPECT_NE(link.OpenDevice, &SentinelOpen);
-  EXPECT_NE(link.Write, &SentinelTransfer);
-  EXPECT_EQ(link.OpenDevice(0x16, 0), 1);
-  EXPECT_EQ(link.Read, nullptr);
-  EXPECT_EQ(link.Close, &SentinelClose);
-
-  // The commands never call through the missing entry.
-  ProbeCommands probe(link, op);
-  EXPECT_EQ(probe.JtagReset(0), -1);
-  EXPECT_EQ(op.Messages(), std::vector<std::string>{"Cannot Read 'JTAG Reset' Response"});
+TEST(BindProbeLink, AMissingExportIsNamedAndLeavesItNullAndTheLaterEntriesAsTheyWere) {
+  const char* const exports[] = {"OpenDevice", "Write", "Read", "Close"};
+  for (int missing = 0; missing < 4; ++missing) {
+    SCOPED_TRACE(exports[missing]);
+    RecordingOperator op;
+    ProbeLink link = SentinelLink();
+    // Built beside this test: the four exports but the one its name gives.
+    const std::string name = std::string("libzolt_partial_link_no_") + exports[missing] + ".so";
+    EXPECT_EQ(BindProbeLink(link, op, name), 0);
+    const void* entries[] = {reinterpret_cast<void*>(link.OpenDevice), reinterpret_cast<void*>(link.Write),
+                             reinterpret_cast<void*>(link.Read), reinterpret_cast<void*>(link.Close)};
+    const ProbeLink sentinel = SentinelLink();
+    const void* sentinels[] = {
+        reinterpret_cast<void*>(sentinel.OpenDevice), reinterpret_cast<void*>(sentinel.Write),
+        reinterpret_cast<void*>(sentinel.Read), reinterpret_cast<void*>(sentinel.Close)};
+    for (int e = 0; e < 4; ++e) {
+      if (e < missing) {
+        EXPECT_NE(entries[e], nullptr) << exports[e];
+        EXPECT_NE(entries[e], sentinels[e]) << exports[e];  // bound afresh from the library
+      } else if (e == missing) {
+        EXPECT_EQ(entries[e], nullptr);
+      } else {
+        EXPECT_EQ(entries[e], sentinels[e]) << exports[e];  // the bind ended before it
+      }
+    }
+    // One box (caption "Error") names the library, the file and the export it lacks.
+    EXPECT_EQ(op.Messages().size(), 1u);
+    ASSERT_EQ(op.ErrorMessages().size(), 1u);
+    EXPECT_EQ(op.ErrorMessages()[0], name + ", failed with error " + std::to_string(ENOSYS) + ": " +
+                                         ExecutableDirectory() + name +
+                                         ": undefined symbol: " + exports[missing]);
+    if (missing == 2) {
+      EXPECT_EQ(link.OpenDevice(0x16, 0), 1);
+      // The commands never call through the missing entry.
+      ProbeCommands probe(link, op);
+      EXPECT_EQ(probe.JtagReset(0), -1);
+      EXPECT_EQ(op.Messages().back(), "Cannot Read 'JTAG Reset' Response");
+    }
+  }
 }
 
 // ---- Identification --------------------------------------------------------------------------

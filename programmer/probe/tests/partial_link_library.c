@@ -1,9 +1,26 @@
-/* Stands in for a link library that lacks its Read export: OpenDevice and Write are present,
-   Read is missing, Close is present after it. */
-int OpenDevice(int productId, int deviceIndex) { return productId + deviceIndex >= 0; }
+/* Stands in for a link library that lacks one of its exports: built once per export, without the
+   one its ZOLT_WITHOUT_<name> definition names. */
+#ifndef ZOLT_WITHOUT_OpenDevice
+int OpenDevice(int productId, int deviceIndex) {
+  return productId + deviceIndex >= 0;
+}
+#endif
+#ifndef ZOLT_WITHOUT_Write
 int Write(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
   (void)deviceIndex, (void)buffer, (void)timeoutMs;
   *transferred = length;
   return 1;
 }
-void Close(int deviceIndex) { (void)deviceIndex; }
+#endif
+#ifndef ZOLT_WITHOUT_Read
+int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
+  (void)deviceIndex, (void)buffer, (void)length, (void)timeoutMs;
+  *transferred = 0;
+  return 0;
+}
+#endif
+#ifndef ZOLT_WITHOUT_Close
+void Close(int deviceIndex) {
+  (void)deviceIndex;
+}
+#endif

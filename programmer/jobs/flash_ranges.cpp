@@ -1,0 +1,72 @@
+#include "jobs/flash_ranges.h"
+
+#include <algorithm>
+
+namespace zolt {
+namespace {
+
+constexpr uint64_t kKiB = 1024;
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The CFI parts answer the probe's CFI query themselves, so the job's record holds no geometry;
+// their main sectors are fixed by the part. The 128 Mbit S29GL128N (3rd ID word 0x2221) shares
+// device ID 0x227E with the 64 Mbit S29GL064M, so the word decides between the two rows.
+uint64_t CfiPartBlockBytes(int norType, uint16_t deviceId, uint16_t thirdId) {
+  if (deviceId == 0x227E && thirdId == 0x2221) return 128 * kKiB;
+  switch (norType) {
+    case 5:  // S29GL064M
+    case 7:  // K8D6316
+    case 8:  // SST39VF6401 (block erase)
+      return 64 * kKiB;
+    case 6:  // S29GL128M/N
+      return 128 * kKiB;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+uint64_t NorEraseBlockBytes(int norType, int interleave, const FlashCfi& cfi, uint16_t deviceId,
+                            uint16_t thirdId) {
+  // Block numbers count main sectors: on boot-sector parts the small sectors add up to one.
+  uint64_t largest = 0;
+  for (int region = 0; region < 4; ++region)
+    largest = std::max<uint64_t>(largest, Le32(&cfi[20 + 4 * region]));
+  if (largest != 0) return largest;  // already times the interleave
+  return CfiPartBlockBytes(norType, deviceId, thirdId) * static_cast<uint64_t>(std::max(interleave, 1));
+}
+
+uint64_t NandEraseBlockBytes(const FlashInfo& info) {
+  return Le32(&info[12]);
+}
+
+WrittenRanges::Blocks WrittenRanges::Reach(uint32_t block, uint64_t size) const {
+  const uint64_t bytes = geometry_.blockBytes;
+  const uint64_t start = geometry_.base + uint64_t{block} * bytes;
+  Blocks reach;
+  reach.first = start / bytes;
+  reach.end = size == 0 ? reach.first : (start + size + bytes - 1) / bytes;
+  return reach;
+}
+
+bool WrittenRanges::Overlaps(uint32_t block, uint64_t size) const {
+  if (geometry_.blockBytes == 0) return false;
+  const Blocks reach = Reach(block, size);
+  for (int i = 0; i < count_; ++i) {
+    if (std::max(reach.first, claimed_[i].first) < std::min(reach.end, claimed_[i].end)) return true;
+  }
+  return false;
+}
+
+void WrittenRanges::Claim(uint32_t block, uint64_t size) {
+  if (geometry_.blockBytes == 0 || count_ == static_cast<int>(claimed_.size())) return;
+  const Blocks reach = Reach(block, size);
+  if (reach.first != reach.end) claimed_[count_++] = reach;
+}
+
+}  // namespace zolt
