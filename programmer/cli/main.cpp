@@ -43,11 +43,13 @@ void WriteWhole(int fd, const std::string& text) {
 std::vector<zolt::cli::ProtectedFile> ProtectedFiles(const zolt::cli::FlashOptions& options) {
   std::vector<zolt::cli::ProtectedFile> files;
   for (int slot = 0; slot < 3; ++slot) {
-    if (options.imageEnabled[slot]) files.push_back({"image" + std::to_string(slot + 1), options.imagePath[slot]});
+    if (options.imageEnabled[slot])
+      files.push_back({"image" + std::to_string(slot + 1), options.imagePath[slot]});
   }
   for (const char* variable : {"VORLINK_BENCH", "VORLINK_TRACE"}) {
     const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') files.push_back({std::string("the file ") + variable + " names", value});
+    if (value != nullptr && *value != '\0')
+      files.push_back({std::string("the file ") + variable + " names", value});
   }
   return files;
 }
@@ -75,7 +77,8 @@ int Main(int argc, char** argv) {
       return kExitUsage;
     }
   }
-  return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary, watchdog.limit.value_or(kStopWatchdog));
+  return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary,
+                  watchdog.limit.value_or(kStopWatchdog));
 }
 
 }  // namespace

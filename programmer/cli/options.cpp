@@ -212,7 +212,8 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   PageNumber offset = ReadOffsetText(raw.offset);
   std::string offsetError = StrictError(raw.offset, offset);
   if (!offsetError.empty()) {
-    return "--offset: '" + raw.offset + "': " + offsetError + "; allowed: hexadecimal 0 to FFFFFFFF, \"0x\" allowed";
+    return "--offset: '" + raw.offset + "': " + offsetError +
+           "; allowed: hexadecimal 0 to FFFFFFFF, \"0x\" allowed";
   }
   o.offsetText = raw.offset;
   o.offset = offset.value;
@@ -222,7 +223,8 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
     PageNumber block = ReadBlockText(raw.block[slot]);
     std::string blockError = StrictError(raw.block[slot], block);
     if (!blockError.empty()) {
-      return "--block" + n + ": '" + raw.block[slot] + "': " + blockError + "; allowed: decimal 0 to 4294967295";
+      return "--block" + n + ": '" + raw.block[slot] + "': " + blockError +
+             "; allowed: decimal 0 to 4294967295";
     }
     o.blockText[slot] = raw.block[slot];
     o.block[slot] = block.value;
@@ -288,9 +290,9 @@ ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& o
   CLI::App app{
       "Sets what the main dialog would show and presses RUN once, then exits when the run has ended.",
       "zolt-flash"};
-  app.set_version_flag("--version",
-                       std::string("zolt-flash ") + ProgrammerVersion() + " (commit " + ProgrammerCommit() + ")",
-                       "print the programmer's version and the commit it was built from, and exit");
+  app.set_version_flag(
+      "--version", std::string("zolt-flash ") + ProgrammerVersion() + " (commit " + ProgrammerCommit() + ")",
+      "print the programmer's version and the commit it was built from, and exit");
   app.set_help_flag("--help", "print this help and exit");
   app.footer(kFooter);
   app.get_formatter()->column_width(30);

@@ -47,7 +47,7 @@ const char* OutcomeName(RunOutcome outcome) {
 }
 
 nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, const Ending& ending,
-                               const std::string& bench) const {
+                                 const std::string& bench) const {
   using nlohmann::json;
   const bool tarvis = o.productIndex == 0;
   json images = json::array();

@@ -107,7 +107,8 @@ std::string SummaryFile::Open(const std::string& path, const std::vector<Protect
   // A regular file: it must not be one the run reads or writes its output to.
   for (const ProtectedFile& f : protectedFiles) {
     struct stat other {};
-    if (!f.path.empty() && ::stat(f.path.c_str(), &other) == 0 && SameFile(st, other)) return "it is " + f.role;
+    if (!f.path.empty() && ::stat(f.path.c_str(), &other) == 0 && SameFile(st, other))
+      return "it is " + f.role;
   }
   struct stat out {};
   if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && SameFile(st, out))

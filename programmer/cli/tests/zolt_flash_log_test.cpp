@@ -45,7 +45,7 @@ TEST(ZoltFlashLog, StdoutIsTheLogAndStderrTheBoxesByteForByte) {
 
   ProcessResult r = FlashProcess(FlashProgram(),
                                  {"--product", "KELDA", "--nor", "--nor-type", "EN29LV040A", "--single",
-                                  "--image1", image1, "--block1", "2", "--image2", image2, "--block2", "5x"},
+                                  "--image1", image1, "--block1", "2", "--image2", image2, "--block2", "5"},
                                  {{"VORLINK_BENCH", bench}, {"PROBESIM_STATE_DIR", dir / "cli"}}, dir.path())
                         .Wait();
   EXPECT_EQ(r.exitCode, 0);
