@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "cli/terminal_text.h"
+
 namespace zolt::cli {
 
 Console::Console(int outFd, int errFd, bool progressEnabled)
@@ -37,7 +39,7 @@ void Console::WriteLog(std::string_view text) {
 
 void Console::WriteMessage(std::string_view text) {
   std::string line = "message: ";
-  line.append(text);
+  line.append(EscapeForTerminal(text, LineBreaks::kKeep));
   line.push_back('\n');
   std::lock_guard lock(mu_);
   WipeLocked();
@@ -45,7 +47,7 @@ void Console::WriteMessage(std::string_view text) {
 }
 
 void Console::WriteErrorLine(std::string_view text) {
-  std::string line(text);
+  std::string line = EscapeForTerminal(text);
   line.push_back('\n');
   std::lock_guard lock(mu_);
   WipeLocked();

@@ -23,9 +23,9 @@ class Console {
   Console(int outFd, int errFd, bool progressEnabled);
 
   void WriteLog(std::string_view text);
-  // Writes "message: TEXT\n".
+  // Writes "message: TEXT\n", TEXT escaped for the terminal but keeping its line breaks.
   void WriteMessage(std::string_view text);
-  // Writes `line` (no line end) followed by "\n"; for zolt-flash's own errors.
+  // Writes `line` (no line end), escaped for the terminal, followed by "\n"; for zolt-flash's own lines.
   void WriteErrorLine(std::string_view line);
   // Redraws the progress line in place; does nothing unless progress is enabled.
   void DrawProgress(std::string_view line);

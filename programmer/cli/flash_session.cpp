@@ -1,10 +1,14 @@
 #include "cli/flash_session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "cli/cli_operator.h"
@@ -12,6 +16,7 @@
 #include "cli/progress_line.h"
 #include "cli/run_summary.h"
 #include "cli/signal_watcher.h"
+#include "cli/stop_watchdog.h"
 
 namespace zolt::cli {
 
@@ -28,37 +33,105 @@ using Clock = std::chrono::steady_clock;
 // The redraw period of the progress line: at most ten frames a second.
 constexpr auto kTick = std::chrono::milliseconds(100);
 
+// The bench file when the library will serve a virtual bench instead of real probes.
+std::string BenchFile() {
+  const char* bench = std::getenv("VORLINK_BENCH");
+  return bench == nullptr ? std::string() : std::string(bench);
+}
+
+// Why `path` cannot be read, or "": the job's own "Cannot open" log line gives no reason.
+// Non-blocking, so a FIFO without a writer does not hold the start here.
+std::string WhyUnreadable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  std::string reason;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) reason = std::strerror(EISDIR);
+  ::close(fd);
+  return reason;
+}
+
+class Session;
+// The run in progress, for the last-resort handler.
+std::atomic<Session*> current{nullptr};
+
 class Session {
  public:
-  explicit Session(const FlashOptions& options)
+  Session(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog)
       : options_(options),
+        summaryFile_(summary),
+        stopWatchdog_(stopWatchdog),
+        bench_(BenchFile()),
         console_(STDOUT_FILENO, STDERR_FILENO, isatty(STDERR_FILENO) == 1),
-        op_(options_, console_) {}
+        op_(options_, console_) {
+    current.store(this);
+  }
+  ~Session() { current.store(nullptr); }
 
   int Run() {
     SignalWatcher watcher([this] { OnFirstSignal(); }, [this] { OnSecondSignal(); });
+    // Started after the watcher, so that its thread has the signals blocked as well.
+    StopWatchdog watchdog(stopWatchdog_, [this] { OnWatchdogExpired(); });
+    if (!bench_.empty()) {
+      console_.WriteErrorLine("zolt-flash: virtual bench " + bench_ + ": no real probe is used");
+    }
+    for (int slot = 0; slot < 3; ++slot) {
+      if (!options_.imageEnabled[slot]) continue;
+      const std::string reason = WhyUnreadable(options_.imagePath[slot]);
+      if (!reason.empty()) {
+        console_.WriteErrorLine("zolt-flash: image" + std::to_string(slot + 1) + " '" +
+                                options_.imagePath[slot] + "': " + reason);
+      }
+    }
+    // Before RUN the file already says the run is under way: a run killed later must not leave an
+    // earlier run's "complete" behind. A device or FIFO gets only the final document.
+    if (summaryFile_ != nullptr && !summaryFile_->Streams()) {
+      RunSummary::Ending running;
+      running.result = "running";
+      std::string error = summaryFile_->Write(SummaryText(summary_.Build(options_, op_, running, bench_)));
+      if (!error.empty()) {
+        console_.WriteErrorLine("zolt-flash: --json: cannot write '" + summaryFile_->path() + "': " + error);
+        return kExitUsage;
+      }
+    }
+
     RunControlOptions runOptions;
-    // The summary, with its CRC-32 of every chunk sent, exists only for --json: without it the
-    // jobs skip the CRC, a third of zolt-flash's own work per chunk.
-    if (!options_.jsonPath.empty()) runOptions.observer = &summary_;
+    // The summary, with its CRC-32 of every chunk sent, is kept only for --json: without it the
+    // jobs skip the CRC, a third of zolt-flash's own work per chunk. A toggle run has no CRC to
+    // skip, and its failed applies decide the exit status, so it is always observed.
+    if (summaryFile_ != nullptr || options_.pinToggle) runOptions.observer = &summary_;
     int status;
+    std::string result;
     {
       RunControl run(op_, runOptions);
       start_ = Clock::now();
       started_ = true;
       run.OnRun();
-      Watch(run);
+      Watch(run, watchdog);
       run.WaitForIdle();
       console_.ClearProgress();
       RunOutcome outcome = run.LastOutcome();
       status = ExitStatusFor(outcome);
-      status = Finish(OutcomeName(outcome), status);
+      result = OutcomeName(outcome);
     }
-    return status;
+    // The loop ignores a failed apply, as it must; but pins that never toggled are no success.
+    if (options_.pinToggle && summary_.PinApplyFailures() > 0 && status == kExitComplete) {
+      console_.WriteErrorLine("zolt-flash: " + std::to_string(summary_.PinApplyFailures()) +
+                              " pin pattern applies failed");
+      status = kExitFailed;
+      result = "failed";
+    }
+    return Finish(result, status);
+  }
+
+  int EndOnInternalError(const std::string& what) {
+    console_.ClearProgress();
+    console_.WriteErrorLine("zolt-flash: internal error: " + what);
+    return Finish("failed", kExitFailed, what);
   }
 
  private:
-  void Watch(RunControl& run) {
+  void Watch(RunControl& run, StopWatchdog& watchdog) {
     std::optional<Clock::time_point> stopAt;
     if (options_.stopAfterSeconds) {
       stopAt = start_ + std::chrono::duration_cast<Clock::duration>(
@@ -68,6 +141,7 @@ class Session {
       if (!stopRequested_ && (stopWanted_ || (stopAt && Clock::now() >= *stopAt))) {
         run.RequestStop();
         stopRequested_ = true;
+        watchdog.Arm();
       }
       DrawProgress();
       std::unique_lock lock(wakeMu_);
@@ -98,18 +172,27 @@ class Session {
     return started_ ? std::chrono::duration<double>(Clock::now() - start_).count() : 0.0;
   }
 
-  // Writes the summary once (whichever of the main thread and the signal watcher comes first)
-  // and returns the final status.
-  int Finish(const std::string& result, int status) {
+  // Writes the summary once (whichever of the main thread, the signal watcher, the stop watchdog
+  // and the last-resort handler comes first) and returns the final status.
+  int Finish(const std::string& result, int status, const std::string& internalError = {}) {
     std::lock_guard lock(finishMu_);
     if (finished_) return status;
     finished_ = true;
-    if (options_.jsonPath.empty()) return status;
-    RunSummary::Ending ending{result, status, stopRequested_ || stopWanted_, ElapsedSeconds()};
-    std::string error =
-        WriteSummaryFile(options_.jsonPath, summary_.Build(options_, op_, ending).dump(2) + "\n");
+    if (summaryFile_ == nullptr) return status;
+    RunSummary::Ending ending;
+    ending.result = result;
+    ending.exitCode = status;
+    ending.internalError = internalError;
+    ending.stopRequested = stopRequested_ || stopWanted_;
+    ending.elapsedSeconds = ElapsedSeconds();
+    std::string error;
+    try {
+      error = summaryFile_->Write(SummaryText(summary_.Build(options_, op_, ending, bench_)));
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
     if (!error.empty()) {
-      console_.WriteErrorLine("zolt-flash: --json: cannot write '" + options_.jsonPath + "': " + error);
+      console_.WriteErrorLine("zolt-flash: --json: cannot write '" + summaryFile_->path() + "': " + error);
       // The run may have gone well, but the summary a script waits for is missing.
       if (status == kExitComplete) status = kExitFailed;
     }
@@ -126,11 +209,20 @@ class Session {
 
   [[noreturn]] void OnSecondSignal() {
     console_.ClearProgress();
-    Finish("interrupted", kExitInterrupted);
-    _exit(kExitInterrupted);
+    _exit(Finish("interrupted", kExitInterrupted));
+  }
+
+  [[noreturn]] void OnWatchdogExpired() {
+    console_.ClearProgress();
+    console_.WriteErrorLine("zolt-flash: the run did not end within " +
+                            std::to_string(stopWatchdog_.count()) + " ms of the stop request; ending it");
+    _exit(Finish("interrupted", kExitInterrupted));
   }
 
   const FlashOptions& options_;
+  SummaryFile* const summaryFile_;
+  const std::chrono::milliseconds stopWatchdog_;
+  const std::string bench_;
   Console console_;
   CliOperator op_;
   RunSummary summary_;
@@ -147,8 +239,26 @@ class Session {
 
 }  // namespace
 
-int RunFlash(const FlashOptions& options) {
-  return Session(options).Run();
+int RunFlash(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog) {
+  Session session(options, summary, stopWatchdog);
+  try {
+    return session.Run();
+  } catch (const std::exception& e) {
+    return session.EndOnInternalError(e.what());
+  } catch (...) {
+    return session.EndOnInternalError("unknown exception");
+  }
+}
+
+int EndOnInternalError(const std::string& what) noexcept {
+  try {
+    Session* session = current.load();
+    if (session != nullptr) return session->EndOnInternalError(what);
+    const std::string line = "zolt-flash: internal error: " + what + "\n";
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+  } catch (...) {
+  }
+  return kExitFailed;
 }
 
 }  // namespace zolt::cli

@@ -3,11 +3,16 @@
 // summary and answers the exit status.
 //
 // RunFlash blocks the calling thread for the whole run. It must be called on the main thread
-// before any other thread was started (it installs the SignalWatcher). A second SIGINT or SIGTERM
-// ends the process from the watcher thread with status 130 after writing the summary.
+// before any other thread was started (it installs the SignalWatcher). A second SIGINT, SIGTERM or
+// SIGHUP, and a stop request the run does not answer within the watchdog's limit, end the process
+// from another thread with status 130 after writing the summary.
 #pragma once
 
+#include <chrono>
+#include <string>
+
 #include "cli/options.h"
+#include "cli/summary_file.h"
 #include "jobs/run_control.h"
 
 namespace zolt::cli {
@@ -21,6 +26,13 @@ inline constexpr int kExitInterrupted = 130;
 // The exit status of a run that ended with `outcome`.
 int ExitStatusFor(RunOutcome outcome);
 
-int RunFlash(const FlashOptions& options);
+// `summary`: the opened --json file, or null without --json. `stopWatchdog`: how long a run may
+// take from a stop request to its end.
+int RunFlash(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog);
+
+// The last resort for an exception nothing else caught (main's handler and std::terminate): writes
+// the summary of the run in progress, if any, as "failed" with `what` as its internalError, says so
+// on stderr, and returns kExitFailed. Any thread; never throws.
+int EndOnInternalError(const std::string& what) noexcept;
 
 }  // namespace zolt::cli

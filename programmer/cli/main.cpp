@@ -2,11 +2,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/flash_session.h"
 #include "cli/options.h"
-#include "cli/run_summary.h"
+#include "cli/stop_watchdog.h"
+#include "cli/summary_file.h"
+#include "cli/terminal_text.h"
 
 namespace {
 
@@ -19,26 +24,74 @@ void WriteWhole(int fd, const std::string& text) {
   }
 }
 
-}  // namespace
+// An exception that escaped a thread: the summary still says what happened, and the status is 1,
+// never the 134 of an abort after the board may have been programmed.
+[[noreturn]] void OnTerminate() {
+  std::string what = "unknown exception";
+  if (std::exception_ptr e = std::current_exception()) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      what = x.what();
+    } catch (...) {
+    }
+  }
+  _exit(zolt::cli::EndOnInternalError(what));
+}
 
-int main(int argc, char** argv) {
+// Files the summary must never replace: what the run reads.
+std::vector<zolt::cli::ProtectedFile> ProtectedFiles(const zolt::cli::FlashOptions& options) {
+  std::vector<zolt::cli::ProtectedFile> files;
+  for (int slot = 0; slot < 3; ++slot) {
+    if (options.imageEnabled[slot])
+      files.push_back({"image" + std::to_string(slot + 1), options.imagePath[slot]});
+  }
+  for (const char* variable : {"VORLINK_BENCH", "VORLINK_TRACE"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0')
+      files.push_back({std::string("the file ") + variable + " names", value});
+  }
+  return files;
+}
+
+int Main(int argc, char** argv) {
   using namespace zolt::cli;
-  // A reader that went away must not kill a run half way through a probe's flash.
-  ::signal(SIGPIPE, SIG_IGN);
-
   FlashOptions options;
   ParseResult parsed = ParseCommandLine(argc, argv, options);
   WriteWhole(STDOUT_FILENO, parsed.out);
   WriteWhole(STDERR_FILENO, parsed.err);
   if (!parsed.run) return parsed.exitCode;
 
+  StopWatchdogSetting watchdog = ReadStopWatchdogSetting(std::getenv(kStopWatchdogVariable));
+  if (!watchdog.error.empty()) {
+    WriteWhole(STDERR_FILENO, "zolt-flash: " + EscapeForTerminal(watchdog.error) + "\n");
+    return kExitUsage;
+  }
+
+  SummaryFile summary;
   if (!options.jsonPath.empty()) {
-    std::string error = CheckSummaryWritable(options.jsonPath);
+    std::string error = summary.Open(options.jsonPath, ProtectedFiles(options));
     if (!error.empty()) {
-      WriteWhole(STDERR_FILENO,
-                 "zolt-flash: --json: cannot write '" + options.jsonPath + "': " + error + "\n");
+      WriteWhole(STDERR_FILENO, "zolt-flash: --json: cannot write '" + EscapeForTerminal(options.jsonPath) +
+                                    "': " + EscapeForTerminal(error) + "\n");
       return kExitUsage;
     }
   }
-  return RunFlash(options);
+  return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary,
+                  watchdog.limit.value_or(kStopWatchdog));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that went away must not kill a run half way through a probe's flash.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::set_terminate(OnTerminate);
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    return zolt::cli::EndOnInternalError(e.what());
+  } catch (...) {
+    return zolt::cli::EndOnInternalError("unknown exception");
+  }
 }

@@ -8,9 +8,13 @@
 #include <sstream>
 
 #include "cli/page_text.h"
+#include "cli/terminal_text.h"
 
 #ifndef ZOLT_VERSION
 #define ZOLT_VERSION "0.0.0"
+#endif
+#ifndef ZOLT_GIT_COMMIT
+#define ZOLT_GIT_COMMIT "unknown"
 #endif
 
 namespace zolt::cli {
@@ -41,6 +45,17 @@ std::string FullPath(const std::string& path) {
     if (part != ".") cleaned /= part;
   }
   return cleaned.string();
+}
+
+// The page's reading, made strict: a script's "0x10" for a block, or "1O" with a letter O, must not
+// quietly select block 0 or 1. Leading blanks are skipped as the page skips them.
+std::string StrictError(const std::string& text, const PageNumber& read) {
+  if (!read.error.empty()) return read.error;
+  if (read.digits == 0) return "no digits";
+  if (read.end < text.size()) {
+    return "the character '" + text.substr(read.end, 1) + "' after the digits is not allowed";
+  }
+  return {};
 }
 
 struct RawOptions {
@@ -125,6 +140,24 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
       ->type_name("FILE");
 }
 
+// What the parser lets through but a script must not get wrong: an empty value, which would read
+// as "none" or as the default (--json "", --nor-type ""), and a value given to a flag
+// ("--nor=false" would clear the flag the name sets).
+std::string CheckGivenValues(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() == 0) continue;
+    const std::string name = option->get_name();
+    for (const std::string& value : option->results()) {
+      if (option->get_type_size() == 0) {
+        if (value != "true") return name + ": a flag takes no value, not '" + value + "'";
+      } else if (value.empty()) {
+        return name + ": an empty value is not allowed; leave the option out for its default";
+      }
+    }
+  }
+  return {};
+}
+
 // Turns the raw texts into FlashOptions; returns the usage line on error ("" when all is well).
 std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   std::string product = Upper(raw.product);
@@ -177,8 +210,10 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   }
 
   PageNumber offset = ReadOffsetText(raw.offset);
-  if (!offset.error.empty()) {
-    return "--offset: '" + raw.offset + "': " + offset.error + "; allowed: hexadecimal 0 to 0xFFFFFFFF";
+  std::string offsetError = StrictError(raw.offset, offset);
+  if (!offsetError.empty()) {
+    return "--offset: '" + raw.offset + "': " + offsetError +
+           "; allowed: hexadecimal 0 to FFFFFFFF, \"0x\" allowed";
   }
   o.offsetText = raw.offset;
   o.offset = offset.value;
@@ -186,8 +221,9 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   for (int slot = 0; slot < 3; ++slot) {
     const std::string n = std::to_string(slot + 1);
     PageNumber block = ReadBlockText(raw.block[slot]);
-    if (!block.error.empty()) {
-      return "--block" + n + ": '" + raw.block[slot] + "': " + block.error +
+    std::string blockError = StrictError(raw.block[slot], block);
+    if (!blockError.empty()) {
+      return "--block" + n + ": '" + raw.block[slot] + "': " + blockError +
              "; allowed: decimal 0 to 4294967295";
     }
     o.blockText[slot] = raw.block[slot];
@@ -232,17 +268,39 @@ const char* ProgrammerVersion() {
   return ZOLT_VERSION;
 }
 
+const char* ProgrammerCommit() {
+  return ZOLT_GIT_COMMIT;
+}
+
+StopWatchdogSetting ReadStopWatchdogSetting(const char* text) {
+  StopWatchdogSetting setting;
+  if (text == nullptr) return setting;
+  const std::string value = text;
+  auto ms = ReadInteger(value);
+  if (!ms || *ms < 1) {
+    setting.error = std::string(kStopWatchdogVariable) + ": '" + value +
+                    "' is not allowed; allowed: milliseconds from 1 to 999999999";
+    return setting;
+  }
+  setting.limit = std::chrono::milliseconds(*ms);
+  return setting;
+}
+
 ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options) {
   CLI::App app{
       "Sets what the main dialog would show and presses RUN once, then exits when the run has ended.",
       "zolt-flash"};
-  app.set_version_flag("--version", std::string("zolt-flash ") + ProgrammerVersion(),
-                       "print the programmer's version and exit");
+  app.set_version_flag(
+      "--version", std::string("zolt-flash ") + ProgrammerVersion() + " (commit " + ProgrammerCommit() + ")",
+      "print the programmer's version and the commit it was built from, and exit");
   app.set_help_flag("--help", "print this help and exit");
   app.footer(kFooter);
   app.get_formatter()->column_width(30);
   RawOptions raw;
   DeclareOptions(app, raw);
+
+  // Every option and flag once: a second one would silently win (or lose) over the first.
+  for (CLI::Option* option : app.get_options()) option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
   ParseResult result;
   try {
@@ -257,13 +315,14 @@ ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& o
     result.exitCode = 2;
     std::string what = e.what();
     std::replace(what.begin(), what.end(), '\n', ' ');
-    result.err = "zolt-flash: " + what + " (see zolt-flash --help)\n";
+    result.err = "zolt-flash: " + EscapeForTerminal(what) + " (see zolt-flash --help)\n";
     return result;
   }
-  std::string error = Resolve(raw, options);
+  std::string error = CheckGivenValues(app);
+  if (error.empty()) error = Resolve(raw, options);
   if (!error.empty()) {
     result.exitCode = 2;
-    result.err = "zolt-flash: " + error + "\n";
+    result.err = "zolt-flash: " + EscapeForTerminal(error) + "\n";
     return result;
   }
   result.run = true;

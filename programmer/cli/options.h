@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,5 +56,17 @@ ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& o
 
 // "2.0.0": the programmer's version.
 const char* ProgrammerVersion();
+// The short git commit the program was built from ("unknown" when not built from a checkout).
+const char* ProgrammerCommit();
+
+// The stop watchdog's limit (docs/cli.md, "Stopping") may be shortened or lengthened through this
+// variable, in milliseconds; the tests shorten it.
+inline constexpr const char* kStopWatchdogVariable = "ZOLT_FLASH_STOP_WATCHDOG_MS";
+struct StopWatchdogSetting {
+  std::optional<std::chrono::milliseconds> limit;  // none: the built-in limit
+  std::string error;                               // a usage error when the text is bad
+};
+// `text` is the variable's value, or null when it is not set.
+StopWatchdogSetting ReadStopWatchdogSetting(const char* text);
 
 }  // namespace zolt::cli

@@ -17,19 +17,20 @@ PageNumber ReadLeadingDigits(std::string_view text, int base) {
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    return {0, "a sign is not allowed"};
+    return {0, "a sign is not allowed", 0, i};
   }
   if (base == 16 && i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
     i += 2;
   }
   uint64_t value = 0;
-  for (; i < text.size(); ++i) {
+  size_t digits = 0;
+  for (; i < text.size(); ++i, ++digits) {
     int digit = DigitValue(text[i], base);
     if (digit < 0) break;
     value = value * base + digit;
     if (value > UINT32_MAX) return {0, "the value does not fit 32 bits"};
   }
-  return {static_cast<uint32_t>(value), {}};
+  return {static_cast<uint32_t>(value), {}, digits, i};
 }
 
 }  // namespace

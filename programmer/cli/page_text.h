@@ -5,9 +5,10 @@
 // first other character, and a text without digits reads as 0 ("12abc" is 12, "" is 0). The
 // offset is hexadecimal and may start with "0x" or "0X".
 //
-// The dialog takes such texts as they come; zolt-flash refuses the two texts whose reading would
+// The dialog takes such texts as they come. These readers refuse the two texts whose reading would
 // silently land somewhere the operator did not type: a leading sign ("-1" must not become
-// 0xFFFFFFFF) and a value that does not fit 32 bits (it must not wrap to a low address).
+// 0xFFFFFFFF) and a value that does not fit 32 bits (it must not wrap to a low address); `digits`
+// and `end` let zolt-flash refuse more (a text without digits, a character after them).
 //
 // Pure functions: any thread, never block, never throw.
 #pragma once
@@ -21,6 +22,8 @@ namespace zolt::cli {
 struct PageNumber {
   uint32_t value = 0;
   std::string error;  // empty when the text is accepted; else why not (no option name)
+  size_t digits = 0;  // how many digits were read
+  size_t end = 0;     // where reading stopped: text.size() when nothing follows the digits
 };
 
 // The Nor Options page's offset text ("Offset : 0x").

@@ -1,11 +1,6 @@
 #include "cli/run_summary.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "cli/cli_operator.h"
@@ -31,6 +26,10 @@ void RunSummary::OnJobEnded(int device, bool failed, const std::string& failureT
   d.failureText = failureText;
 }
 
+void RunSummary::OnPinApplyFailed() {
+  pinApplyFailures_.fetch_add(1);
+}
+
 const char* OutcomeName(RunOutcome outcome) {
   switch (outcome) {
     case RunOutcome::kComplete:
@@ -47,7 +46,8 @@ const char* OutcomeName(RunOutcome outcome) {
   }
 }
 
-nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, const Ending& ending) const {
+nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, const Ending& ending,
+                                 const std::string& bench) const {
   using nlohmann::json;
   const bool tarvis = o.productIndex == 0;
   json images = json::array();
@@ -121,60 +121,20 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       {"settings", settings},
       {"devices", devices},
       {"result", ending.result},
-      {"exitCode", ending.exitCode},
+      {"exitCode", ending.exitCode ? json(*ending.exitCode) : json(nullptr)},
       {"stopRequested", ending.stopRequested},
       {"elapsedSeconds", ending.elapsedSeconds},
       {"messages", op.Messages()},
       {"firmwareVersion", op.FirmwareVersion()},
       {"bootloaderVersion", op.BootloaderVersion()},
+      {"bench", bench.empty() ? json(nullptr) : json(bench)},
+      {"pinApplyFailures", PinApplyFailures()},
+      {"internalError", ending.internalError.empty() ? json(nullptr) : json(ending.internalError)},
   };
 }
 
-namespace {
-
-std::string WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::strerror(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  return {};
-}
-
-std::string WriteDirect(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return std::strerror(errno);
-  std::string error = WriteAll(fd, text);
-  if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
-  return error;
-}
-
-}  // namespace
-
-std::string CheckSummaryWritable(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return std::strerror(errno);
-  ::close(fd);
-  return {};
-}
-
-std::string WriteSummaryFile(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return WriteDirect(path, text);  // e.g. a folder we may not create in
-  std::string error = WriteAll(fd, text);
-  if (error.empty() && ::fsync(fd) != 0) error = std::strerror(errno);
-  if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
-  if (error.empty() && ::rename(temp.c_str(), path.c_str()) != 0) error = std::strerror(errno);
-  if (!error.empty()) {
-    ::unlink(temp.c_str());
-    return WriteDirect(path, text);
-  }
-  return {};
+std::string SummaryText(const nlohmann::json& document) {
+  return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace zolt::cli

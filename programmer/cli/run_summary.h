@@ -7,10 +7,12 @@
 // program). All members lock one mutex briefly; none blocks otherwise, none throws.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,14 +29,23 @@ class RunSummary final : public RunObserver {
   void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
                    double seconds, uint32_t crc32, bool ok) override;
   void OnJobEnded(int device, bool failed, const std::string& failureText) override;
+  void OnPinApplyFailed() override;
+
+  // How many of a toggle run's ApplyHighBoundary/ApplyLowBoundary calls failed.
+  uint64_t PinApplyFailures() const { return pinApplyFailures_.load(); }
 
   struct Ending {
-    std::string result;  // "complete", "failed", "not-started", "stopped", "toggle-stopped", "interrupted"
-    int exitCode = 0;
+    // "running" (written before RUN), "complete", "failed", "not-started", "stopped", "toggle-stopped",
+    // "interrupted"
+    std::string result;
+    std::optional<int> exitCode;  // none while running
+    std::string internalError;    // what ended the program unexpectedly; "" when nothing did
     bool stopRequested = false;
     double elapsedSeconds = 0;
   };
-  nlohmann::json Build(const FlashOptions& options, const CliOperator& op, const Ending& ending) const;
+  // `bench`: the virtual bench file serving the probes, "" for real probes.
+  nlohmann::json Build(const FlashOptions& options, const CliOperator& op, const Ending& ending,
+                       const std::string& bench) const;
 
  private:
   struct File {
@@ -52,16 +63,14 @@ class RunSummary final : public RunObserver {
   };
   mutable std::mutex mu_;
   std::map<int, Device> devices_;
+  std::atomic<uint64_t> pinApplyFailures_{0};
 };
+
+// The document as text. Strings that are not valid UTF-8 (a file name in another encoding, a
+// probe's odd reply) never make it fail: each invalid byte becomes U+FFFD.
+std::string SummaryText(const nlohmann::json& document);
 
 // The outcome's name in the summary.
 const char* OutcomeName(RunOutcome outcome);
-
-// Whether `path` can take the summary: opens it for writing (creating it if need be) and closes it
-// again. Returns "" or the reason ("No such file or directory").
-std::string CheckSummaryWritable(const std::string& path);
-// Writes `text` to `path` through a temporary file beside it and a rename, so a reader never sees
-// half a summary. Returns "" or the reason.
-std::string WriteSummaryFile(const std::string& path, const std::string& text);
 
 }  // namespace zolt::cli

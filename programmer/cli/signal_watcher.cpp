@@ -5,12 +5,15 @@
 namespace zolt::cli {
 namespace {
 
+// SIGHUP (the terminal closed, the SSH session dropped) is a stop request as SIGINT and SIGTERM
+// are: dying mid-download would leave the board half written without a stop marker or summary.
 // SIGUSR1 only wakes the watcher when it is told to quit.
 sigset_t WatchedSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGUSR1);
   return set;
 }

@@ -1,6 +1,6 @@
-// SignalWatcher: SIGINT and SIGTERM for zolt-flash, taken by one thread of its own with sigwait.
+// SignalWatcher: SIGINT, SIGTERM and SIGHUP for zolt-flash, taken by one thread of its own with sigwait.
 //
-// The constructor blocks both signals in the calling thread, so it must run on the main thread
+// The constructor blocks the three signals in the calling thread, so it must run on the main thread
 // before any other thread exists: every thread started later (run control's jobs included)
 // inherits the mask, and only the watcher ever receives the signals. The first signal calls
 // `onFirst`; every further one calls `onSecond`, which is expected to end the process (it is not

@@ -32,10 +32,11 @@ class PinToggle {
     op_.EnableRunButton(true);
     op_.Append("  Start Pin Toggling.\r\n");
     // The stop flag is tested only after the low half, so a begun cycle always ends driving low.
+    // A failed apply has shown its box and the loop goes on; only the observer counts it.
     do {
-      probe_.ApplyHighBoundary(device);
+      if (probe_.ApplyHighBoundary(device) != 0) NoteApplyFailed();
       DelayMs(ctx_.clock, interval);
-      probe_.ApplyLowBoundary(device);
+      if (probe_.ApplyLowBoundary(device) != 0) NoteApplyFailed();
       DelayMs(ctx_.clock, interval);
     } while (ctx_.stopRequested.load() == 0);
 
@@ -78,6 +79,10 @@ class PinToggle {
     }
     return probe_.SetHighBoundary(device, product, imageLength) == 0 &&
            probe_.SetLowBoundary(device, product, imageLength) == 0;
+  }
+
+  void NoteApplyFailed() {
+    if (ctx_.observer != nullptr) ctx_.observer->OnPinApplyFailed();
   }
 
   // Every early end: the run is over, and the RUN button (left disabled by run control so that

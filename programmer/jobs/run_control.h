@@ -32,6 +32,9 @@ class RunObserver {
   virtual void OnJobEnded(int device, bool failed, const std::string& failureText) {
     (void)device, (void)failed, (void)failureText;
   }
+  // A pin toggle run's ApplyHighBoundary or ApplyLowBoundary failed. The toggle loop goes on
+  // regardless; a front end may count these to tell a run whose pins never toggled.
+  virtual void OnPinApplyFailed() {}
 };
 
 struct RunControlOptions {
@@ -39,7 +42,7 @@ struct RunControlOptions {
   std::string libraryName = "libVorlink.so";
   // Tick source for elapsed times and the pin-toggle delay; the system's steady clock by default.
   const TickClock* clock = nullptr;
-  // Per-device results of download runs; may be null.
+  // Per-device results of download runs, and a pin toggle run's failed applies; may be null.
   RunObserver* observer = nullptr;
 };
 

