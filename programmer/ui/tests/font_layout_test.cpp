@@ -46,15 +46,18 @@ TEST(FontLayout, TheFontSetIsTheOneNamed) {
     if (!families.contains(QStringLiteral("Baekmuk Gulim"))) GTEST_SKIP() << "fonts-baekmuk is not installed";
     EXPECT_EQ(hangul, QStringLiteral("Baekmuk Gulim"));
   } else if (set == QStringLiteral("noto")) {
-    if (!families.contains(QStringLiteral("Noto Sans CJK KR"))) GTEST_SKIP() << "fonts-noto-cjk is not installed";
+    if (!families.contains(QStringLiteral("Noto Sans CJK KR")))
+      GTEST_SKIP() << "fonts-noto-cjk is not installed";
     EXPECT_FALSE(families.contains(QStringLiteral("Baekmuk Gulim")));
     EXPECT_EQ(hangul, QStringLiteral("Noto Sans CJK KR"));
   } else {
-    for (const QString& korean : KoreanFamilies()) EXPECT_FALSE(families.contains(korean)) << korean.toStdString();
+    for (const QString& korean : KoreanFamilies())
+      EXPECT_FALSE(families.contains(korean)) << korean.toStdString();
     EXPECT_EQ(families.contains(QStringLiteral("DejaVu Sans Condensed")), set == QStringLiteral("none"));
   }
   std::printf("font set %s: Latin in %s, Hangul in %s\n", qPrintable(set),
-              qPrintable(FamilyDrawing(QStringLiteral("Read Firmware Version"), ResolveFont({FontSpec::Face::kGulim, 9}))),
+              qPrintable(FamilyDrawing(QStringLiteral("Read Firmware Version"),
+                                       ResolveFont({FontSpec::Face::kGulim, 9}))),
               qPrintable(hangul));
 }
 
@@ -81,8 +84,8 @@ TEST(FontLayout, EveryPageLiesInThePageAreaBelowTheTabRowWithEveryControlInside)
   for (int tab = 0; tab < ProgrammerDialog::kPageCount; ++tab) {
     TemplatePage* page = s.d.PageOfTab(tab);
     const QRect r = page->geometry();
-    EXPECT_TRUE(area.contains(r)) << "tab " << tab << " page " << r.x() << "," << r.y() << " " << r.width() << "x"
-                                  << r.height();
+    EXPECT_TRUE(area.contains(r)) << "tab " << tab << " page " << r.x() << "," << r.y() << " " << r.width()
+                                  << "x" << r.height();
     EXPECT_GE(r.top(), tabRowBottom) << tab;
     // No strip of the area is left empty beyond the rounding of whole base units.
     EXPECT_LT(area.width() - r.width(), 223 / 4 + 1) << tab;
@@ -118,10 +121,12 @@ TEST(FontLayout, AllFiveTabsAreInViewAndAClickOnEachShowsItsPage) {
 TEST(FontLayout, TheNorSettingBlockDoesNotWrap) {
   Shown s;
   LogView* log = s.d.Log();
-  const char* block[] = {"[Download to NOR FLASH]", "  **** NOR FLASH SETTING ********************************",
+  const char* block[] = {"[Download to NOR FLASH]",
+                         "  **** NOR FLASH SETTING ********************************",
                          "  **********************************************************"};
   for (const char* line : block) {
-    EXPECT_LT(log->fontMetrics().horizontalAdvance(QString::fromLatin1(line)), log->viewport()->width()) << line;
+    EXPECT_LT(log->fontMetrics().horizontalAdvance(QString::fromLatin1(line)), log->viewport()->width())
+        << line;
   }
   log->Append(QStringLiteral("  **********************************************************\r\n"));
   EXPECT_EQ(log->document()->documentLayout()->documentSize().height(), 2.0);  // that line and the empty last
