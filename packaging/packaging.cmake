@@ -39,8 +39,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/bin")
 set(zolt_deb_depends)
 set(zolt_deb_recommends "udev")
 if(TARGET zolt-usb-jtag)
-  # The dialog's Korean texts need a Korean font (its font is Gulim).
-  list(APPEND zolt_deb_recommends "fonts-baekmuk | fonts-noto-cjk" "hicolor-icon-theme")
+  # The dialog is laid out for Baekmuk Gulim and draws its Latin text in DejaVu Sans Condensed;
+  # Noto Sans CJK KR serves its Korean texts as well.
+  list(APPEND zolt_deb_depends "fonts-baekmuk | fonts-noto-cjk" "fonts-dejavu-extra")
+  list(APPEND zolt_deb_recommends "hicolor-icon-theme")
 endif()
 list(JOIN zolt_deb_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 list(JOIN zolt_deb_recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)

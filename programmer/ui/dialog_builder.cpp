@@ -19,6 +19,7 @@
 #include "ui/dialog_fonts.h"
 #include "ui/log_view.h"
 #include "ui/percent_progress_bar.h"
+#include "ui/push_like_button.h"
 #include "ui/tab_control.h"
 
 namespace zolt::ui {
@@ -80,20 +81,17 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
       return box;
     }
     case ControlKind::kRadioButton: {
-      if (c.styles & kPushLike) {
-        auto* button = new QPushButton(text, parent);
-        button->setCheckable(true);
-        // A radio button is no push button to the dialog: Enter on it goes to the dialog.
-        button->setAutoDefault(false);
-        return button;
-      }
+      if (c.styles & kPushLike) return new PushLikeRadioButton(text, parent);
       auto* radio = new QRadioButton(text, parent);
       radio->setAutoExclusive(false);
       return radio;
     }
     case ControlKind::kPushButton: {
       auto* button = new QPushButton(text, parent);
-      if (c.styles & kDefaultButton) button->setDefault(true);
+      // Only a button the template marks as default is one; Qt would otherwise make the first
+      // auto-default button of a shown dialog its default and draw it so.
+      button->setAutoDefault(c.styles & kDefaultButton);
+      button->setDefault(c.styles & kDefaultButton);
       return button;
     }
     case ControlKind::kStatic: {
@@ -155,26 +153,33 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
 }  // namespace
 
 BaseUnits TemplateUnits(const DialogTemplate& t) {
-  return BaseUnitsOf(ResolveFont(t.font));
+  return LayoutUnits(t.font, ResolveFont(t.font));
+}
+
+void LayOutDialog(QWidget* container, const DialogTemplate& t, BuiltDialog& built, BaseUnits units) {
+  built.units = units;
+  container->setFixedSize(DluToPixels(t.width, t.height, units));
+  for (auto& [w, c] : built.placed) {
+    QRect r = DluToPixels(c->rect, units);
+    if (c->kind == ControlKind::kComboBox) r.setHeight(std::min(r.height(), w->sizeHint().height()));
+    if (c->kind == ControlKind::kIcon) r.setSize(QSize(32, 32));
+    // A one-line static text as tall as the font would clip underscores and descenders that
+    // outline fonts draw below their nominal height; native statics draw unclipped.
+    if (c->kind == ControlKind::kStatic)
+      r.setHeight(std::max(r.height(), w->fontMetrics().lineSpacing() + 2));
+    w->setGeometry(r);
+  }
 }
 
 BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t) {
-  BuiltDialog built{ResolveFont(t.font), {}, {}};
-  built.units = BaseUnitsOf(built.font);
+  BuiltDialog built{ResolveFont(t.font), {}, {}, {}};
   container->setFont(built.font);
-  container->setFixedSize(DluToPixels(t.width, t.height, built.units));
 
   std::vector<QWidget*> frames;
   for (const ControlTemplate& c : t.controls) {
     QWidget* w = CreateControl(c, container);
     w->setFont(built.font);
-    QRect r = DluToPixels(c.rect, built.units);
-    if (c.kind == ControlKind::kComboBox) r.setHeight(std::min(r.height(), w->sizeHint().height()));
-    if (c.kind == ControlKind::kIcon) r.setSize(QSize(32, 32));
-    // A one-line static text as tall as the font would clip underscores and descenders that
-    // outline fonts draw below their nominal height; native statics draw unclipped.
-    if (c.kind == ControlKind::kStatic) r.setHeight(std::max(r.height(), w->fontMetrics().lineSpacing() + 2));
-    w->setGeometry(r);
+    built.placed.emplace_back(w, &c);
     if (c.id != kStaticId) {
       w->setObjectName(QStringLiteral("control%1").arg(c.id));
       built.controls.Add(c.id, w);
@@ -182,6 +187,7 @@ BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t) {
     if (c.kind == ControlKind::kGroupBox) frames.push_back(w);
   }
   for (QWidget* frame : frames) frame->lower();
+  LayOutDialog(container, t, built, LayoutUnits(t.font, built.font));
   return built;
 }
 

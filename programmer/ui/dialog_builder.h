@@ -7,6 +7,8 @@
 #include <QFont>
 #include <QWidget>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "ui/dialog_template.h"
 #include "ui/dialog_units.h"
@@ -35,6 +37,8 @@ struct BuiltDialog {
   QFont font;
   BaseUnits units;
   ControlMap controls;
+  // Every control, labels included, with its template entry, in template order.
+  std::vector<std::pair<QWidget*, const ControlTemplate*>> placed;
 };
 
 // Sets the template's font on `container`, creates every control as a child of it at its
@@ -45,7 +49,10 @@ struct BuiltDialog {
 // that would not fit in it.
 BuiltDialog BuildDialog(QWidget* container, const DialogTemplate& t);
 
-// Base units of a template's font.
+// Places the built controls and sizes the container again, in `units` instead of the template's.
+void LayOutDialog(QWidget* container, const DialogTemplate& t, BuiltDialog& built, BaseUnits units);
+
+// Base units a template is laid out in (dialog_fonts.h).
 BaseUnits TemplateUnits(const DialogTemplate& t);
 
 }  // namespace zolt::ui

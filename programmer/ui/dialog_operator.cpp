@@ -66,7 +66,7 @@ void DialogOperator::SetRunButtonText(std::string_view text) {
 
 void DialogOperator::EnableRunButton(bool enabled) {
   ProgrammerDialog* d = &dialog_;
-  PostToGui(d, [d, enabled] { d->RunButton()->setEnabled(enabled); });
+  PostToGui(d, [d, enabled] { d->EnableRunButton(enabled); });
 }
 
 void DialogOperator::EnableRunSettingControls(bool enabled) {

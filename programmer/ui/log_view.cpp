@@ -9,6 +9,7 @@ namespace zolt::ui {
 LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
   // Log insertions cannot be undone; an undo stack would only grow with every line.
   setUndoRedoEnabled(false);
+  setTabChangesFocus(true);
 }
 
 void LogView::Append(const QString& text) {
@@ -32,6 +33,11 @@ void LogView::keyPressEvent(QKeyEvent* event) {
   }
   if (enter) {
     insertPlainText(QStringLiteral("\n"));
+    return;
+  }
+  // Tab without Ctrl never gets here: the widget moves the focus on (tabChangesFocus).
+  if (event->key() == Qt::Key_Tab && (event->modifiers() & Qt::ControlModifier)) {
+    insertPlainText(QStringLiteral("\t"));
     return;
   }
   QPlainTextEdit::keyPressEvent(event);

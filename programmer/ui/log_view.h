@@ -22,7 +22,8 @@ class LogView : public QPlainTextEdit {
 
  protected:
   // Enter without Ctrl is the dialog's (it closes the dialog, as a multi-line edit without
-  // "want return" leaves it); Ctrl+Enter starts a new line.
+  // "want return" leaves it); Ctrl+Enter starts a new line. Tab and Shift+Tab move the focus on,
+  // as in any dialog; Ctrl+Tab inserts a tab.
   void keyPressEvent(QKeyEvent* event) override;
 };
 

@@ -1,6 +1,9 @@
 #include "ui/message_box.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -13,8 +16,12 @@ namespace {
 QMessageBox* NewBox(QWidget* parent, const QString& caption, const QString& text) {
   auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  FitCaption(box);
   return box;
 }
+
+// Room in a title bar beside the caption: the window icon and three buttons with their margins.
+constexpr int kTitleBarButtonsWidth = 150;
 
 // Released once, by the box's end or by its destruction, whichever comes first.
 struct Answer {
@@ -29,6 +36,22 @@ struct Answer {
 };
 
 }  // namespace
+
+int CaptionWidth(const QMessageBox* box) {
+  // Title bars draw their caption in a bold font, often somewhat larger than the dialog's.
+  QFont title = box->font();
+  title.setBold(true);
+  return QFontMetrics(title).horizontalAdvance(box->windowTitle()) * 5 / 4 + kTitleBarButtonsWidth;
+}
+
+void FitCaption(QMessageBox* box) {
+  // QMessageBox fixes its size from its layout's minimum when shown: a spacer across the bottom
+  // row makes that minimum wide enough.
+  auto* grid = qobject_cast<QGridLayout*>(box->layout());
+  if (!grid) return;
+  grid->addItem(new QSpacerItem(CaptionWidth(box), 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 void ShowMessageBox(QWidget* parent, const QString& caption, const QString& text) {
   if (OnThreadOf(parent)) {

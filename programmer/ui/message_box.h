@@ -1,5 +1,5 @@
 // The program's message boxes: modal, one OK button, no icon; the caption is the application
-// name, or "Error" for the box of a failed library bind.
+// name, or "Error" for the box of a failed library bind. Each is wide enough for its caption.
 //
 // Threads: ShowMessageBox may be called from any thread and blocks the calling thread until the
 // operator has pressed OK. On the GUI thread it runs the box modally (a nested event loop). From
@@ -10,7 +10,15 @@
 #include <QString>
 #include <QWidget>
 
+class QMessageBox;
+
 namespace zolt::ui {
+
+// Makes `box` wide enough that a window manager's title bar shows its whole caption beside its
+// buttons (QMessageBox leaves 50 px for them; title bars need about three times that).
+void FitCaption(QMessageBox* box);
+// The width FitCaption gives a box at least.
+int CaptionWidth(const QMessageBox* box);
 
 // `parent` is the window the box is modal to; it must live on the GUI thread and outlive the call.
 void ShowMessageBox(QWidget* parent, const QString& caption, const QString& text);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "ui/colour_contrast.h"
+
 namespace zolt::ui {
 namespace {
 
@@ -18,11 +20,36 @@ int ClampToInt(int64_t v) {
 }  // namespace
 
 PercentProgressBar::PercentProgressBar(QWidget* parent) : QFrame(parent) {
+  TakePaletteColours();
+}
+
+void PercentProgressBar::TakePaletteColours() {
   const QPalette& p = palette();
   barColour_ = p.color(QPalette::Highlight);
-  backgroundColour_ = p.color(QPalette::Button);
+  if (!backgroundSet_) backgroundColour_ = p.color(QPalette::Button);
   textOnBackgroundColour_ = p.color(QPalette::Highlight);
   textOnBarColour_ = p.color(QPalette::Base);
+}
+
+void PercentProgressBar::SetBackgroundColour(const QColor& colour) {
+  backgroundColour_ = colour;
+  backgroundSet_ = true;
+}
+
+QColor PercentProgressBar::DrawnTextOnBarColour() const {
+  return ReadableOn(textOnBarColour_, barColour_);
+}
+
+QColor PercentProgressBar::DrawnTextOnBackgroundColour() const {
+  return ReadableOn(textOnBackgroundColour_, backgroundColour_);
+}
+
+void PercentProgressBar::changeEvent(QEvent* event) {
+  QFrame::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) {
+    TakePaletteColours();
+    update();
+  }
 }
 
 void PercentProgressBar::SetRange(int lower, int upper) {
@@ -98,10 +125,10 @@ void PercentProgressBar::paintEvent(QPaintEvent* event) {
       const QString text = QStringLiteral("%1%").arg(Percent());
       painter.setBackgroundMode(Qt::TransparentMode);
       painter.setClipRect(filled);
-      painter.setPen(textOnBarColour_);
+      painter.setPen(DrawnTextOnBarColour());
       painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, text);
       painter.setClipRect(unfilled);
-      painter.setPen(textOnBackgroundColour_);
+      painter.setPen(DrawnTextOnBackgroundColour());
       painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, text);
     }
   }

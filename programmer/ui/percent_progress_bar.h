@@ -27,7 +27,7 @@ class PercentProgressBar : public QFrame {
   int SetStep(int step);
   // Shows or hides the percentage text; repaints only when the setting changes.
   void SetShowText(bool show);
-  void SetBackgroundColour(const QColor& colour) { backgroundColour_ = colour; }
+  void SetBackgroundColour(const QColor& colour);
 
   int Pos() const { return pos_; }
   int Step() const { return step_; }
@@ -38,6 +38,11 @@ class PercentProgressBar : public QFrame {
   QColor BackgroundColour() const { return backgroundColour_; }
   QColor TextOnBarColour() const { return textOnBarColour_; }
   QColor TextOnBackgroundColour() const { return textOnBackgroundColour_; }
+  // The colours the text is drawn in: the two above, or, where one is less than 4.5:1 apart from
+  // the fill under it (the palette's base colour on a dark palette's highlight), that colour made
+  // darker or lighter until it is. Every palette gives a readable "100%".
+  QColor DrawnTextOnBarColour() const;
+  QColor DrawnTextOnBackgroundColour() const;
 
   // Width in pixels of the filled part of a client area `clientWidth` wide, and the percentage the
   // text shows; both truncated towards zero in exact integer arithmetic (999 of 1000 is 99%).
@@ -47,6 +52,8 @@ class PercentProgressBar : public QFrame {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // The colours that come from the palette follow a change of it.
+  void changeEvent(QEvent* event) override;
 
  private:
   int pos_ = 0;
@@ -54,11 +61,14 @@ class PercentProgressBar : public QFrame {
   int upper_ = 100;
   int lower_ = 0;
   bool showText_ = false;
+  void TakePaletteColours();
+
   int fillWidth_ = -1;  // filled width at the last redraw SetPos asked for; -1: none on record
   QColor barColour_;
   QColor backgroundColour_;
   QColor textOnBackgroundColour_;
   QColor textOnBarColour_;
+  bool backgroundSet_ = false;
 };
 
 }  // namespace zolt::ui

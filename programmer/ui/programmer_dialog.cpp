@@ -1,6 +1,7 @@
 #include "ui/programmer_dialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -9,11 +10,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <chrono>
 
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/control_ids.h"
 #include "ui/log_view.h"
+#include "ui/message_box.h"
 #include "ui/pages/file_selection_page.h"
 #include "ui/pages/firmware_version_page.h"
 #include "ui/pages/multi_device_page.h"
@@ -35,7 +38,10 @@ constexpr int kClosePollMs = 50;
 ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
   const DialogTemplate& t = TemplateById(kMainTemplate);
   built_ = BuildDialog(this, t);
-  setWindowTitle(QString::fromUtf8(t.caption));
+  QString caption = QString::fromUtf8(t.caption);
+  // The operator sees at a glance that no real probe is being programmed.
+  if (!qEnvironmentVariableIsEmpty("VORLINK_BENCH")) caption += QStringLiteral(" [virtual bench]");
+  setWindowTitle(caption);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setWindowIcon(AppIcon());
@@ -63,16 +69,13 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
   pinTogglePage_->hide();
   multiDevicePage_->hide();
   firmwareVersionPage_->hide();
-  // The pages' templates are taller, at their font, than the tab panel they lie on at the main
-  // dialog's font: cut them at the panel's bottom edge, so that the edge closes their last frame
-  // and nothing reaches into the log below.
-  const int panelBottom = PageTabs()->geometry().bottom() - 1;
-  for (int i = 0; i < kPageCount; ++i) {
-    TemplatePage* page = PageOfTab(i);
-    if (page->geometry().bottom() > panelBottom) page->setFixedHeight(panelBottom - page->y());
-  }
   for (int i = 0; i < kPageCount; ++i) PageTabs()->InsertTab(i, QString::fromLatin1(kTabTexts[i]));
   PageTabs()->SetCurrentIndex(0);
+  // Each page fills the tab control's page area, below the tab row: the template's place (4, 59)
+  // would be on the tab row with fonts taller than the layout's, and the page's own units make
+  // it taller than the area.
+  const QRect area = PageTabs()->PageArea().translated(PageTabs()->pos());
+  for (int i = 0; i < kPageCount; ++i) PageOfTab(i)->PlaceIn(area);
 
   connect(PageTabs()->tabBar(), &QTabBar::currentChanged, this, &ProgrammerDialog::OnPageTabChanged);
   connect(ProductList(), &QComboBox::activated, this, &ProgrammerDialog::OnProductListChanged);
@@ -87,11 +90,14 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
   connect(Controls().Get<QCheckBox>(kIdVerifyBox), &QCheckBox::clicked, this,
           &ProgrammerDialog::OnVerifyClicked);
   connect(RunButton(), &QPushButton::clicked, this, &ProgrammerDialog::OnRunClicked);
-  connect(&closeTimer_, &QTimer::timeout, this, &ProgrammerDialog::OnCloseTimer);
+  connect(&closeTimer_, &QTimer::timeout, this, &ProgrammerDialog::PollRunEnd);
 
   OnProductListChanged();
-  // No button is the default: Enter outside a push button is the dialog's OK.
-  RunButton()->setDefault(false);
+  nowMs_ = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
 }
 
 ProgrammerDialog::~ProgrammerDialog() = default;
@@ -212,7 +218,44 @@ void ProgrammerDialog::OnPageTabChanged(int index) {
 void ProgrammerDialog::OnRunClicked() {
   // While closing waits for a stopped run, no new run may start.
   if (closePending_ || !driver_) return;
+  const int64_t now = nowMs_();
+  if (RunButton()->text() == QStringLiteral("RUN")) {
+    runPressed_ = true;
+    runPressMs_ = now;
+    runEnding_ = false;
+  } else if (runPressed_ && now - runPressMs_ < QApplication::doubleClickInterval()) {
+    return;  // the second click of a double click on RUN, landing on STOP
+  }
+  inRunPress_ = true;
   driver_->OnRun();
+  inRunPress_ = false;
+}
+
+void ProgrammerDialog::EnableRunButton(bool enabled) {
+  QPushButton* run = RunButton();
+  if (!enabled) {
+    // The monitor disables STOP once every job has ended, before it reports the end; a STOP
+    // press disables it too, but from within OnRun.
+    if (run->text() == QStringLiteral("STOP") && !inRunPress_) {
+      runEnding_ = true;
+      if (question_) OnStopAnswer(true, pendingResult_);
+    }
+    // Qt would hand the focus of a disabled button to the next control, the Verify box, where
+    // the operator's next Space would clear it.
+    if (focusWidget() == run) {
+      focusParked_ = true;
+      setFocus(Qt::OtherFocusReason);
+    }
+    run->setEnabled(false);
+    return;
+  }
+  run->setEnabled(true);
+  if (run->text() == QStringLiteral("RUN")) runEnding_ = false;
+  if (focusParked_) {
+    focusParked_ = false;
+    // Unless the operator has put the focus elsewhere meanwhile.
+    if (focusWidget() == this || focusWidget() == nullptr) run->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void ProgrammerDialog::EnableRunSettingControls(bool enabled) {
@@ -231,41 +274,85 @@ void ProgrammerDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void ProgrammerDialog::keyPressEvent(QKeyEvent* event) {
-  // Enter reaches the dialog only when no push button took it: it is the dialog's OK.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    // A focused push button takes Enter, as a native one does; no button is the default, so
+    // Enter anywhere else is the dialog's OK.
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (button && !button->isCheckable()) {
+      if (button->isEnabled()) button->click();
+      return;
+    }
     accept();
     return;
   }
   QDialog::keyPressEvent(event);
 }
 
-bool ProgrammerDialog::AskStopRun() {
-  if (askStop_) return askStop_();
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName),
-                  QStringLiteral("A run is in progress. Stop it and close the program?"),
-                  QMessageBox::Yes | QMessageBox::No, this);
-  box.setDefaultButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
+void ProgrammerDialog::AskStopRun(int result) {
+  if (askStop_) {
+    OnStopAnswer(askStop_(), result);
+    return;
+  }
+  pendingResult_ = result;
+  question_ = new QMessageBox(QMessageBox::NoIcon, QString::fromUtf8(kApplicationName),
+                              QStringLiteral("A run is in progress. Stop it and close the program?"),
+                              QMessageBox::Yes | QMessageBox::No, this);
+  question_->setAttribute(Qt::WA_DeleteOnClose);
+  question_->setDefaultButton(QMessageBox::No);
+  FitCaption(question_);
+  connect(question_, &QMessageBox::finished, this, [this, box = question_](int answer) {
+    if (question_ != box) return;  // answered for the operator already
+    question_ = nullptr;
+    OnStopAnswer(answer == QMessageBox::Yes, pendingResult_);
+  });
+  question_->open();
+  // Watches for the run's end while the question is open.
+  closeTimer_.start(kClosePollMs);
+}
+
+void ProgrammerDialog::OnStopAnswer(bool stop, int result) {
+  if (QMessageBox* box = question_) {
+    // The run ended while the operator was asked: close as asked, without the question.
+    question_ = nullptr;
+    box->close();
+  }
+  if (!stop) {
+    closeTimer_.stop();
+    return;
+  }
+  CloseWhenRunEnds(result, !runEnding_);
+}
+
+void ProgrammerDialog::CloseWhenRunEnds(int result, bool stop) {
+  if (!driver_ || !driver_->IsRunning()) {
+    closeTimer_.stop();
+    QDialog::done(result);
+    return;
+  }
+  // An ending run needs no stop: its jobs are done, and a stop request would outlive it.
+  if (stop) driver_->RequestStop();
+  closePending_ = true;
+  pendingResult_ = result;
+  closeTimer_.start(kClosePollMs);
 }
 
 void ProgrammerDialog::done(int result) {
-  if (closePending_) return;
+  if (closePending_ || question_) return;
   if (driver_ && driver_->IsRunning()) {
-    if (!AskStopRun()) return;
-    // The run may have ended while the question was open.
-    if (driver_->IsRunning()) {
-      driver_->RequestStop();
-      closePending_ = true;
-      pendingResult_ = result;
-      closeTimer_.start(kClosePollMs);
-      return;
-    }
+    AskStopRun(result);
+    return;
   }
   QDialog::done(result);
 }
 
-void ProgrammerDialog::OnCloseTimer() {
+void ProgrammerDialog::PollRunEnd() {
+  if (question_) {
+    if (driver_ && driver_->IsRunning() && !runEnding_) return;
+    OnStopAnswer(true, pendingResult_);
+    return;
+  }
+  if (!closePending_) return;
   if (driver_ && driver_->IsRunning()) return;
   closeTimer_.stop();
   closePending_ = false;

@@ -9,7 +9,17 @@
 // Closing: Enter (outside push buttons), Esc and the close box end the dialog while no run is in
 // progress. During a run the operator is asked whether to stop it; on yes the run is asked to
 // stop and the dialog closes once the run has ended (a timer polls; the GUI thread keeps serving
-// the jobs' message boxes meanwhile).
+// the jobs' message boxes meanwhile). When the run ends while the question is open, the question
+// closes itself and the dialog closes as asked once the run's last box has been answered.
+//
+// Buttons: no button of the dialog is the default or an auto-default one; Enter on a focused
+// push button presses it. When RUN is disabled while it has the focus, the focus goes to the
+// dialog itself (where Space changes nothing, unlike the Verify box Qt would pick) and comes back
+// to RUN when RUN is enabled again. A STOP press within the double-click interval of the press
+// that started the run is the second click of a double click on RUN and is ignored.
+//
+// With the virtual bench serving the probes (VORLINK_BENCH set), the caption ends in
+// " [virtual bench]".
 //
 // Threads: GUI thread only; the Operator implementation (dialog_operator.h) carries worker calls
 // here. Handlers never block, except OnRun through the RunDriver and the modal boxes.
@@ -18,6 +28,7 @@
 #include <QDialog>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <functional>
 
 #include "core/operator.h"
@@ -28,6 +39,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QMenu;
+class QMessageBox;
 
 namespace zolt::ui {
 
@@ -54,6 +66,8 @@ class ProgrammerDialog : public QDialog {
   void SetRunDriver(RunDriver* driver) { driver_ = driver; }
   // Replaces the "stop the run and close?" question (tests); returns the operator's answer.
   void SetStopQuestion(std::function<bool()> ask) { askStop_ = std::move(ask); }
+  // Milliseconds of a steady clock, for telling a double click from a later STOP (tests).
+  void SetClock(std::function<int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
 
   // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
   void UpdateData(bool takeIn);
@@ -70,9 +84,15 @@ class ProgrammerDialog : public QDialog {
 
   // Enables or disables controls 1029, 1027, 1030, 1005 and 1006, in that order.
   void EnableRunSettingControls(bool enabled);
+  // Enables or disables RUN/STOP, keeping the focus off the other controls meanwhile.
+  void EnableRunButton(bool enabled);
 
   // True while closing waits for a stopped run to end.
   bool ClosePending() const { return closePending_; }
+  // The open "stop the run and close?" question, or null.
+  QMessageBox* StopQuestion() const { return question_; }
+  // Closes the dialog when closing waits and the run has ended; the close timer calls it.
+  void PollRunEnd();
 
   const ControlMap& Controls() const { return built_.controls; }
   BaseUnits Units() const { return built_.units; }
@@ -102,8 +122,9 @@ class ProgrammerDialog : public QDialog {
 
  private:
   void CheckRadio(QPushButton* clicked);
-  bool AskStopRun();
-  void OnCloseTimer();
+  void AskStopRun(int result);
+  void OnStopAnswer(bool stop, int result);
+  void CloseWhenRunEnds(int result, bool stop);
 
   BuiltDialog built_;
   int productIndex_ = 0;
@@ -121,6 +142,13 @@ class ProgrammerDialog : public QDialog {
   QAction* aboutAction_ = nullptr;
   RunDriver* driver_ = nullptr;
   std::function<bool()> askStop_;
+  std::function<int64_t()> nowMs_;
+  int64_t runPressMs_ = 0;
+  bool runPressed_ = false;   // a press of RUN started the run now in progress
+  bool focusParked_ = false;  // the focus left RUN for the dialog when RUN was disabled
+  bool runEnding_ = false;    // the run's jobs have all ended; its end report may be open
+  bool inRunPress_ = false;   // the run driver is handling a press of RUN/STOP
+  QMessageBox* question_ = nullptr;
   bool closePending_ = false;
   int pendingResult_ = 0;
   QTimer closeTimer_;

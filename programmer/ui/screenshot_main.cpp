@@ -1,13 +1,15 @@
 // zolt-ui-screenshot: writes PNG pictures of the main dialog with each of its five tabs shown and
 // of the about box into OUTPUT_DIR. With --run IMAGE it instead programs IMAGE into every KELDA
 // board of the bench that VORLINK_BENCH names (NOR, EN29LV040A, multi device), answers
-// "Download Complete !" and pictures the finished run on the Multi USB JTAG tab. Used by
-// scripts/screenshot.
+// "Download Complete !" and pictures the finished run on the Multi USB JTAG tab. With --dark
+// (before OUTPUT_DIR) the dialog is drawn in the Fusion style with a dark palette and the run's
+// picture is run-finished-4-probes-dark.png. Used by scripts/screenshot.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <cstdio>
@@ -67,7 +69,25 @@ bool PictureTabs(ProgrammerDialog& dialog, const QDir& out) {
   return ok;
 }
 
-bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& image, const QDir& out) {
+QPalette DarkPalette() {
+  QPalette p;
+  p.setColor(QPalette::Window, QColor(53, 53, 53));
+  p.setColor(QPalette::WindowText, Qt::white);
+  p.setColor(QPalette::Base, QColor(25, 25, 25));
+  p.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+  p.setColor(QPalette::Text, Qt::white);
+  p.setColor(QPalette::Button, QColor(53, 53, 53));
+  p.setColor(QPalette::ButtonText, Qt::white);
+  p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+  p.setColor(QPalette::HighlightedText, QColor(25, 25, 25));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(127, 127, 127));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(127, 127, 127));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(127, 127, 127));
+  return p;
+}
+
+bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& image, const QDir& out,
+                        const QString& name) {
   ProgrammerDialog& dialog = program.Dialog();
   if (!program.Driver()) {
     std::fprintf(stderr, "zolt-ui-screenshot: built without the programming jobs\n");
@@ -92,7 +112,7 @@ bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& ima
   box->button(QMessageBox::Ok)->click();
   ServeUntil([&] { return !program.Driver()->IsRunning() && dialog.RunButton()->isEnabled(); });
   QApplication::processEvents();
-  return Save(dialog, out.filePath(QStringLiteral("run-finished-4-probes.png"))) && complete;
+  return Save(dialog, out.filePath(name)) && complete;
 }
 
 }  // namespace
@@ -100,12 +120,18 @@ bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& ima
 int main(int argc, char** argv) {
   zolt::ui::PreferClassicStyle(argc, argv);
   QApplication app(argc, argv);
-  const QStringList args = QApplication::arguments().mid(1);
+  QStringList args = QApplication::arguments().mid(1);
+  const bool dark = !args.isEmpty() && args[0] == QStringLiteral("--dark");
+  if (dark) {
+    args.removeFirst();
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(DarkPalette());
+  }
   const bool run = args.size() == 3 && args[1] == QStringLiteral("--run");
   if (!(args.size() == 1 || run) || args[0].startsWith(QLatin1Char('-'))) {
     std::fprintf(
         stderr,
-        "usage: zolt-ui-screenshot OUTPUT_DIR [--run IMAGE]\n"
+        "usage: zolt-ui-screenshot [--dark] OUTPUT_DIR [--run IMAGE]\n"
         "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR; with --run,\n"
         "programs IMAGE into the KELDA boards of the bench VORLINK_BENCH names and writes\n"
         "run-finished-4-probes.png instead.\n");
@@ -118,7 +144,9 @@ int main(int argc, char** argv) {
   }
   zolt::ui::DialogApplication program;
   program.Dialog().show();
-  const bool ok = run ? PictureFinishedRun(program, QDir().absoluteFilePath(args[2]), out)
+  const QString name =
+      dark ? QStringLiteral("run-finished-4-probes-dark.png") : QStringLiteral("run-finished-4-probes.png");
+  const bool ok = run ? PictureFinishedRun(program, QDir().absoluteFilePath(args[2]), out, name)
                       : PictureTabs(program.Dialog(), out);
   return ok ? 0 : 1;
 }

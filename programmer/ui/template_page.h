@@ -19,6 +19,12 @@ class TemplatePage : public QWidget {
   // Like every dialog, a child page converts its own position and size with its own font's units.
   TemplatePage(int templateId, QWidget* parent);
 
+  // Lays the page out again so that it fills `area` (in the parent's coordinates), the tab
+  // control's page area: in the largest whole base units at which the whole template fits, at the
+  // area's top, centred across it. Every control of the page then lies inside the area, whatever
+  // the fonts; its own font's units would make the page 12 px taller than the area at ours.
+  void PlaceIn(const QRect& area);
+
   const ControlMap& Controls() const { return built_.controls; }
   BaseUnits Units() const { return built_.units; }
 
@@ -26,7 +32,11 @@ class TemplatePage : public QWidget {
   virtual void Refresh() = 0;
 
  private:
+  const DialogTemplate& template_;
   BuiltDialog built_;
 };
+
+// The largest base units at which a template of `width` x `height` dialog units fits `size`.
+BaseUnits UnitsToFit(int width, int height, QSize size);
 
 }  // namespace zolt::ui

@@ -44,8 +44,10 @@ uint32_t ParseUnsigned(const QString& text, int base) {
 }
 
 QString ShortenPath(const QString& path) {
-  const qsizetype first = path.indexOf(u'/');
+  qsizetype first = path.indexOf(u'/');
   if (first < 0) return path;
+  // An absolute path's root is no folder: its first folder ends at the next '/'.
+  if (first == 0 && path.indexOf(u'/', 1) > 0) first = path.indexOf(u'/', 1);
   const qsizetype last = path.lastIndexOf(u'/');
   return path.left(first + 1) + QStringLiteral("...") + path.mid(last == first ? first + 1 : last);
 }

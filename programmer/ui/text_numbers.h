@@ -14,9 +14,11 @@ namespace zolt::ui {
 // gives 0xFFFFFFFF.
 uint32_t ParseUnsigned(const QString& text, int base);
 
-// Shortens a full path for a path box: everything between the first and the last '/' becomes
-// "...": /home/op/images/boot.bin -> /.../boot.bin, /boot.bin -> /...boot.bin. A path without
-// '/' is returned unchanged.
+// Shortens a full path for a path box, keeping its first folder as a drive is kept: everything
+// between the '/' that ends the first folder and the last '/' becomes "...":
+// /home/op/images/boot.bin -> /home/.../boot.bin. When that '/' is also the last one, "..." goes
+// right after it: /home/boot.bin -> /home/...boot.bin, /boot.bin -> /...boot.bin. A relative
+// path's first folder ends at its first '/'. A path without '/' is returned unchanged.
 QString ShortenPath(const QString& path);
 
 }  // namespace zolt::ui

@@ -1,10 +1,13 @@
 // The dialog layer: dialog units, fonts, templates and the builder.
 #include <gtest/gtest.h>
 
-#include <QFontInfo>
+#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QRawFont>
+#include <QTextLayout>
 #include <set>
 
 #include "ui/about_dialog.h"
@@ -43,15 +46,39 @@ TEST(DialogUnits, BaseUnitsFollowTheWindowsRule) {
   EXPECT_EQ(units.y, metrics.height());
 }
 
-TEST(DialogFonts, GulimResolvesToAKoreanFontAndRendersHangul) {
+// The family that draws `text` in `font` (the first of them, for text of one script).
+QString FamilyDrawing(const QString& text, const QFont& font) {
+  QTextLayout layout(text, font);
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  const QList<QGlyphRun> runs = layout.glyphRuns();
+  return runs.isEmpty() ? QString() : runs.first().rawFont().familyName();
+}
+
+TEST(DialogFonts, GulimDrawsLatinInALatinFamilyAndHangulInAKoreanOne) {
   const QFont font = ResolveFont({FontSpec::Face::kGulim, 9});
   EXPECT_EQ(font.pixelSize(), 12);  // 9 pt at 96 dpi
-  EXPECT_TRUE(
-      FallbackFamilies(FontSpec::Face::kGulim).contains(QFontInfo(font).family(), Qt::CaseInsensitive))
-      << QFontInfo(font).family().toStdString();
-  EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'정'));
-  EXPECT_TRUE(QFontMetrics(font).inFontUcs4(U'확'));
+  const QString latin = FamilyDrawing(QStringLiteral("Read Firmware Version"), font);
+  EXPECT_TRUE(LatinFamilies(FontSpec::Face::kGulim).contains(latin, Qt::CaseInsensitive))
+      << latin.toStdString();
+  const QString hangul = FamilyDrawing(QStringLiteral("정보확인"), font);
+  EXPECT_TRUE(KoreanFamilies().contains(hangul, Qt::CaseInsensitive)) << hangul.toStdString();
   EXPECT_EQ(ResolveFont({FontSpec::Face::kMsSansSerif, 8}).pixelSize(), 11);
+}
+
+TEST(DialogFonts, TheGulimLayoutUnitsAreBaekmukGulims) {
+  if (!QFontDatabase::families().contains(QStringLiteral("Baekmuk Gulim")))
+    GTEST_SKIP() << "no Baekmuk Gulim";
+  QFont baekmuk(QStringLiteral("Baekmuk Gulim"));
+  baekmuk.setPixelSize(12);
+  const BaseUnits measured = BaseUnitsOf(baekmuk);
+  EXPECT_EQ(measured.x, kGulimLayoutUnits.x);
+  EXPECT_EQ(measured.y, kGulimLayoutUnits.y);
+  // Whatever font draws the text, the Gulim templates are laid out in these units.
+  const BaseUnits units = TemplateUnits(TemplateById(kMainTemplate));
+  EXPECT_EQ(units.x, 8);
+  EXPECT_EQ(units.y, 12);
 }
 
 TEST(DialogTemplates, IdsAreUniqueWithinEachTemplateAndEveryControlIsBuilt) {
@@ -74,7 +101,7 @@ TEST(DialogTemplates, IdsAreUniqueWithinEachTemplateAndEveryControlIsBuilt) {
 
 TEST(MainDialogLayout, ClientAreaIs234By374DialogUnitsAtItsFont) {
   ProgrammerDialog dialog;
-  const BaseUnits units = BaseUnitsOf(ResolveFont({FontSpec::Face::kGulim, 9}));
+  const BaseUnits units = kGulimLayoutUnits;
   EXPECT_EQ(dialog.size(), QSize(MulDiv(234, units.x, 4), MulDiv(374, units.y, 8)));
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("ZOLT USB JTAG Programmer (Ver 2.0.00)"));
   EXPECT_EQ(dialog.Controls().Find(kIdLogView)->geometry(), DluToPixels(DluRect{2, 189, 229, 142}, units));
@@ -107,7 +134,7 @@ TEST(AboutBox, ShowsTheKoreanTemplate) {
   auto* ok = about.Controls().Get<QPushButton>(kIdOk);
   ASSERT_NE(ok, nullptr);
   EXPECT_EQ(ok->text(), QStringLiteral("확인"));
-  EXPECT_EQ(about.size(), DluToPixels(235, 55, BaseUnitsOf(ResolveFont({FontSpec::Face::kGulim, 9}))));
+  EXPECT_EQ(about.size(), DluToPixels(235, 55, kGulimLayoutUnits));
 }
 
 }  // namespace

@@ -49,14 +49,17 @@ TEST(TextNumbers, ParsesLikeTheStandardUnsignedConversion) {
     EXPECT_EQ(ParseUnsigned(QString::fromLatin1(c.text), c.base), c.expected) << c.text;
 }
 
-TEST(TextNumbers, ShortenPathKeepsTheFirstSlashAndTheFileName) {
+TEST(TextNumbers, ShortenPathKeepsTheFirstFolderAndTheFileName) {
   struct Case {
     const char* path;
     const char* expected;
   } cases[] = {
-      {"/home/op/images/boot.bin", "/.../boot.bin"},
+      {"/home/op/images/boot.bin", "/home/.../boot.bin"},
+      {"/data/fw/app.bin", "/data/.../app.bin"},
+      {"/home/boot.bin", "/home/...boot.bin"},  // the first folder's '/' is the last one
       {"/boot.bin", "/...boot.bin"},
-      {"/data/fw/app.bin", "/.../app.bin"},
+      {"images/fw/boot.bin", "images/.../boot.bin"},
+      {"//boot.bin", "//...boot.bin"},
       {"boot.bin", "boot.bin"},
   };
   for (const Case& c : cases) EXPECT_EQ(ShortenPath(QString::fromUtf8(c.path)).toStdString(), c.expected);
@@ -170,7 +173,7 @@ TEST(FileSelectionPage, EnableBoxesSwitchTheSlotControlsAndKeepThePath) {
   for (int id : {kIdImageBlock2, kIdImagePath2, kIdImageOpen2})
     EXPECT_TRUE(page.Controls().Find(id)->isEnabled());
   page.Controls().Get<QPushButton>(kIdImageOpen2)->click();
-  EXPECT_EQ(Edit(page, kIdImagePath2)->text(), QStringLiteral("/.../app.bin"));
+  EXPECT_EQ(Edit(page, kIdImagePath2)->text(), QStringLiteral("/data/.../app.bin"));
   EXPECT_EQ(page.GetImagePath(1), QStringLiteral("/data/fw/app.bin"));
 
   enable2->click();
