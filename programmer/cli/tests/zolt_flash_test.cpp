@@ -5,55 +5,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "flash_process.h"
+#include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
 namespace {
-
-// Three KELDA boards with an EN29LV040A (64 KiB erase blocks); the middle one cannot program
-// one byte of the image placed at block 1, when `faulty`.
-std::string KeldaBench(int boards, const std::string& timing, const std::string& middleFaults = "") {
-  std::string toml = "[bench]\ntiming = \"" + timing + "\"\n";
-  for (int i = 0; i < boards; ++i) {
-    toml += "\n[[probe]]\nname = \"board-" + std::to_string(i) +
-            "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
-    if (i == 1 && !middleFaults.empty()) toml += "[probe.faults]\n" + middleFaults + "\n";
-  }
-  return toml;
-}
-
-const std::vector<std::string> kKeldaNor = {"--product", "KELDA", "--nor", "--nor-type", "EN29LV040A"};
-
-std::vector<std::string> Args(std::vector<std::string> base, const std::vector<std::string>& more) {
-  base.insert(base.end(), more.begin(), more.end());
-  return base;
-}
-
-class ZoltFlash : public ::testing::Test {
- protected:
-  FlashProcess::Env BenchEnv(const std::string& benchToml) {
-    std::filesystem::create_directories(dir / "state");
-    return {{"VORLINK_BENCH", dir.Write("bench.toml", benchToml)},
-            {"PROBESIM_STATE_DIR", dir / "state"},
-            {"PROBESIM_LOG", dir / "probe.log"}};
-  }
-  ProcessResult Run(const std::vector<std::string>& args, const FlashProcess::Env& env,
-                    const std::string& program = FlashProgram()) {
-    return FlashProcess(program, args, env, dir.path()).Wait();
-  }
-  // The board's flash file holds `image` at `offset`.
-  void ExpectFlashHolds(int board, const std::string& image, size_t offset) {
-    std::string flash = ReadFileBytes(dir / ("state/bench-" + std::to_string(board) + ".bin"));
-    ASSERT_GE(flash.size(), offset + image.size()) << "board " << board;
-    EXPECT_TRUE(flash.compare(offset, image.size(), image) == 0) << "board " << board << " at " << offset;
-  }
-
-  ScratchDir dir;
-};
 
 TEST_F(ZoltFlash, ExitStatusTellsHowTheRunEnded) {
   const std::string image = dir.Write("image.bin", PatternBytes(5000, 1));
@@ -242,11 +203,20 @@ TEST_F(ZoltFlashStop, StopAfterStopsTheDownloadThroughTheProbe) {
   EXPECT_EQ(s["devices"][0]["result"], "stopped");
 }
 
-TEST_F(ZoltFlashStop, FirstSigintStopsTheDownloadThroughTheProbe) {
-  FlashProcess flash(FlashProgram(), DownloadArgs(), BenchEnv(KeldaBench(1, "realistic")), dir.path());
-  ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
-  flash.Signal(SIGINT);
-  ExpectStoppedByHandshake(flash.Wait());
+// Ctrl-C, `timeout`'s SIGTERM and a closed terminal's SIGHUP are all one stop request: the board
+// gets its stop marker and the summary says "stopped".
+TEST_F(ZoltFlashStop, FirstSignalStopsTheDownloadThroughTheProbe) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signal));
+    std::filesystem::remove(dir / "probe.log");
+    const std::string json = dir / "summary.json";
+    FlashProcess flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
+                       BenchEnv(KeldaBench(1, "realistic")), dir.path());
+    ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
+    flash.Signal(signal);
+    ExpectStoppedByHandshake(flash.Wait());
+    EXPECT_EQ(nlohmann::json::parse(ReadFileBytes(json), nullptr, false).value("result", ""), "stopped");
+  }
 }
 
 TEST_F(ZoltFlashStop, SecondSigintEndsAtOnceWith130) {
