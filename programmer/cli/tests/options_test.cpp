@@ -157,6 +157,21 @@ TEST(Options, BadValuesAreUsageErrorsNamingTheOption) {
       {{"--frobnicate"}, "--frobnicate"},
       {{"--product"}, "--product"},
       {{"stray.bin"}, "stray.bin"},
+      // An empty value never means "none" or "the default": a script's unset variable is caught.
+      {{"--json", ""}, "--json"},
+      {{"--stop-after", ""}, "--stop-after"},
+      {{"--nor-type", ""}, "--nor-type"},
+      {{"--image2", ""}, "--image2"},
+      {{"--block1", ""}, "--block1"},
+      {{"--offset", ""}, "--offset"},
+      // Nothing may follow the digits read; only --offset takes a 0x prefix.
+      {{"--block1", "0x10"}, "--block1"},
+      {{"--block3", "1O"}, "--block3"},
+      {{"--offset", "1f000zz"}, "--offset"},
+      // A repeated option is refused, whether a flag or one with a value.
+      {{"--nor", "--nor"}, "--nor"},
+      {{"--product", "KELDA", "--product", "OKO"}, "--product"},
+      {{"--image1", "a.bin", "--image1", "b.bin"}, "--image1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

@@ -255,5 +255,16 @@ TEST_F(ZoltFlashHostile, NamesThatAreNotUtf8OrCarryControlBytes) {
   }
 }
 
+// Without a bench nothing claims one: no bench line, a null "bench" (this machine has no probe, so
+// the run finds none).
+TEST_F(ZoltFlashHostile, NoBenchNoBenchLine) {
+  const std::string json = dir / "summary.json";
+  ProcessResult r = Run(Args(kKeldaNor, {"--image1", dir.Write("image.bin", "x"), "--json", json}), {});
+  EXPECT_EQ(r.err.find("virtual bench"), std::string::npos) << r.err;
+  const nlohmann::json s = ParseSummary(ReadFileBytes(json));
+  ASSERT_TRUE(s.contains("bench")) << s.dump();
+  EXPECT_TRUE(s["bench"].is_null());
+}
+
 }  // namespace
 }  // namespace zolt::cli::testing

@@ -101,6 +101,7 @@ TEST_F(ZoltFlash, JsonSummaryOfAMixedRun) {
   EXPECT_EQ(s["exitCode"], 1);
   EXPECT_EQ(s["stopRequested"], false);
   EXPECT_GE(s["elapsedSeconds"].get<double>(), 0.0);
+  EXPECT_EQ(s["bench"], dir / "bench.toml") << "a run on virtual boards says so";
   EXPECT_EQ(s["settings"]["product"], "KELDA");
   EXPECT_EQ(s["settings"]["flashType"], "NOR");
   EXPECT_EQ(s["settings"]["norType"], "EN29LV040A");
