@@ -20,8 +20,9 @@ BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes
     uint8_t chunk[64];
     for (int i = 0; i < 64; ++i) chunk[i] = uint8_t(i * 7);
     uint8_t answer[8];
-    // A first one-chunk download makes the flash file (the bench fills a new one with 0xFF), so
-    // that the measured announcement only erases, as in the programmer's measured runs.
+    // A first one-chunk download, so that the measured announcement erases flash that was
+    // written before, as in the programmer's measured runs (the flash file itself is made, filled
+    // with 0xFF, when the probe opens).
     host.Exchange(Host::DownloadInfo(kNand, 0, 0, 64, false), 5);
     probe.BulkWrite(0x01, chunk, 64, 7000);
     probe.BulkRead(0x82, answer, 5, 14000);
