@@ -2,6 +2,7 @@
 // as an operator would: a mouse click on each tab must show that tab's page; with VORLINK_BENCH
 // naming a KELDA bench and an image given, a double click on RUN must program the boards (no
 // "Download stop is OK."), and Space afterwards must start the next run with Verify still ticked.
+// A second argument names a PNG file for a picture of the screen after the runs.
 // Exits 0 when every check holds. Run by scripts/xvfb-click-test (needs DISPLAY, xdotool).
 #include <QApplication>
 #include <QCheckBox>
@@ -9,7 +10,9 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <cstdio>
 
@@ -151,6 +154,9 @@ int main(int argc, char** argv) {
       Check(false, "built with the programming jobs");
     }
   }
+  // The whole screen, window manager frame included, after the runs: for a person to look at.
+  if (args.size() > 1 && !d.screen()->grabWindow(0).save(args[1]))
+    std::printf("FAILED: cannot save the screenshot %s\n", qPrintable(args[1]));
   std::printf("%d failed\n", failures);
   return failures == 0 ? 0 : 1;
 }
