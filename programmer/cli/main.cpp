@@ -39,14 +39,15 @@ void WriteWhole(int fd, const std::string& text) {
   _exit(zolt::cli::EndOnInternalError(what));
 }
 
-// Files the summary must never replace: what the run reads.
+// Files the summary must never replace: what the run reads, and the logs the library and the bench
+// append to.
 std::vector<zolt::cli::ProtectedFile> ProtectedFiles(const zolt::cli::FlashOptions& options) {
   std::vector<zolt::cli::ProtectedFile> files;
   for (int slot = 0; slot < 3; ++slot) {
     if (options.imageEnabled[slot])
       files.push_back({"image" + std::to_string(slot + 1), options.imagePath[slot]});
   }
-  for (const char* variable : {"VORLINK_BENCH", "VORLINK_TRACE"}) {
+  for (const char* variable : {"VORLINK_BENCH", "VORLINK_TRACE", "PROBESIM_LOG"}) {
     const char* value = std::getenv(variable);
     if (value != nullptr && *value != '\0')
       files.push_back({std::string("the file ") + variable + " names", value});

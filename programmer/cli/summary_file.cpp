@@ -141,9 +141,13 @@ std::string SummaryFile::Replace(const std::string& text) {
     if (error.empty() && ::rename(temp.c_str(), target_.c_str()) != 0) error = ErrnoText(errno);
     if (error.empty()) return {};
     ::unlink(temp.c_str());
+    // A full disk or an I/O error: the old summary is left as it was rather than cut short.
+    return error;
   }
-  // No temporary file beside it (a folder we may not create in, say): written in place, not
-  // atomically. Never through a link or into something that is no longer a regular file.
+  // Only a folder we may not create in (the file itself writable) is written in place, not
+  // atomically; any other reason (a full disk) leaves the old summary whole. Never through a link
+  // or into something that is no longer a regular file.
+  if (errno != EACCES && errno != EPERM) return ErrnoText(errno);
   const int direct = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (direct < 0) return ErrnoText(errno);
   struct stat st {};

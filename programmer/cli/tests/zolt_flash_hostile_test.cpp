@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -97,6 +99,7 @@ TEST_F(ZoltFlashHostile, SummaryPathOfEveryKind) {
       {"the image through a path with dots", [&] { return dir / "./state/../image.bin"; }, 2, "it is image1",
        nullptr},
       {"the bench file", [&] { return dir / "bench.toml"; }, 2, "VORLINK_BENCH", nullptr},
+      {"the bench's event log", [&] { return dir / "probe.log"; }, 2, "PROBESIM_LOG", nullptr},
       {"a folder", [&] { return dir / "state"; }, 2, "Is a directory", nullptr},
   };
   for (const Case& c : cases) {
@@ -137,6 +140,35 @@ TEST_F(ZoltFlashHostile, SummaryThroughAFifoIsTheFinalDocument) {
   struct stat st {};
   ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A summary that cannot be written on a full disk leaves the previous one whole instead of cutting
+// it short in place; here the "running" document already fails, so nothing is run (exit 2).
+TEST_F(ZoltFlashHostile, FullDiskLeavesThePreviousSummaryWhole) {
+  const std::string full = dir / "full";
+  fs::create_directory(full);
+  if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  const std::string old = R"({"result": "complete", "exitCode": 0})";
+  const std::string json = full + "/summary.json";
+  {
+    std::FILE* f = std::fopen(json.c_str(), "w");
+    std::fputs(old.c_str(), f);
+    std::fclose(f);
+    // Fill what is left.
+    std::FILE* filler = std::fopen((full + "/filler").c_str(), "w");
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+  }
+  ProcessResult r =
+      Run(Args(kKeldaNor, {"--image1", dir.Write("image.bin", PatternBytes(3000, 12)), "--json", json}),
+          BenchEnv(OneKeldaBench("instant")));
+  const std::string after = ReadFileBytes(json);
+  ::umount2(full.c_str(), MNT_DETACH);
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+  EXPECT_EQ(after, old);
 }
 
 // A run that dies (SIGKILL, a crash) must not leave the last run's "complete" behind.
