@@ -1,6 +1,7 @@
 // Micro benchmarks of the per-chunk data path, split into its parts (Google Benchmark):
 //   BM_StreamNullLink   the programmer's streaming alone (file read, chunk loop, progress, CRC)
 //                       against a link whose transfers do nothing
+//   BM_Crc32Chunk       the CRC-32 of one 64-byte chunk, as the stream computes it per chunk
 //   BM_BenchChunk       the virtual bench alone: one 64-byte chunk write, a block response
 //                       read every 2048 bytes (instant timing)
 // Each reports the time per 64-byte chunk as the counter "s_per_chunk" (shown as e.g. 350n).
@@ -8,6 +9,7 @@
 
 #include "bench_support.h"
 #include "board_setup.h"  // the bench's own set-up sequences (probesim/tests)
+#include "jobs/crc32.h"
 #include "jobs/image_stream.h"
 #include "jobs/job_context.h"
 
@@ -49,6 +51,19 @@ void BM_StreamNullLink(benchmark::State& state) {
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_StreamNullLink)->ArgName("crc")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_Crc32Chunk(benchmark::State& state) {
+  uint8_t chunk[64];
+  for (int i = 0; i < 64; ++i) chunk[i] = static_cast<uint8_t>(i * 37 + 11);
+  uint32_t crc = kCrc32Initial;
+  for (auto _ : state) {
+    crc = Crc32Update(crc, chunk, sizeof chunk);
+    benchmark::DoNotOptimize(crc);
+  }
+  state.counters["s_per_chunk"] = benchmark::Counter(
+      double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Crc32Chunk);
 
 void BM_BenchChunk(benchmark::State& state) {
   using namespace probesim::test;
