@@ -18,7 +18,7 @@ set(ZOLT_DEB_MAINTAINER "zolt-usb-jtag developers <zolt-usb-jtag@example.com>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZOLT_DEB_MAINTAINER}")
 
-# ---- Debian documentation: copyright, changelog, lintian overrides -----------------------------
+# ---- Debian documentation: copyright and changelog ----------------------------------------------
 # The copyright file covers the project and the header-only libraries compiled into the binaries.
 install(FILES deb/copyright DESTINATION ${ZOLT_DOC_DIR} COMPONENT Runtime)
 # The Debian changelog is made from CHANGELOG.md at build time. The version carries no Debian
@@ -36,8 +36,6 @@ add_custom_command(
   VERBATIM)
 add_custom_target(zolt-deb-changelog ALL DEPENDS ${zolt_deb_changelog})
 install(FILES ${zolt_deb_changelog} DESTINATION ${ZOLT_DOC_DIR} COMPONENT Runtime)
-install(FILES deb/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME ${PROJECT_NAME} COMPONENT Runtime)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
