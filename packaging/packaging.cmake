@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # CPack: one Debian package, zolt-usb-jtag, holding the "Runtime" component.
 #   cmake --build <build> --target package    or    (cd <build> && cpack -G DEB)
 # Shared-library dependencies come from dpkg-shlibdeps over every ELF file in the package
