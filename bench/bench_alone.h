@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual bench driven directly, without the programmer or the link library: the bench's own
 // share of a download's host cost.
 #pragma once

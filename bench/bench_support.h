@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the benchmark programs share: scratch folders, bench files and images, child processes
 // with their resource usage, and an Operator that costs the jobs as little as the real front ends
 // do while it times each device's stream.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-bench: measures P1 to P5 against their goals, prints a table and writes every figure to
 // a file. Run from the build's bin folder (it starts zolt-flash, zolt-bench-gui and itself from
 // there, and the link library loads from there).

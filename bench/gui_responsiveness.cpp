@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-bench-gui: P3. The real dialog (zolt_ui, run control, libVorlink.so from beside this
 // program) runs a download to 16 virtual KELDA NAND boards while a 10 ms timer on the GUI thread
 // measures how late it fires and an event filter counts the device list's repaints. Run with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro benchmarks of the per-chunk data path, split into its parts (Google Benchmark):
 //   BM_StreamNullLink   the programmer's streaming alone (file read, chunk loop, progress, CRC)
 //                       against a link whose transfers do nothing

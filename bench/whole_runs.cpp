@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "whole_runs.h"
 
 #include <sched.h>

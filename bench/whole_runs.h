@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole-run measurements behind P1 to P5. Each returns its figures as named numbers; the
 // driver prints them against their goals. All block for the runs they make (seconds to about a
 // minute) and end the program when a run cannot be set up or does not complete.

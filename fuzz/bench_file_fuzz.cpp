@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bench file reader on arbitrary text: a bench or one "file:line: key: what" message, never
 // a crash.
 #include <stdlib.h>

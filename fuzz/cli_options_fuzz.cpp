@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash's option parser on arbitrary argument lists (the input split at zero bytes): it
 // runs, or ends with a usage line or the help, never a crash.
 #include <cstddef>

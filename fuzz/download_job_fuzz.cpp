@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One download job, from the firmware check to the JTAG reset, against a probe that answers with
 // the fuzzer's bytes: firmware and bootloader texts, set-up acknowledgements, debug-bus words,
 // the flash ID, the erase response and the block responses.

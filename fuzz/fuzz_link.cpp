@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fuzz_link.h"
 
 #include <unistd.h>

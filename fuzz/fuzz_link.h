@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FuzzLink: a ProbeLink whose probes answer with the fuzzer's bytes, so arbitrary probe responses
 // reach the real command, job and streaming code.
 //

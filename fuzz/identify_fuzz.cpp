@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Probe identification over sixteen device indices against probes that answer with the fuzzer's
 // bytes: the firmware reply and its text, the reset acknowledgements and the JTAG ID bits.
 #include <cstddef>

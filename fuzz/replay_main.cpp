@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays a fuzz target's corpus without libFuzzer: every file named, or every file in every
 // folder named, goes once through the target's LLVMFuzzerTestOneInput. Used by ctest with gcc
 // builds so that the kept corpora keep passing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Download settings for the fuzz harnesses, chosen by the input's first bytes the way run control
 // would leave them for one product, flash type and NOR setting.
 #pragma once

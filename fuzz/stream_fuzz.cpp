@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming one image file against a probe that answers with the fuzzer's bytes: the erase
 // response and every block response, with the stop request set at any point (control byte 0xFE).
 #include <cstddef>

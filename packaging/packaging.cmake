@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # CPack: one Debian package, zolt-usb-jtag, holding the "Runtime" component.
 #   cmake --build <build> --target package    or    (cd <build> && cpack -G DEB)
 # Shared-library dependencies come from dpkg-shlibdeps over every ELF file in the package
@@ -17,6 +18,25 @@ set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
 set(ZOLT_DEB_MAINTAINER "zolt-usb-jtag developers <zolt-usb-jtag@example.com>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZOLT_DEB_MAINTAINER}")
+
+# ---- Debian documentation: copyright and changelog ----------------------------------------------
+# The copyright file covers the project and the header-only libraries compiled into the binaries.
+install(FILES deb/copyright DESTINATION ${ZOLT_DOC_DIR} COMPONENT Runtime)
+# The Debian changelog is made from CHANGELOG.md at build time. The version carries no Debian
+# revision (a native package), and a native package's changelog is changelog.gz.
+set(ZOLT_DEB_DISTRIBUTION "unstable" CACHE STRING "Distribution of the Debian changelog entries")
+set(zolt_deb_changelog ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog.gz)
+add_custom_command(
+  OUTPUT ${zolt_deb_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/deb
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb/debian-changelog ${ZOLT_CHANGELOG} ${PROJECT_NAME} ${PROJECT_VERSION}
+          ${ZOLT_DEB_MAINTAINER} ${ZOLT_DEB_DISTRIBUTION} > ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog
+  COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog > ${zolt_deb_changelog}
+  DEPENDS ${ZOLT_CHANGELOG} ${CMAKE_CURRENT_SOURCE_DIR}/deb/debian-changelog
+  COMMENT "Making the Debian changelog from CHANGELOG.md"
+  VERBATIM)
+add_custom_target(zolt-deb-changelog ALL DEPENDS ${zolt_deb_changelog})
+install(FILES ${zolt_deb_changelog} DESTINATION ${ZOLT_DOC_DIR} COMPONENT Runtime)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bad inputs a production line meets: image files that are missing, unreadable, not regular
 // files, too large or changing under the download; odd NOR offset and block texts; wrong bench
 // files. Each must give the operator a clear text, count the board as not programmed, and never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash on a bench whose state folder it cannot use: the flash file held by another process,
 // a full file system, no folder at all (HOME unset). Each ends with exit 1 and no probe, nothing
 // written that looks like flash, and the reason in the trace; once the cause is gone the same run

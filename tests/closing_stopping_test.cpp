@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Closing and stopping a 16-probe run: run control and the jobs through the real libVorlink.so on a
 // realistic bench, driven as the dialog drives them (RUN/STOP presses, closing with agreement to
 // stop, presses while a message box is open). Every run must end, every thread must be joined, and

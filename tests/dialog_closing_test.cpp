@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real dialog on a sixteen-board realistic bench through libVorlink.so beside the test: closed
 // mid-run with the stop question answered yes, and a probe unplugged while its message box is
 // open. Each test needs a process of its own (the link library reads its bench once); ctest runs

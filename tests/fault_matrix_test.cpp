@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault matrix, end to end: the real zolt-flash and libVorlink.so on virtual benches where one
 // board misbehaves in one phase of the run. Whatever the fault, the run must end (the hang guard
 // is far beyond the probe's longest time-out), show the operator the texts a production line knows,

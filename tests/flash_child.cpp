@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "flash_child.h"
 
 #include <fcntl.h>

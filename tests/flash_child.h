@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash as a child process for the reliability tests, with its output caught in files, and a
 // scratch folder per test. The child gets this process's environment without any VORLINK_* or
 // PROBESIM_* variable, plus the ones the test names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both transports served by the virtual bench (probesim) instead of USB: enumeration, open,
 // pipes with the bench probe's endpoint addresses and types, per-pipe time-outs, transfers and
 // close. LinkMode, the records and the fall-back run unchanged above them.

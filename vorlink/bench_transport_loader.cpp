@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench_transport_loader.h"
 
 namespace vorlink {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the bench file VORLINK_BENCH names. Separate from the adapter so that the library still
 // builds (and reports the bench as missing) where the probesim library is not part of the build.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One device index's state under the primary transport.
 #pragma once
 

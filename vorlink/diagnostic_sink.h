@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the real transports say why a libusb call failed ("usb:1-4: cannot open:
 // LIBUSB_ERROR_ACCESS ..."), so that an operator whose probes cannot be opened can find the cause
 // in VORLINK_TRACE. The link library itself still shows nothing.

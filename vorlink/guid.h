@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device-interface class GUIDs and the product table that maps a USB product ID to the class
 // under which the probe's driver registers its interface.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four exports of libVorlink.so and the library's load-time initialisation.
 //
 // At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libusb0 transport: exactly the libusb 0.1 calls the link library's fall-back uses, so
 // that the real usb.h (usb01_transport.h), the virtual bench (bench_transport.h) or a test fake
 // can serve them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link library's own logic: the 16 device records, LinkMode, the primary open with its
 // fall-back to libusb0, and the transfers and close of either transport. It reaches USB only
 // through the two transport interfaces, so it runs the same over libusb, the virtual bench or

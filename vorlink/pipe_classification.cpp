@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipe_classification.h"
 
 namespace vorlink {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads an opened interface's pipes into a DeviceRecord.
 #pragma once
 

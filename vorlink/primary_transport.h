@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The primary transport: the device-interface enumeration and pipe operations the link library's
 // primary open, transfers and close are written against. On Linux it is served by libusb-1.0
 // (usb1_primary_transport.h) or by the virtual bench (bench_transport.h); tests use fakes.

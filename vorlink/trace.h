@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VORLINK_TRACE: one line per call of the four exports, appended to a file, like usbmon for this
 // protocol. Off unless the variable names a file when the library loads.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The opaque handle type both transport interfaces hand out.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb01_transport.h"
 
 #include <usb.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libusb0 transport over the real libusb 0.1 (usb.h): each operation is the one call it is
 // named after. Threads and results: see libusb0_transport.h.
 #pragma once

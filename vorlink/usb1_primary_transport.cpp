@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb1_primary_transport.h"
 
 #include <libusb.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The primary transport over libusb-1.0.
 //
 // A class GUID from the product table stands for the USB devices with vendor ID 0x1F3A and the

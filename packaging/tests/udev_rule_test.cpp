@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installed udev rule must give the logged-in user (uaccess) access to every probe product
 // ID of the link library, and to nothing else.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "udev_rules.h"
 
 #include <fnmatch.h>

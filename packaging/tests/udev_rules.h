@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A reader and evaluator for udev rule files, strict enough to stand in for `udevadm verify`
 // where udev lacks it (Debian 12's udev 252 has no verify command).
 //

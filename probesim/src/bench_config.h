@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bench as its file describes it, after checking: what LoadBench hands to the probes.
 #pragma once
 

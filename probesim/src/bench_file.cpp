@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench_file.h"
 
 #include <sys/stat.h>

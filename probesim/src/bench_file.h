@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a bench file (TOML) into a checked BenchConfig.
 #pragma once
 

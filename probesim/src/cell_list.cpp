@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cell_list.h"
 
 #include <charconv>

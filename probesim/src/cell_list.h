@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Boundary cell lists as the board documentation writes them: "3, 10-12, 13-59/2" means cell 3,
 // cells 10 to 12, and every second cell from 13 to 59.
 #pragma once

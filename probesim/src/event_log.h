@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PROBESIM_LOG: one line per event a probe's firmware sees, each appended with a single write() so
 // that lines of probes served in parallel never mix. Formats without allocating.
 #pragma once

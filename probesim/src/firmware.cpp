@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "firmware.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The probe firmware with its target board and flash: takes one OUT transfer at a time, keeps the
 // state a real probe and board keep (JTAG resets, EXTEST, boundary records, debug mode, flash
 // records, the download exchange) and queues the answers the host then reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flash parts a bench board can carry: their IDs, geometry, command set and datasheet timing.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether the records a host sends (SetFlashInfo, SetFlashCfi) describe the flash on the board, as
 // the probe firmware needs them to drive it.
 #pragma once

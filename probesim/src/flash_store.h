@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The contents of one board's flash, kept in a file through a shared memory map while the probe is
 // open.
 //

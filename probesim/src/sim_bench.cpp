@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Bench behind LoadBench: the probes of one bench file and their shared event log.
 #include <fcntl.h>
 #include <sys/stat.h>

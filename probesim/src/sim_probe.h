@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One bench probe as the USB host sees it: endpoints, open/close, bulk transfers with the
 // probe's timing model and its transport-level faults (unplug, missing, late and garbled
 // answers), in front of its Firmware.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five target boards as the bench models them: JTAG identity, boundary register (cell count,
 // power-up image, pin-toggle patterns), the pin map a probe needs to reach each kind of flash, and
 // the debug-mode registers of the two processors that reach their NOR flash over the debug bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bench files: every mistake is refused with one message naming file, line and key; the example
 // benches all load.
 #include <filesystem>

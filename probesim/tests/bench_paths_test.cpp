@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The paths a bench reads from its environment: the bench file (a FIFO, a device, a folder or a
 // huge file is refused without waiting or reading it whole), PROBESIM_LOG (refused unless a
 // regular file or a character device, the bench still loads), and the state folder (no shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-up sequences a host runs before a board's flash answers, step by step, so tests can run
 // them whole or leave a step out.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host cost of the bench per 64-byte download chunk (write, plus a block response read every
 // 2048 bytes), instant timing, with and without PROBESIM_LOG. Not a test: run by hand.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download exchange driven directly: placement in the flash file, block responses, the stop
 // marker, and each download error code on its fault.
 #include <numeric>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash files on hostile ground: a full or read-only state folder, a creation killed halfway, a
 // second owner of the same flash file, and a path that is not a regular file. A probe whose flash
 // file cannot be had does not open, and says why; nothing that looks like a valid flash is left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test's side of the USB link: writes commands to a bench probe and reads its answers, with
 // command bytes built here from the protocol's layouts (independent of programmer/).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a host reads when it identifies probes: version texts, the JTAG ID and its preconditions.
 #include <cstring>
 

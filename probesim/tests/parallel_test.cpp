@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sixteen probes served at once, each by its own thread, as sixteen download jobs drive them.
 #include <thread>
 

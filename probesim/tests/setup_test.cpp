@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-up sequences per product and flash type: the flash answers its ID after the right steps and
 // reads as zero after a wrong or missing one, as a real board would.
 #include <functional>

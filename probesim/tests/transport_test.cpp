@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The USB side of a bench probe: endpoints, open/close, transport faults, time-outs, the event log
 // and the recorded pin patterns.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CliOperator: the Operator of zolt-flash. The page readers answer from the command line, the
 // log goes to stdout, message boxes become "message: TEXT" lines on stderr and are acknowledged at
 // once, and the controls' states are kept only as far as the progress line and the run summary

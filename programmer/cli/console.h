@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console: zolt-flash's two output streams, shared by the job threads, the main loop and the
 // signal watcher.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/flash_session.h"
 
 #include <fcntl.h>

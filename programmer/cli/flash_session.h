@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One zolt-flash run: presses RUN once through RunControl, watches the run until it has ended
 // (turning signals and --stop-after into STOP requests, redrawing the progress line), writes the
 // summary and answers the exit status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash: the programmer's command line for production lines. See docs/cli.md.
 #include <signal.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash's command line: what the main dialog and its pages would show before RUN is pressed.
 //
 // ParseCommandLine checks every value before anything is loaded or opened (the link library, the

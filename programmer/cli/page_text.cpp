@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/page_text.h"
 
 #include <cctype>

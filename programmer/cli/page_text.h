@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two number texts of the option pages, read the way the dialog's pages read them, so that a
 // text given to zolt-flash selects exactly what the same text typed into the dialog would.
 //

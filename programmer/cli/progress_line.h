@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-line progress display zolt-flash redraws on a terminal while a download runs.
 // Pure formatting: any thread, never blocks, never throws (beyond allocation).
 #pragma once

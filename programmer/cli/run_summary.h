@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RunSummary: what zolt-flash --json writes. It observes the download jobs (RunObserver) and,
 // at the end, turns their reports, the settings and the run's outcome into one JSON document
 // (fields documented in docs/cli.md).

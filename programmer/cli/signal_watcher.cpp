@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/signal_watcher.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SignalWatcher: SIGINT, SIGTERM and SIGHUP for zolt-flash, taken by one thread of its own with sigwait.
 //
 // The constructor blocks the three signals in the calling thread, so it must run on the main thread

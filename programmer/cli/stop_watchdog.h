@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // StopWatchdog: after a stop request the run must end within a bounded time, or zolt-flash ends
 // it. `timeout` sends one SIGTERM and then waits; a run that never ended would keep it waiting.
 //

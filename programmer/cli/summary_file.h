@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SummaryFile: the file --json names, checked once at start-up and written at the run's start
 // ("running") and end.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts from outside (file names, option values, box texts that carry a path) made safe for a
 // terminal: a control character in a file name must not move the cursor, clear the screen or
 // split one of zolt-flash's own lines in two.

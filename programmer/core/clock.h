@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Millisecond tick source, in place of GetTickCount: monotonic, wraps at 2^32 ms.
 // Injectable so that long elapsed times can be tested without waiting.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operator: the one narrow interface through which the core (probe commands, jobs, run control)
 // reaches the operator. The Qt dialog, the zolt-flash command line and the tests implement it.
 //

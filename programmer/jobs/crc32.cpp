@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/crc32.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRC-32 (IEEE 802.3, reflected, polynomial 0xEDB88320) as zip and PNG use it, computed in pieces:
 // start with kCrc32Initial, feed every piece through Crc32Update, finish with Crc32Final.
 // Pure functions: any thread, no allocation.

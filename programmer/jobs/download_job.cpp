@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/download_job.h"
 
 #include <array>

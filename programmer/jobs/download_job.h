@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download job: programs the flash of one target board through one probe.
 #pragma once
 

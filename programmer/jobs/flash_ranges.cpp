@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/flash_ranges.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The erase blocks the image files of one job have claimed on its flash. The probe erases every
 // block a file reaches before it takes the file's data, so a file whose blocks reach a block an
 // earlier file of the run wrote would wipe that image; the job refuses such a file before it is

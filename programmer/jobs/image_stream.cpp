@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/image_stream.h"
 
 #include <fcntl.h>

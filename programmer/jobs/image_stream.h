@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming one image file into a target's flash through one probe: DownloadDataInfo, the flash
 // erase response, 64-byte data chunks with a block response every 2048 bytes and after the last
 // chunk, stop markers while a stop is requested, progress after every chunk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the jobs of one run share: RunSettings (written by run control before any job starts),
 // the bound probe link, the operator, and the run's shared flags and counters.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An Operator that passes every call through to the run's Operator and remembers the last
 // message box text shown through it, so that a download job can name the text that reported its
 // failure (RunObserver::OnJobEnded) even when a probe command showed it. One per job, used only on

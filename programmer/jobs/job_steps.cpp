@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/job_steps.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small steps shared by the download and pin-toggle jobs. Any thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/monitor_job.h"
 
 #include <chrono>

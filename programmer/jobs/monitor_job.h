@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The job monitor: watches a download run from its start to its end.
 #pragma once
 

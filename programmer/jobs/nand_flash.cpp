@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/nand_flash.h"
 
 #include "jobs/text_format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NAND identification and the probe's download error reports: two table-driven steps of the
 // download job. Both run on the calling job's thread and do no probe I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names of the NOR types by norType, as the run log shows them. Constant data; any thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/pin_toggle_job.h"
 
 #include "jobs/job_steps.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin toggle job: drives a target's boundary pins high and low in turn until STOP.
 #pragma once
 

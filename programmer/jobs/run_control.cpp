@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/run_control.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RunControl: what a press of RUN (or STOP) does, and the owner of every worker thread of a run.
 // The Qt dialog and zolt-flash both drive the programmer only through this class and Operator.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf-style formatting into a std::string, for log lines and message texts. Allocates, so it
 // is used for texts shown once per step or per file, never per data chunk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The basic probe commands: the two JTAG resets, the firmware and bootloader version queries,
 // the JTAG ID read and the JTAG type setting.
 #include <algorithm>

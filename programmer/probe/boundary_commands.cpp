@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary-scan commands: EXTEST mode, loading the boundary image and the pin map, loading
 // and driving the high and low pin patterns; and the busy-wait between two patterns.
 #include <cstring>

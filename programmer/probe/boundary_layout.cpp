@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which boundary cells of each product carry the flash's data, data-direction, address and
 // control pins, written into the BoundaryPinMap the probe drives the flash through.
 #include <algorithm>

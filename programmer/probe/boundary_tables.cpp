@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary images and pin patterns, written as the board documentation lists them: every
 // cell has one value except the cells of a list of runs, where "a-b" is every cell from a to b
 // and "a-b/2" every second cell from a to b. The byte arrays are expanded at compile time, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in boundary registers: each product's boundary image and the high and low pin
 // patterns of the pin toggle, one byte (0 or 1) per boundary cell, cell 0 first. Constant data
 // built at compile time: any thread, nothing blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian packing of the probe wire's multi-byte integers, byte by byte, so records never
 // depend on the host's layout. Pure functions: any thread.
 #pragma once

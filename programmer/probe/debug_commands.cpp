@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Target debug commands (JTAG data-register scan, debug-bus word read and write), the debug-mode
 // sequence of TARVIS and SOLANT, and the two flash description commands.
 #include <cstdio>

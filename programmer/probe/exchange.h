@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two halves of a probe command exchange, as every command of this folder uses them: one
 // Write of the command, then one Read of the response into the same buffer, each with the
 // command time-out. A transfer is judged by the link's result alone (nonzero: accepted); the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware version request (code 0x98) and the checks of its reply, shared by the loud
 // GetFirmwareVersion and the quiet CheckProbeFirmware of identification. Pure functions: any
 // thread, nothing blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NOR flash description records: FlashInfo from the NOR type table, FlashCfi from the
 // erase-block geometry of the non-CFI parts.
 #include <algorithm>

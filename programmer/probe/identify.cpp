@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Binding the link library at each RUN, and finding the probes whose targets report the
 // product's JTAG ID.
 #include "probe/identify.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Binding the link library and identifying probes, as each RUN does on the thread that pressed
 // it (the GUI thread in the dialog). None of these may run while a job uses a probe.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The probe command protocol: one Write of a command and one Read of its response per command,
 // on one device index, each with the 500 ms command time-out. Every function returns 0 on success
 // and -1 on failure (ReadJtagId returns the ID, 0 on failure), keeps no state, never retries, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProbeLink: the four entry points of libVorlink.so as the programmer binds them at each RUN.
 // Every probe command and every job reaches a probe only through these.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five target products the programmer knows, by row of the Products list, with what each row
 // fixes for a run: the JTAG ID its target must report, the parameter bytes of the JTAG ID read,
 // whether the jobs warn about old bootloaders, the JTAG type set on the probe, and whether the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte records sent to the probe, and the functions that build them. Records are plain byte
 // arrays filled with explicit little-endian packing; their sizes are part of the wire protocol.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An Operator for tests: records the log, the message boxes and every control change, answers
 // the page readers from settable fields, and acknowledges message boxes at once.
 #pragma once

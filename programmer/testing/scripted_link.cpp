@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "testing/scripted_link.h"
 
 #include <algorithm>

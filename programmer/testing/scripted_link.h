@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ScriptedLink: a fake libVorlink.so for tests of the probe commands and the jobs. It hands out a
 // ProbeLink whose four entries record every call and answer from a per-device script, so a test
 // states what each probe answers and then reads back exactly what was sent.

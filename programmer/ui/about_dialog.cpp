@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/about_dialog.h"
 
 #include <QPushButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AboutDialog (template 100, caption "ZOLT_USB_JTAG 정보"): the icon, two lines of text and "확인".
 //
 // Threads: GUI thread only; exec() blocks in a nested event loop until closed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/app_icon.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application icon (resource 128): our own drawing, rendered at 16, 24, 32 and 48 pixels.
 // Set as the window icon, the desktop shows it in the task switcher and for a minimised window.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/colour_contrast.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Contrast between colours, as the web accessibility guidelines measure it, and a text colour
 // that stays readable on a fill whatever the palette.
 //

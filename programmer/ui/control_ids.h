@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numeric control ids of the dialog templates. Ids repeat between templates (1052 is the NOR
 // offset box on one page and the first image path box on another); a lookup is always per dialog.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DialogApplication: the program's objects in their order of life. The dialog is built first,
 // then its Operator, then run control (when the jobs are built in); they go in reverse, so run
 // control joins every worker thread before the Operator and the dialog are gone.

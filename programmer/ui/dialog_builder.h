@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds the widgets of a dialog template inside a container and finds them again by control id.
 //
 // Threads: GUI thread only. Never blocks. Building cannot fail for the program's own templates;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Template fonts resolved to fonts this machine has.
 //
 // "굴림" (Gulim) 9 pt: the dialogs are laid out for the base units of Baekmuk Gulim at that size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DialogOperator: zolt::Operator for the Qt dialog. The core calls it from the GUI thread (run
 // control) and from its worker threads (the jobs), several at once.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog templates as data: every control of a dialog with its numeric id, kind, text, styles and
 // rectangle in dialog units, in template order. The builder (dialog_builder.h) turns a template
 // into widgets; the data itself lives in dialog_templates.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog templates of the program, as the native resource script gave them.
 #include <cstdlib>
 

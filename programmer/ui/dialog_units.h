@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog units to pixels, the way the native dialog manager converts them: the base units are
 // the average width of the 52 letters A-Z a-z and the height of the template's font; a horizontal
 // dialog unit is a quarter of the base width, a vertical one an eighth of the base height.

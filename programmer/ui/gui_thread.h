@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrying calls from worker threads to the GUI thread.
 //
 // PostToGui runs `f` at once when called on the thread of `context`, else queues it there and

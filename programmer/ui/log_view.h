@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LogView: the main dialog's multi-line log (control 1000). Not read-only: the operator may type
 // into it. The log is never cleared while the program runs.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-usb-jtag: the dialog program. It takes no command-line options and keeps no settings.
 #include <QApplication>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's message boxes: modal, one OK button, no icon; the caption is the application
 // name, or "Error" for the box of a failed library bind. Each is wide enough for its caption.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/percent_progress_bar.h"
 
 #include <QPaintEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PercentProgressBar: the run's progress bar (control 1018). Keeps its own range and position and
 // paints itself whole: the filled part from the left, the unfilled rest, and optionally a centred
 // "37%" whose colour flips where the filled part passes under it. Each paint is composed off

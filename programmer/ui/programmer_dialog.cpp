@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/programmer_dialog.h"
 
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProgrammerDialog (template 102, "ZOLT USB JTAG Programmer (Ver 2.0.00)"): the program's only main
 // window. Products list, NAND/NOR buttons, RUN/STOP, the tabbed option pages, the log, the Verify
 // box, the elapsed time and the percentage progress bar.

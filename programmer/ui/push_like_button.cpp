@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/push_like_button.h"
 
 #include <QEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PushLikeRadioButton: a radio button drawn as a push button (NAND, NOR). The checked one is
 // filled with the palette's highlight colour and its text made readable on it, so that the chosen
 // flash type stands out in any palette; styles alone draw it only a shade darker, which a dark

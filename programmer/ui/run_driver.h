@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the main dialog needs of run control: the RUN/STOP button's handler, and for closing,
 // whether a run is in progress and a way to ask it to stop. The program connects it to
 // zolt::RunControl; tests may supply their own.

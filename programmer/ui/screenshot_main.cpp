@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-ui-screenshot: writes PNG pictures of the main dialog with each of its five tabs shown and
 // of the about box into OUTPUT_DIR. With --run IMAGE it instead programs IMAGE into every KELDA
 // board of the bench that VORLINK_BENCH names (NOR, EN29LV040A, multi device), answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/tab_control.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tab control of the main dialog: a strip of tabs over a framed panel. The pages are not its
 // children: they are sibling windows that lie over its page area, and the dialog shows one at a
 // time when the selection changes (as the native tab control leaves it to its owner).

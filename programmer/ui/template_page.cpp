@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/template_page.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Base of the five option pages: a child window built from its dialog template, placed over the
 // main dialog's tab control, with its controls found by id. Each page has its own data exchange:
 // TakeIn copies the bound controls' state into the page's fields, Refresh copies the fields back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/text_numbers.h"
 
 namespace zolt::ui {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text helpers of the option pages.
 //
 // Threads: any (pure functions). Never block; no errors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four exports of libVorlink.so, the USB link library between the programmer and its probes.
 // All integers are 32-bit signed. Nonzero means success, 0 failure; the library shows nothing and
 // sets no error state of its own.

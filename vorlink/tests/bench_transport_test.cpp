@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bench adapter under the link logic, against a small fake bench: which probes each
 // transport sees and in what order, the probe's pipes, per-pipe time-outs, transfer outcomes,
 // and that every open of a bench probe is closed again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small stand-in for the virtual bench: probes with settable identity, visibility, endpoints
 // and transfer outcome, that log what reaches them and count their opens.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scriptable stand-ins for the two transports. They keep count of every live handle, so a test
 // can tell that an open, a failed open or a close left nothing behind, and they log the calls
 // that matter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built libVorlink.so on hostile paths: VORLINK_BENCH and VORLINK_TRACE naming a FIFO, a
 // device, a folder or a huge file load without waiting (the outcome is "no probe" or "no trace",
 // and says why), and a bench probe whose flash file is held by another process or cannot be made

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built libVorlink.so in a child process (vorlink_run) with an environment of the test's
 // choosing, and small file helpers for the library's tests.
 #pragma once

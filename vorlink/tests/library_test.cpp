@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built libVorlink.so as the programmer sees it: its dynamic symbol table, the sweep over
 // all device indices with no probe attached, VORLINK_TRACE, and VORLINK_BENCH with a good and a
 // malformed bench file. Each load runs in a child process (vorlink_run), since the library reads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sixteen probes driven at once, one thread per device index, as the download jobs do: the
 // records and the bench adapter share nothing across indices (run under TSan in the sanitizer
 // build), and every probe sees exactly its own traffic.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link library's logic against fake transports: the primary open and its failure paths,
 // pipe classification, transfers and close, the fall-back to libusb0 and the rules that keep
 // one libusb0 probe from being opened sixteen times or reused after it was closed.

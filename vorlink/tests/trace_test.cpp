@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace file under concurrent calls: every line arrives whole.
 #include "trace.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real transports' code (libusb-1.0 and libusb 0.1) against emulated USB devices (umockdev): the test
 // runs under umockdev's preload library, builds a sysfs tree with probes at chosen ports, and
 // answers the usbfs requests libusb makes (claim, submit, reap, discard) from its own handler.

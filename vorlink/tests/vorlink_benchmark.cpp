@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a call through libVorlink.so costs, with VORLINK_TRACE unset and set (run the program
 // once each way; the library reads its environment when it loads):
 //   vorlink_benchmark                                    trace off

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helper: loads a libVorlink.so by path, as the programmer does (dlopen, exports bound by
 // name), runs the calls named on the command line and prints one line per call. The tests run it
 // as a child process so that each load sees its own VORLINK_BENCH / VORLINK_TRACE.

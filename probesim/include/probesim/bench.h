@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual probe bench: USB JTAG probes, their firmware, target boards and flash chips in
 // software, described by a TOML bench file. libVorlink.so serves both of its transports from a
 // Bench when VORLINK_BENCH names a bench file; tests may also drive a Bench directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Looking into a bench from tests: what a probe's target saw and where its flash contents live.
 // Thread-safe with respect to the probes' transfers (each call takes the probe's own lock).
 #pragma once

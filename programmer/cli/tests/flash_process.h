@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: a scratch folder, and the real zolt-flash run as a child process with its output
 // caught in files. The child gets this process's environment without any VORLINK_*/PROBESIM_*
 // variable, plus the ones a test names.

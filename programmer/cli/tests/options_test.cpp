@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line as the dialog would take it: defaults, the rules that tie the flash type and
 // the NOR lists to the product, the page texts, and the usage errors.
 #include "cli/options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash's stdout is the log and its stderr the message boxes, byte for byte: the same run
 // is made once in this process through RunControl with a recording Operator, once by zolt-flash.
 // One test per executable: libVorlink.so reads its bench when it is first loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash end to end: the real program, the real libVorlink.so beside it, virtual benches.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End to end: run control and the jobs through the real libVorlink.so on bench files, with the
 // probes' command orders read from PROBESIM_LOG and the flash files compared with the images.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRC-32 of the bytes a job wrote, computed eight bytes at a time.
 #include "jobs/crc32.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download job on one probe of the fake bench, run on the test's thread.
 #include "jobs/download_job.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fake probe bench for the jobs' tests: up to 16 probes with just enough firmware to answer
 // every command the programmer sends, a flash that takes downloads (block responses every 2048
 // bytes and after the last byte, the finished code after a stop marker), and switches that make

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming one image file: chunking, block responses, stop markers, failures and file faults.
 #include "jobs/image_stream.h"
 

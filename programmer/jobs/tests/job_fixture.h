@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the jobs' tests share: the fake bench reset per test, a recording operator, a job context
 // bound to the fake link, a fake clock, and a temporary folder for image files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The job monitor on its own thread, with the test thread playing the download jobs.
 #include "jobs/monitor_job.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NAND identification and the probe's download error reports.
 #include "jobs/nand_flash.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin toggle job on one probe of the fake bench, run on the test's thread (STOP is pressed
 // from the probe's command hook, as the GUI thread would between two commands).
 #include "jobs/pin_toggle_job.h"

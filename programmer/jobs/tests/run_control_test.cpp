@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run control over the fake bench, bound as a link library by path: binding, identification,
 // the run's settings and log, the threads it starts, STOP, and the pin-toggle run.
 #include "jobs/run_control.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image slots whose erase would wipe an image written before in the same job: a table of slot
 // layouts on NOR and NAND parts, through the download job on the fake bench.
 #include <algorithm>

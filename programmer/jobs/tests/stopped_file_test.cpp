@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file cut short by a stop is not the image: the observer hears it as not ok, while the job
 // itself, stopped on request, is not failed.
 #include "job_fixture.h"

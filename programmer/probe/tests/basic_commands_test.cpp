@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version queries and the JTAG ID read: what they send, how they read the probe's texts and
 // bits, and what they leave behind when the answer is wrong.
 #include <cstring>

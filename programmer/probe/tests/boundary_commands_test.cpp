@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin patterns the pin toggle loads, against the documented cell lists, what the pattern
 // commands refuse, and the busy-wait between two patterns.
 #include "cell_lists.h"

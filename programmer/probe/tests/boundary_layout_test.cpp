@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary layouts: images against the documented cell lists, and the pin maps of every
 // product for NAND and for NOR at each bus width and chip-select region, byte for byte.
 #include <map>

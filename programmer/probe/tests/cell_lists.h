@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary cell lists as the board documentation writes them ("all 1 except 3, 10, 13-59/2"),
 // turned into one byte per cell. "a-b" is every cell from a to b, "a-b/2" every second cell.
 #pragma once

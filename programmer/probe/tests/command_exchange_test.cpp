@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exchange every command shares, for every command with a plain 5-byte response: the exact
 // bytes written, the lengths and time-outs, which failures show which text, and whether byte 0 of
 // the response is checked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Several jobs drive their own probes at once: each command keeps its buffers to itself, so one
 // device's bytes never end up in another device's exchange.
 #include <thread>

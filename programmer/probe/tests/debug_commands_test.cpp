@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The debug-mode sequences of TARVIS and SOLANT against a target whose debug bus is modelled
 // word by word, and the debug-bus read itself.
 #include <map>

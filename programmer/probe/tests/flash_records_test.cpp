@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FlashInfo and FlashCfi, byte for byte, against the NOR type and erase-block tables of the
 // flash datasheets as the board documentation tabulates them. The tables are kept here as text,
 // exactly as documented, and parsed: a slip in the code's own tables cannot be restated here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Binding the link library, and identifying probes over a scripted set of probes and targets.
 #include "probe/identify.h"
 

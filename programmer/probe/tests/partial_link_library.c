@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Stands in for a link library that lacks one of its exports: built once per export, without the
    one its ZOLT_WITHOUT_<name> definition names. */
 #ifndef ZOLT_WITHOUT_OpenDevice

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every command test needs: a scripted link, an operator that records its boxes, and the
 // commands bound to both.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/pages/file_selection_page.h"
 
 #include <QCheckBox>

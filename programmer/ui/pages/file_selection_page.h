@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FileSelectionPage (template 105, tab "File Selection"): up to three image files, each with an
 // enable box ("En"), a block number box and a path box that shows the shortened path.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/pages/firmware_version_page.h"
 
 #include <QLabel>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FirmwareVersionPage (template 109, tab "Read Firmware Version"): the firmware and bootloader
 // version texts the last job read from its probe ("?" until then).
 //

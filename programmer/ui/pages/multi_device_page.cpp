@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/pages/multi_device_page.h"
 
 #include <QCheckBox>

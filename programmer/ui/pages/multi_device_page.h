@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MultiDevicePage (template 114, tab "Multi USB JTAG"): whether RUN uses every identified probe,
 // and the device list: 4 rows of four ("Device", "Stat") column pairs, device d in row d / 4, its
 // name "[%3d]" in column 2 * (d % 4) and its state in column 2 * (d % 4) + 1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/pages/nor_options_page.h"
 
 #include <QComboBox>

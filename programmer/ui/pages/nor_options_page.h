@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NorOptionsPage (template 104, tab "Nor Options"): NOR flash offset, NOR type, data width and
 // interleave. For TARVIS (product row 0) the NOR type list gains a tenth entry "AutoDetect" and
 // all four controls are disabled; the main dialog also disables them while NAND is chosen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/pages/pin_toggle_page.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PinTogglePage (template 106, tab "Pin Toggle"): whether RUN toggles the target's pins instead of
 // downloading, and the toggle interval (track bar, 1..500 ms, 100 at start).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog end to end: RUN on a virtual 4-probe bench through the real libVorlink.so beside the
 // test, the jobs calling the dialog from their threads. Each test runs in its own process (the
 // link library reads its bench once).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog layer: dialog units, fonts, templates and the builder.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog's Operator called from worker threads, as the jobs call it.
 #include "ui/dialog_operator.h"
 

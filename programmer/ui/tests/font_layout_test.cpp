@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main dialog's layout under one font set, named by ZOLT_UI_FONT_SET (ctest runs this once per
 // set, each with a fontconfig file that lists only that set's fonts): every page inside the tab
 // control's page area below the tab row, every control inside its page, all five tabs in view and

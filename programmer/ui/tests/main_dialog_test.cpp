@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main dialog: start-up defaults, the product and flash-type rules, tabs, the log, closing.
 #include <gtest/gtest.h>
 

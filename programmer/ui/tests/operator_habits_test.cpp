@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main dialog as an operator's habits meet it: Enter and Space on buttons, double clicks on
 // RUN, Tab in the log, closing while a run ends, message box captions, the bench's caption.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The option pages: NOR options, file selection, pin toggle, device list, and their text parsing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Readability whatever the palette: the progress bar's text on both its parts, and the chosen
 // flash-type button against the other, measured as contrast ratios on what is drawn.
 #include <gtest/gtest.h>

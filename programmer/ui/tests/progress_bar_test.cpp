@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PercentProgressBar painted into images, and when it repaints.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GoogleTest main with a QApplication on the offscreen platform (unless the caller chose one).
 #include <gtest/gtest.h>
 

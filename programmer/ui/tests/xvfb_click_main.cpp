@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-ui-xvfb-click: the real dialog in a real X server with a window manager, driven by xdotool
 // as an operator would: a mouse click on each tab must show that tab's page; with VORLINK_BENCH
 // naming a KELDA bench and an image given, a double click on RUN must program the boards (no
