@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture of the zolt-flash end-to-end tests: KELDA benches, a scratch folder, the run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zolt-flash against what an unfriendly user or a bad day brings: summary paths that are links,
 // devices, FIFOs or the image itself; a run killed half way; a probe that stops answering while
 // the pins toggle; a stop that never completes; names that are not UTF-8 or carry control bytes.
