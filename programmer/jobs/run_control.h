@@ -1,5 +1,5 @@
 // RunControl: what a press of RUN (or STOP) does, and the owner of every worker thread of a run.
-// The Qt dialog and zolt-flash both drive the programmer only through this class and Operator.
+// The Qt dialog and zolt-flash both drive the programmer only through this class and RunView.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,8 @@
 #include <string>
 
 #include "core/clock.h"
-#include "core/operator.h"
+#include "core/run_request.h"
+#include "core/run_view.h"
 
 namespace zolt {
 
@@ -59,7 +60,7 @@ enum class RunOutcome {
 
 class RunControl {
  public:
-  RunControl(Operator& op, RunControlOptions options = {});
+  RunControl(RunView& op, RunControlOptions options = {});
   // Requests a stop and joins every worker thread: blocks until the jobs have seen the stop (a
   // download ends its file through the stop handshake, a pin toggle finishes its cycle). Like
   // WaitForIdle, must not run on the thread that answers the jobs' message boxes while one is open.
@@ -67,13 +68,18 @@ class RunControl {
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
 
-  // The RUN/STOP button's handler. Blocks the calling thread while it binds the library and
+  // The RUN/STOP button's handler; `request` holds the front end's settings as they are now
+  // (a press that only stops ignores it). Blocks the calling thread while it binds the library and
   // identifies probes (up to 16 x 4 exchanges of 500 ms), then starts the jobs and returns.
   // Call it from one thread (the GUI thread). When the button reads "STOP" it only requests a
   // stop. A RUN press while threads of an earlier run are still alive is ignored (the button
   // keeps its state); otherwise the finished threads of the earlier run are joined first.
   // Shows its failures as message boxes on the calling thread (blocking until acknowledged).
-  void OnRun();
+  void OnRun(const RunRequest& request);
+
+  // The Verify box, which the jobs read live when each file is announced (default: ticked).
+  // Any thread; never blocks. The dialog calls it on every click, zolt-flash once.
+  void SetVerify(bool enabled);
 
   // True from the moment OnRun starts threads until the last of them has finished. Any thread;
   // never blocks.

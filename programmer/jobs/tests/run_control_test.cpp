@@ -34,7 +34,7 @@ class RunControlTest : public JobFixture {
   }
   // Presses RUN and waits for the run's threads.
   void Run(RunControl& control) {
-    control.OnRun();
+    control.OnRun(op.Request());
     control.WaitForIdle();
     EXPECT_FALSE(control.IsRunning());
   }
@@ -45,7 +45,7 @@ TEST_F(RunControlTest, MissingLibraryShowsBothBoxesAndLeavesRunEnabled) {
   options.libraryName = dir.path() + "/libVorlink.so";
   RunControl control(op, options);
   for (int press = 1; press <= 2; ++press) {
-    control.OnRun();
+    control.OnRun(op.Request());
     const auto messages = op.Messages();
     ASSERT_EQ(messages.size(), 2u * press);
     EXPECT_EQ(op.ErrorMessages().size(), static_cast<size_t>(press));
@@ -170,7 +170,7 @@ TEST_F(RunControlTest, FailureExitsShowTheirBoxAndLeaveRunEnabled) {
     c.setUp();
     fresh.imagePath = op.imagePath;
     RunControl control(fresh, options);
-    control.OnRun();
+    control.OnRun(fresh.Request());
     EXPECT_FALSE(control.IsRunning());
     EXPECT_EQ(fresh.Messages(), std::vector<std::string>{c.message});
     EXPECT_EQ(fresh.Log(), c.log);
@@ -257,9 +257,9 @@ TEST_F(RunControlTest, StopPressedMidFileStopsEveryJob) {
     if (code == 0x18) stop.wait();
   });
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
-  control.OnRun();  // the press of STOP
+  control.OnRun(op.Request());  // the press of STOP
   EXPECT_FALSE(op.runEnabled.load());
   pressed.set_value();
   control.WaitForIdle();
@@ -285,10 +285,10 @@ TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
     if (code == 0x98 && enabledAtStart->load() == -1) enabledAtStart->store(op.runEnabled.load() ? 1 : 0);
   });
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   EXPECT_EQ(enabledAtStart->load(), 0);
-  control.OnRun();  // STOP
+  control.OnRun(op.Request());  // STOP
   control.WaitForIdle();
   EXPECT_TRUE(
       op.Log().starts_with("[Toggling All PINs]\r\n  JTAG ID: 0x00AECADD\r\n  Start Pin Toggling.\r\n"));
@@ -315,7 +315,7 @@ TEST_F(RunControlTest, DestroyingRunControlStopsAndJoinsARunningToggle) {
   clock.step.store(1);
   {
     RunControl control(op, options);
-    control.OnRun();
+    control.OnRun(op.Request());
     ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   }
   EXPECT_TRUE(op.Log().ends_with("  Stop Pin Toggling.\r\n\r\n"));

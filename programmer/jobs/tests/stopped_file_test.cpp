@@ -53,6 +53,7 @@ TEST_F(StoppedFileTest, AFileThatCarriedAStopMarkerIsReportedNotOk) {
     RecordingObserver observer;
     ctx.observer = &observer;
     MarkSlots({kDevice});
+    TakeRequest();
     DownloadJob(ctx);
     ctx.observer = nullptr;
     bench.OnCommand(nullptr);
