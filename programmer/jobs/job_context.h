@@ -17,7 +17,7 @@
 #include "core/clock.h"
 #include "core/run_request.h"
 #include "core/run_view.h"
-#include "jobs/run_control.h"
+#include "jobs/run_observer.h"
 #include "probe/probe_link.h"
 
 namespace zolt {
