@@ -55,6 +55,32 @@ TEST_F(RunControlTest, MissingLibraryShowsBothBoxesAndLeavesRunEnabled) {
   }
 }
 
+TEST_F(RunControlTest, VerifyIsReadLiveAtEachAnnouncementAndThePagesOnceAtRun) {
+  Probes({0});
+  op.multiDevice = false;
+  op.imageEnabled = {true, true, false};
+  op.imagePath[1] = dir.Image("b.bin", 100, 9);
+  RunControl control(op, options);
+  control.SetVerify(false);
+  int announcements = 0;
+  // While the first file streams the operator ticks Verify and changes the second slot's block
+  // text: the tick reaches the second announcement, the block text does not.
+  bench.OnCommand([&](int, uint8_t code) {
+    if (code == 0x18 && ++announcements == 1) {
+      control.SetVerify(true);
+      op.imageBlock[1] = 9;
+    }
+  });
+  Run(control);
+  bench.OnCommand(nullptr);
+  const auto files = bench.Files(0);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].dataInfo[15], 0);
+  EXPECT_EQ(files[1].dataInfo[15], 1);
+  EXPECT_EQ(files[1].dataInfo[7], 1);  // block 1, as RUN found it
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
+}
+
 TEST_F(RunControlTest, SingleDeviceRunProgramsTheFirstMatchingProbeOnly) {
   Probes({0, 3});
   op.multiDevice = false;
