@@ -300,7 +300,8 @@ int RunDownload(BenchOperator& op) {
   RunControlOptions options;
   options.libraryName = ExecutableDir() + "/libVorlink.so";
   RunControl control(op, options);
-  control.OnRun();
+  control.SetVerify(false);
+  control.OnRun(op.Request());
   control.WaitForIdle();
   return int(control.LastOutcome());
 }

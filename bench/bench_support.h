@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the benchmark programs share: scratch folders, bench files and images, child processes
-// with their resource usage, and an Operator that costs the jobs as little as the real front ends
+// with their resource usage, and a RunView that costs the jobs as little as the real front ends
 // do while it times each device's stream.
 //
 // Threads: everything here is for the driver's main thread, except BenchOperator, whose
@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "core/operator.h"
+#include "core/run_request.h"
+#include "core/run_view.h"
 
 namespace zolt::bench {
 
@@ -85,15 +86,23 @@ ChildResult RunChild(const ChildOptions& options);
 // The folder of the running executable (where libVorlink.so, zolt-flash and the benchmarks are).
 std::string ExecutableDir();
 
-// Operator for whole runs in the driver: answers the page readers from its fields, keeps the log
+// RunView for whole runs in the driver: builds the run's RunRequest from its fields, keeps the log
 // and the message boxes, and times each device's stream: the first UpdateFileProgress and the one
 // that completes the file (the last file of a device, as the runs here have one). Per chunk it
 // costs what the real front ends' does: relaxed atomic stores into a per-device slot.
-class BenchOperator final : public Operator {
+class BenchOperator final : public RunView {
  public:
-  DialogFields fields{1, true, false, false};  // KELDA, NAND, verify off
+  // KELDA, NAND, verify off; a slot with a path is enabled.
   std::array<std::string, 3> imagePath{};
   bool multiDevice = true;
+  RunRequest Request() const {
+    RunRequest r;
+    r.productIndex = 1;
+    r.flashType = FlashType::kNand;
+    for (size_t s = 0; s < 3; ++s) r.images[s] = {!imagePath[s].empty(), imagePath[s], "0"};
+    r.multiDevice = multiDevice;
+    return r;
+  }
 
   struct DeviceTiming {
     bool streamed = false;
@@ -114,7 +123,6 @@ class BenchOperator final : public Operator {
   void Append(std::string_view text) override;
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override { ShowMessage(text); }
-  DialogFields TakeInDialogFields() override { return fields; }
   void RefreshDialogControls() override {}
   std::string RunButtonText() override;
   void SetRunButtonText(std::string_view text) override;
@@ -124,16 +132,6 @@ class BenchOperator final : public Operator {
   void SetProgressPos(int) override {}
   void SetProgressStep(int) override {}
   void SetElapsedTimeText(std::string_view) override {}
-  int GetWidth() override { return 8; }
-  int GetInterleave() override { return 1; }
-  int GetNorType() override { return 0; }
-  uint32_t GetOffset() override { return 0; }
-  bool IsImageEnabled(int slot) override { return !imagePath.at(size_t(slot)).empty(); }
-  std::string GetImagePath(int slot) override { return imagePath.at(size_t(slot)); }
-  uint32_t GetImageBlock(int) override { return 0; }
-  bool IsPinToggleEnabled() override { return false; }
-  int GetInterval() override { return 100; }
-  bool IsMultiDeviceEnabled() override { return multiDevice; }
   void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;
   uint64_t TotalSentBytes() override;

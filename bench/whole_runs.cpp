@@ -188,7 +188,7 @@ Figures MeasureP1() {
   f["p1.programmer_us_per_chunk"] = f["p1.whole_us_per_chunk"] - f["p1.bench_us_per_chunk"];
   f["p1.programmer_share"] = f["p1.programmer_us_per_chunk"] / f["p1.whole_us_per_chunk"];
 
-  // The same through zolt-flash, the real program, with its own Operator (and no --json, so no
+  // The same through zolt-flash, the real program, with its own RunView (and no --json, so no
   // CRC-32 per chunk; BM_StreamNullLink crc:1 shows what the CRC adds). Its process CPU for the
   // 64 MiB image less that of a 64 KiB one (after a first run that made the flash file) is the cost
   // of the extra chunks and of erasing the larger range; the bench's share of both, measured alone

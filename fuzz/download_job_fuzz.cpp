@@ -17,9 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t used = fuzz::ChooseSettings(data, size, ctx);
   data += used;
   size -= used;
-  op.fields = ctx.fields;
-  op.imageEnabled = {true, size > 0 && (data[0] & 1) != 0, false};
-  op.imagePath = {fuzz::FuzzImagePath(), fuzz::FuzzImagePath(), ""};
+  ctx.request.images[0] = {true, fuzz::FuzzImagePath(), "0"};
+  ctx.request.images[1] = {size > 0 && (data[0] & 1) != 0, fuzz::FuzzImagePath(), "1"};
   ctx.settings.deviceSlots[0].store(1);
   ctx.settings.runningJobCount.store(1);
   ctx.link = fuzz::FuzzProbeLink();

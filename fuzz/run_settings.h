@@ -31,9 +31,8 @@ inline size_t ChooseSettings(const uint8_t* data, size_t size, JobContext& ctx) 
   s.norInterleave = nand ? 0 : ((flashByte & 0x40) != 0 ? 2 : 1);
   s.busWidth = s.norWidth * s.norInterleave;
   s.norOffset = 0;
-  ctx.fields.productIndex = product;
-  ctx.fields.nandSelected = nand;
-  ctx.fields.norSelected = !nand;
+  ctx.request.productIndex = product;
+  ctx.request.flashType = nand ? FlashType::kNand : FlashType::kNor;
   return size < 2 ? size : 2;
 }
 

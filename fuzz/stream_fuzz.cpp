@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   testing::RecordingOperator op;
   JobContext ctx(op, SystemTickClock());
   const size_t used = fuzz::ChooseSettings(data, size, ctx);
-  op.fields = ctx.fields;
   ctx.link = fuzz::FuzzProbeLink();
   fuzz::FeedLink(data + used, size - used, &ctx.stopRequested);
   uint8_t command[64] = {};

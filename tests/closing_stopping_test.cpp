@@ -138,7 +138,7 @@ class ClosingStopping : public ::testing::Test {
 TEST_F(ClosingStopping, ClosingDuringASixteenProbeRunStopsAndJoinsEveryJob) {
   USE_BENCH();
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([&] { return op.StopOffered() && op.progress.load() > kBoards; }));
 
   control.RequestStop();
@@ -160,10 +160,10 @@ TEST_F(ClosingStopping, StopPressedRepeatedlyStopsOnce) {
   std::promise<void> pressesDone;
   op.renameGate = pressesDone.get_future().share();
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([&] { return op.StopOffered() && op.progress.load() > kBoards; }));
   for (int press = 0; press < 20; ++press) {
-    control.OnRun();  // the button reads "STOP" until the run has ended
+    control.OnRun(op.Request());  // the button reads "STOP" until the run has ended
     std::this_thread::yield();
   }
   pressesDone.set_value();
@@ -178,7 +178,7 @@ TEST_F(ClosingStopping, StopPressedRepeatedlyStopsOnce) {
 
   // The next RUN is an ordinary run again: the presses left no stop behind.
   op.renameGate = {};
-  control.OnRun();
+  control.OnRun(op.Request());
   control.WaitForIdle();
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
   EXPECT_EQ(Flash(0).substr(0, 64 * 1024), ReadFileBytes(op.imagePath[0]));
@@ -193,16 +193,16 @@ TEST_F(ClosingStopping, RunPressedDuringTheEndOfRunBox) {
   op.onMessage = [&](const std::string& text) {
     if (text != "Download Complete !" || boxes.fetch_add(1) != 0) return;
     // The box is open on the monitor's thread; the operator presses RUN on the GUI thread.
-    std::thread([&] { control.OnRun(); }).join();
+    std::thread([&] { control.OnRun(op.Request()); }).join();
   };
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([&] { return boxes.load() == 1 && !control.IsRunning() && op.Idle(); }));
   control.WaitForIdle();
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
   const std::string log = op.Log();
   EXPECT_EQ(log.find("[Download to NOR FLASH]"), log.rfind("[Download to NOR FLASH]")) << "a run began";
 
-  control.OnRun();
+  control.OnRun(op.Request());
   control.WaitForIdle();
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
   EXPECT_EQ(boxes.load(), 2);
@@ -221,7 +221,7 @@ TEST_F(ClosingStopping, ProbeUnpluggedWhileItsMessageBoxIsOpen) {
     const int before = op.progress.load();
     WaitUntil([&] { return op.progress.load() > before + kBoards; });
   };
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([&] { return !control.IsRunning() && op.Idle(); }, 120));
   control.WaitForIdle();
   EXPECT_TRUE(boxSeen.load());

@@ -4,8 +4,29 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace zolt::cli {
+
+RunRequest BuildRunRequest(const FlashOptions& o) {
+  RunRequest r;
+  r.productIndex = o.productIndex;
+  r.flashType = o.nandSelected ? FlashType::kNand : o.norSelected ? FlashType::kNor : FlashType::kNone;
+  r.norType = o.norType;
+  r.width = o.width;
+  r.interleave = o.interleave;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(o.offset));
+  r.offsetText = hex;
+  for (size_t s = 0; s < 3; ++s) {
+    r.images[s] = {o.imageEnabled[s], o.imageEnabled[s] ? o.imagePath[s] : std::string(),
+                   std::to_string(o.block[s])};
+  }
+  r.multiDevice = o.multiDevice;
+  r.pinToggle = o.pinToggle;
+  r.intervalMs = o.intervalMs;
+  return r;
+}
 
 CliOperator::CliOperator(const FlashOptions& options, Console& console)
     : options_(options), console_(console) {}
@@ -26,15 +47,6 @@ void CliOperator::ShowErrorMessage(std::string_view text) {
   ShowMessage(text);
 }
 
-DialogFields CliOperator::TakeInDialogFields() {
-  DialogFields fields;
-  fields.productIndex = options_.productIndex;
-  fields.nandSelected = options_.nandSelected;
-  fields.norSelected = options_.norSelected;
-  fields.verifyEnabled = options_.verifyEnabled;
-  return fields;
-}
-
 std::string CliOperator::RunButtonText() {
   std::lock_guard lock(mu_);
   return runButtonText_;
@@ -52,18 +64,6 @@ void CliOperator::SetProgressRange(int lower, int upper) {
 
 void CliOperator::SetProgressPos(int pos) {
   progressPos_ = pos;
-}
-
-bool CliOperator::IsImageEnabled(int slot) {
-  return slot >= 0 && slot < 3 && options_.imageEnabled[slot];
-}
-
-std::string CliOperator::GetImagePath(int slot) {
-  return slot >= 0 && slot < 3 && options_.imageEnabled[slot] ? options_.imagePath[slot] : std::string();
-}
-
-uint32_t CliOperator::GetImageBlock(int slot) {
-  return slot >= 0 && slot < 3 ? options_.block[slot] : 0;
 }
 
 void CliOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// CliOperator: the Operator of zolt-flash. The page readers answer from the command line, the
-// log goes to stdout, message boxes become "message: TEXT" lines on stderr and are acknowledged at
-// once, and the controls' states are kept only as far as the progress line and the run summary
-// need them.
+// CliOperator: the RunView of zolt-flash. The log goes to stdout, message boxes become
+// "message: TEXT" lines on stderr and are acknowledged at once, and the controls' states are kept only as far
+// as the progress line and the run summary need them.
 //
 // Threads: every operation is callable from any thread (run control on the main thread, the jobs
 // on theirs); none blocks beyond writing its text to a descriptor. UpdateFileProgress only stores
@@ -18,11 +17,16 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "core/operator.h"
+#include "core/run_request.h"
+#include "core/run_view.h"
 
 namespace zolt::cli {
 
-class CliOperator final : public Operator {
+// The RunRequest the dialog would hand over with the pages showing `options`. The numbers go in
+// as the texts that read back as the values the options parsed; a disabled slot has no path.
+RunRequest BuildRunRequest(const FlashOptions& options);
+
+class CliOperator final : public RunView {
  public:
   CliOperator(const FlashOptions& options, Console& console);
 
@@ -30,7 +34,6 @@ class CliOperator final : public Operator {
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override;
 
-  DialogFields TakeInDialogFields() override;
   void RefreshDialogControls() override {}
   std::string RunButtonText() override;
   void SetRunButtonText(std::string_view text) override;
@@ -41,17 +44,6 @@ class CliOperator final : public Operator {
   void SetProgressPos(int pos) override;
   void SetProgressStep(int step) override { (void)step; }
   void SetElapsedTimeText(std::string_view text) override { (void)text; }
-
-  int GetWidth() override { return options_.width; }
-  int GetInterleave() override { return options_.interleave; }
-  int GetNorType() override { return options_.norType; }
-  uint32_t GetOffset() override { return options_.offset; }
-  bool IsImageEnabled(int slot) override;
-  std::string GetImagePath(int slot) override;
-  uint32_t GetImageBlock(int slot) override;
-  bool IsPinToggleEnabled() override { return options_.pinToggle; }
-  int GetInterval() override { return options_.intervalMs; }
-  bool IsMultiDeviceEnabled() override { return options_.multiDevice; }
 
   void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;

@@ -107,7 +107,8 @@ class Session {
       RunControl run(op_, runOptions);
       start_ = Clock::now();
       started_ = true;
-      run.OnRun();
+      run.SetVerify(options_.verifyEnabled);
+      run.OnRun(BuildRunRequest(options_));
       Watch(run, watchdog);
       run.WaitForIdle();
       console_.ClearProgress();

@@ -7,8 +7,8 @@
 
 #include "jobs/flash_ranges.h"
 #include "jobs/image_stream.h"
-#include "jobs/job_operator.h"
 #include "jobs/job_steps.h"
+#include "jobs/job_view.h"
 #include "jobs/nand_flash.h"
 #include "jobs/text_format.h"
 #include "probe/probe_commands.h"
@@ -40,7 +40,7 @@ class Download {
         settings_(ctx.settings),
         op_(ctx.op),
         probe_(ctx.link, op_),
-        product_(ctx.fields.productIndex) {}
+        product_(ctx.request.productIndex) {}
 
   void Run() {
     device_ = ClaimDeviceSlot(settings_.deviceSlots);
@@ -244,9 +244,9 @@ class Download {
     std::array<uint32_t, 3> blocks{};
     std::array<bool, 3> enabled{};
     std::array<std::string, 3> paths;
-    for (int f = 0; f < 3; ++f) blocks[f] = op_.GetImageBlock(f);
-    for (int f = 0; f < 3; ++f) enabled[f] = op_.IsImageEnabled(f);
-    for (int f = 0; f < 3; ++f) paths[f] = op_.GetImagePath(f);
+    for (int f = 0; f < 3; ++f) blocks[f] = ctx_.request.Block(f);
+    for (int f = 0; f < 3; ++f) enabled[f] = ctx_.request.images[f].enabled;
+    for (int f = 0; f < 3; ++f) paths[f] = ctx_.request.images[f].path;
 
     bool resetJtag = true;  // false once a file failed: no further file and no JTAG reset
     WrittenRanges written(geometry_);
@@ -278,14 +278,13 @@ class Download {
     ctx_.link.Close(device_);
     if (failed_) ctx_.failedDeviceCount.fetch_add(1);
     op_.Append("\r\n");
-    op_.TakeInDialogFields();
     if (ctx_.observer != nullptr)
       ctx_.observer->OnJobEnded(device_, failed_, failed_ ? failureText_ : std::string());
   }
 
   JobContext& ctx_;
   RunSettings& settings_;
-  JobOperator op_;
+  JobView op_;
   ProbeCommands probe_;
   const int product_;
   int device_ = -1;

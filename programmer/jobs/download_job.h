@@ -10,7 +10,7 @@ namespace zolt {
 // marked device index, opens its probe, checks firmware and bootloader, prepares the target for
 // the flash type and product, identifies the flash, streams every enabled image file, resets the
 // JTAG logic and closes the probe. Every path ends by closing the probe, counting a failure in
-// ctx.failedDeviceCount, appending "\r\n", taking the dialog's fields in, and decrementing
+// ctx.failedDeviceCount, appending "\r\n" and decrementing
 // ctx.settings.runningJobCount as its very last access to shared state.
 //
 // Blocks for the probe exchanges and while its message boxes are open; returns when the job has

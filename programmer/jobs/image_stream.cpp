@@ -83,7 +83,7 @@ void Put32(uint8_t* buffer, uint32_t value) {
 
 }  // namespace
 
-StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest& request, uint8_t* command,
+StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& request, uint8_t* command,
                              bool withCrc) {
   StreamResult result;
   const ProbeLink& link = ctx.link;
@@ -126,7 +126,7 @@ StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest&
   Put32(command + 3, settings.norOffset);
   Put32(command + 7, request.block);
   Put32(command + 11, fileSize);
-  command[15] = op.TakeInDialogFields().verifyEnabled ? 1 : 0;
+  command[15] = ctx.verify.load() ? 1 : 0;
   std::memcpy(command + 16, kDataInfoText, sizeof kDataInfoText);  // 19 characters and the zero
 
   int transferred = 0;

@@ -47,7 +47,7 @@ struct StreamResult {
 // chunk of every 2048-byte block. Files are read with POSIX open/fstat/read, 64 KiB ahead;
 // a file of 4 GiB or more, one that reads short, or one that overlaps `written` fails. No
 // allocation per chunk.
-StreamResult StreamImageFile(JobContext& ctx, Operator& op, const StreamRequest& request, uint8_t* command,
+StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& request, uint8_t* command,
                              bool withCrc);
 
 }  // namespace zolt

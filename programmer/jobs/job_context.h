@@ -6,7 +6,7 @@
 // start orders those writes before the jobs' reads) and does not touch them while jobs run. The
 // fields that jobs and the GUI thread change while a run is in progress are atomics:
 // `deviceSlots` (claimed by exchange, one entry at a time), `runningJobCount`,
-// `failedDeviceCount` and `stopRequested` (read afresh at every check, never cached).
+// `failedDeviceCount`, `stopRequested` and `verify` (read afresh at every check, never cached).
 #pragma once
 
 #include <array>
@@ -16,8 +16,9 @@
 #include <mutex>
 
 #include "core/clock.h"
-#include "core/operator.h"
-#include "jobs/run_control.h"
+#include "core/run_request.h"
+#include "core/run_view.h"
+#include "jobs/run_observer.h"
 #include "probe/probe_link.h"
 
 namespace zolt {
@@ -47,19 +48,22 @@ struct RunSettings {
 };
 
 struct JobContext {
-  JobContext(Operator& op, const TickClock& clock) : op(op), clock(clock) {}
+  JobContext(RunView& op, const TickClock& clock) : op(op), clock(clock) {}
   JobContext(const JobContext&) = delete;
   JobContext& operator=(const JobContext&) = delete;
 
-  Operator& op;
+  RunView& op;
   const TickClock& clock;
   RunObserver* observer = nullptr;  // per-device results of download runs; may be null
 
   ProbeLink link;
   RunSettings settings;
-  // The dialog's fields as run control took them in when RUN was pressed; the jobs read the
-  // product row from here (the Products list is locked while the run is in progress).
-  DialogFields fields;
+  // The front end's settings as they were when RUN was pressed; the jobs read every setting but
+  // Verify and the stop request from here, never from the front end.
+  RunRequest request;
+  // The Verify box, live: the dialog stores each click, zolt-flash its option once; each file's
+  // announcement reads it.
+  std::atomic<bool> verify{true};
 
   // Set by STOP (GUI thread); cleared by the monitor after the last download job, or by the
   // pin-toggle job when it stops.

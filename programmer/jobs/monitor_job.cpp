@@ -19,7 +19,7 @@ void ShowElapsed(JobContext& ctx, uint32_t startMs) {
 }  // namespace
 
 void MonitorJob(JobContext& ctx) {
-  Operator& op = ctx.op;
+  RunView& op = ctx.op;
   const uint64_t total = ctx.settings.runTotalBytes;
   op.SetRunButtonText("STOP");
   op.EnableRunButton(true);

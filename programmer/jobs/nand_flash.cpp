@@ -57,7 +57,7 @@ FlashIdReply DecodeFlashIdReply(const uint8_t* reply) {
   return FlashIdReply{word(0), word(1), word(2), word(3)};
 }
 
-int IdentifyNand(Operator& op, FlashInfo& info, const FlashIdReply& reply) {
+int IdentifyNand(RunView& op, FlashInfo& info, const FlashIdReply& reply) {
   Put16(info, 0, reply.makerId);
   Put16(info, 2, reply.deviceId);
   for (const NandDevice& device : kNandDevices) {
@@ -76,7 +76,7 @@ int IdentifyNand(Operator& op, FlashInfo& info, const FlashIdReply& reply) {
   return -1;
 }
 
-const char* ReportDownloadError(Operator& op, const uint8_t* response, int device) {
+const char* ReportDownloadError(RunView& op, const uint8_t* response, int device) {
   for (const ErrorReport& report : kErrorReports) {
     if (report.code != response[0]) continue;
     op.ShowMessage(report.box);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/operator.h"
+#include "core/run_view.h"
 #include "probe/records.h"
 
 namespace zolt {
@@ -25,7 +25,7 @@ FlashIdReply DecodeFlashIdReply(const uint8_t* reply);
 // (other bytes untouched) and logs " %s, Block Size: 0x%X\r\n"; returns 0. For a device ID not in
 // the NAND table (compared as the full 16-bit word) logs "  Unknown NAND Flash ID !\r\n" and
 // returns -1. Never blocks on the operator.
-int IdentifyNand(Operator& op, FlashInfo& info, const FlashIdReply& reply);
+int IdentifyNand(RunView& op, FlashInfo& info, const FlashIdReply& reply);
 
 // The codes of a download response's byte 0.
 inline constexpr uint8_t kDownloadFinished = 0x60;
@@ -34,6 +34,6 @@ inline constexpr uint8_t kDownloadFinished = 0x60;
 // shows the code's message box (blocks until acknowledged), then appends the code's log line
 // naming `device` and, for the codes that carry one, the address in bytes 1-4. Unknown codes show
 // "Unknow Download Response" and log nothing. Returns the message box text.
-const char* ReportDownloadError(Operator& op, const uint8_t* response, int device);
+const char* ReportDownloadError(RunView& op, const uint8_t* response, int device);
 
 }  // namespace zolt

@@ -16,8 +16,8 @@ class PinToggle {
   explicit PinToggle(JobContext& ctx) : ctx_(ctx), op_(ctx.op), probe_(ctx.link, ctx.op) {}
 
   void Run() {
-    const int interval = op_.GetInterval();
-    const int product = ctx_.fields.productIndex;
+    const int interval = ctx_.request.intervalMs;
+    const int product = ctx_.request.productIndex;
     const int device = ClaimDeviceSlot(ctx_.settings.deviceSlots);
     if (device < 0) return GiveButtonBack();
     if (ctx_.link.OpenDevice(kProbeProductId, device) == 0) {
@@ -95,7 +95,7 @@ class PinToggle {
   }
 
   JobContext& ctx_;
-  Operator& op_;
+  RunView& op_;
   ProbeCommands probe_;
 };
 

@@ -28,7 +28,7 @@
 namespace zolt {
 
 struct RunControl::State {
-  State(Operator& op, RunControlOptions opts)
+  State(RunView& op, RunControlOptions opts)
       : options(std::move(opts)), ctx(op, options.clock != nullptr ? *options.clock : SystemTickClock()) {
     ctx.observer = options.observer;
   }
@@ -89,12 +89,12 @@ struct RunControl::State {
     return size;
   }
 
-  void OnRun();
+  void OnRun(const RunRequest& request);
   bool StartDownloadRun(const ProbeCommands& probe);
   bool StartPinToggleRun(const ProbeCommands& probe);
 };
 
-RunControl::RunControl(Operator& op, RunControlOptions options)
+RunControl::RunControl(RunView& op, RunControlOptions options)
     : state_(std::make_unique<State>(op, std::move(options))) {}
 
 RunControl::~RunControl() {
@@ -102,8 +102,12 @@ RunControl::~RunControl() {
   state_->JoinAll();
 }
 
-void RunControl::OnRun() {
-  state_->OnRun();
+void RunControl::OnRun(const RunRequest& request) {
+  state_->OnRun(request);
+}
+
+void RunControl::SetVerify(bool enabled) {
+  state_->ctx.verify.store(enabled);
 }
 
 bool RunControl::IsRunning() const {
@@ -122,10 +126,8 @@ RunOutcome RunControl::LastOutcome() const {
   return state_->ctx.outcome.load();
 }
 
-void RunControl::State::OnRun() {
-  Operator& op = ctx.op;
-  // The jobs of a running run read ctx.fields; a STOP press must not rewrite them.
-  const DialogFields fields = op.TakeInDialogFields();
+void RunControl::State::OnRun(const RunRequest& request) {
+  RunView& op = ctx.op;
   const std::string text = op.RunButtonText();
   if (text != "STOP" && liveThreads.load() != 0) return;
   op.EnableRunButton(false);
@@ -137,20 +139,21 @@ void RunControl::State::OnRun() {
   JoinAll();  // the earlier run's threads have all returned
   // A stop requested while no run was in progress must not stop this one.
   ctx.stopRequested.store(0);
-  ctx.fields = fields;
+  // The jobs of a running run read ctx.request; only a press that starts a run rewrites it.
+  ctx.request = request;
   op.SetProgressPos(0);
 
   bool started = false;
   if (BindProbeLink(ctx.link, op, options.libraryName) == 0) {
     op.ShowMessage("Cannot load 'libVorlink.so'");
-  } else if (const ProductSettings* product = FindProduct(ctx.fields.productIndex); product != nullptr) {
+  } else if (const ProductSettings* product = FindProduct(ctx.request.productIndex); product != nullptr) {
     RunSettings& settings = ctx.settings;
     settings.expectedJtagId = product->expectedJtagId;
     settings.jtagIdParam = product->jtagIdParam;
     settings.sourceLevelDebugProduct = product->sourceLevelDebugProduct;
     settings.jtagType = product->jtagType;
     const ProbeCommands probe(ctx.link, op);
-    if (product->mayTogglePins && op.IsPinToggleEnabled()) {
+    if (product->mayTogglePins && ctx.request.pinToggle) {
       started = StartPinToggleRun(probe);
     } else {
       started = StartDownloadRun(probe);
@@ -163,22 +166,23 @@ void RunControl::State::OnRun() {
 }
 
 bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
-  Operator& op = ctx.op;
+  RunView& op = ctx.op;
   RunSettings& settings = ctx.settings;
-  const int productIndex = ctx.fields.productIndex;
+  const RunRequest& request = ctx.request;
+  const int productIndex = request.productIndex;
   ctx.failedDeviceCount.store(0);
   settings.norType = 0;
-  if (ctx.fields.nandSelected) {
+  if (request.flashType == FlashType::kNand) {
     op.Append("[Download to NAND FLASH]\r\n");
     settings.flashTypeCode = kFlashTypeNand;
     settings.norWidth = 0;
     settings.norInterleave = 0;
-  } else if (ctx.fields.norSelected) {
+  } else if (request.flashType == FlashType::kNor) {
     op.Append("[Download to NOR FLASH]\r\n");
     settings.flashTypeCode = kFlashTypeNor;
-    settings.norWidth = op.GetWidth();
-    settings.norInterleave = op.GetInterleave();
-    settings.norType = productIndex == kTarvis ? 0 : op.GetNorType();
+    settings.norWidth = request.width;
+    settings.norInterleave = request.interleave;
+    settings.norType = productIndex == kTarvis ? 0 : request.norType;
     if (productIndex != kTarvis) {
       op.Append("  **** NOR FLASH SETTING ********************************\r\n");
       op.Append(Format("  NAME: %s\r\n", NorTypeName(settings.norType)));
@@ -190,10 +194,10 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
     return false;
   }
   settings.busWidth = settings.norInterleave * settings.norWidth;
-  settings.norOffset = op.GetOffset();
+  settings.norOffset = request.Offset();
 
   std::array<uint8_t, kMaxProbes> slots{};
-  const int found = op.IsMultiDeviceEnabled()
+  const int found = request.multiDevice
                         ? IdentifyAllProbes(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(),
                                             settings.expectedJtagId)
                         : IdentifyFirstProbe(probe, slots.data(), kMaxProbes, settings.jtagIdParam.data(),
@@ -208,14 +212,14 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
   op.RefreshDialogControls();
 
   std::array<std::string, 3> paths;
-  for (int f = 0; f < 3; ++f) paths[f] = op.GetImagePath(f);
+  for (int f = 0; f < 3; ++f) paths[f] = request.images[f].path;
   if (paths[0].empty() && paths[1].empty() && paths[2].empty()) {
     op.ShowMessage("Cannot open image files");
     return false;
   }
   uint64_t total = 0;
   for (int f = 0; f < 3; ++f) {
-    if (op.IsImageEnabled(f)) total += MeasureImage(paths[f]);
+    if (request.images[f].enabled) total += MeasureImage(paths[f]);
   }
   settings.runTotalBytes = total * static_cast<uint64_t>(found);
 
@@ -230,7 +234,7 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
 }
 
 bool RunControl::State::StartPinToggleRun(const ProbeCommands& probe) {
-  Operator& op = ctx.op;
+  RunView& op = ctx.op;
   RunSettings& settings = ctx.settings;
   op.Append("[Toggling All PINs]\r\n");
   std::array<uint8_t, kMaxProbes> slots{};

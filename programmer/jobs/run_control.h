@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // RunControl: what a press of RUN (or STOP) does, and the owner of every worker thread of a run.
-// The Qt dialog and zolt-flash both drive the programmer only through this class and Operator.
+// The Qt dialog and zolt-flash both drive the programmer only through this class and RunView.
 #pragma once
 
 #include <cstdint>
@@ -8,35 +8,11 @@
 #include <string>
 
 #include "core/clock.h"
-#include "core/operator.h"
+#include "core/run_request.h"
+#include "core/run_view.h"
+#include "jobs/run_observer.h"
 
 namespace zolt {
-
-// Optional observer of a download run's per-device results, for front ends that summarise a run
-// (zolt-flash --json). Called from the job threads; an implementation must be thread-safe and quick.
-class RunObserver {
- public:
-  virtual ~RunObserver() = default;
-  // A job claimed `device` and starts.
-  virtual void OnJobStarted(int device) { (void)device; }
-  // One image file of `device` has ended (any outcome but "not opened"): bytes sent, seconds since
-  // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data. `ok` only
-  // when the file went out and the probe accepted it: false for a failed file, one refused before
-  // its announcement (too large, overlapping an earlier file), and one cut short by a stop (a
-  // stop marker went out in place of its data; the job itself is not failed by a stop).
-  virtual void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
-                           uint64_t sentBytes, double seconds, uint32_t crc32, bool ok) {
-    (void)device, (void)file, (void)path, (void)fileSize, (void)sentBytes, (void)seconds, (void)crc32,
-        (void)ok;
-  }
-  // The job of `device` ended; `failureText` is the first failure text it reported ("" if none).
-  virtual void OnJobEnded(int device, bool failed, const std::string& failureText) {
-    (void)device, (void)failed, (void)failureText;
-  }
-  // A pin toggle run's ApplyHighBoundary or ApplyLowBoundary failed. The toggle loop goes on
-  // regardless; a front end may count these to tell a run whose pins never toggled.
-  virtual void OnPinApplyFailed() {}
-};
 
 struct RunControlOptions {
   // File name or path of the link library; a bare name is looked for beside the executable first.
@@ -47,20 +23,9 @@ struct RunControlOptions {
   RunObserver* observer = nullptr;
 };
 
-// Outcome of the last finished run, for front ends that report it (zolt-flash's exit status).
-enum class RunOutcome {
-  kNone,           // no run has ended yet
-  kNotStarted,     // OnRun's failure exit: library, no probe, no image files
-  kComplete,       // download: no job failed, no stop requested
-  kFailed,         // download: at least one job failed (stop requested or not)
-  kStopped,        // download stopped on request, and no job failed
-  kToggleStopped,  // pin toggling ended by STOP
-  kToggleFailed    // pin toggling ended before it began (probe, firmware or boundary set-up)
-};
-
 class RunControl {
  public:
-  RunControl(Operator& op, RunControlOptions options = {});
+  RunControl(RunView& op, RunControlOptions options = {});
   // Requests a stop and joins every worker thread: blocks until the jobs have seen the stop (a
   // download ends its file through the stop handshake, a pin toggle finishes its cycle). Like
   // WaitForIdle, must not run on the thread that answers the jobs' message boxes while one is open.
@@ -68,13 +33,18 @@ class RunControl {
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
 
-  // The RUN/STOP button's handler. Blocks the calling thread while it binds the library and
+  // The RUN/STOP button's handler; `request` holds the front end's settings as they are now
+  // (a press that only stops ignores it). Blocks the calling thread while it binds the library and
   // identifies probes (up to 16 x 4 exchanges of 500 ms), then starts the jobs and returns.
   // Call it from one thread (the GUI thread). When the button reads "STOP" it only requests a
   // stop. A RUN press while threads of an earlier run are still alive is ignored (the button
   // keeps its state); otherwise the finished threads of the earlier run are joined first.
   // Shows its failures as message boxes on the calling thread (blocking until acknowledged).
-  void OnRun();
+  void OnRun(const RunRequest& request);
+
+  // The Verify box, which the jobs read live when each file is announced (default: ticked).
+  // Any thread; never blocks. The dialog calls it on every click, zolt-flash once.
+  void SetVerify(bool enabled);
 
   // True from the moment OnRun starts threads until the last of them has finished. Any thread;
   // never blocks.

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "core/operator.h"
+#include "core/run_view.h"
 #include "probe/byte_order.h"
 #include "probe/probe_link.h"
 
@@ -43,7 +43,7 @@ struct CommandTexts {
 // the read, so a response that never arrived cannot pass). Each failure shows its text, if any, as
 // a modal box through `op` (blocking until acknowledged) and returns -1; success returns 0.
 // `buffer` must hold max(commandLength, responseLength) bytes.
-inline int RunExchange(const ProbeLink& link, Operator& op, int device, uint8_t* buffer, int commandLength,
+inline int RunExchange(const ProbeLink& link, RunView& op, int device, uint8_t* buffer, int commandLength,
                        int responseLength, bool checkAck, const CommandTexts& texts) {
   auto fail = [&op](const char* text) {
     if (text != nullptr) op.ShowMessage(text);

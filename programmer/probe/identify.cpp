@@ -66,7 +66,7 @@ bool BindExport(void* library, const char* name, Fn& entry) {
 
 }  // namespace
 
-int BindProbeLink(ProbeLink& link, Operator& op, const std::string& libraryName) {
+int BindProbeLink(ProbeLink& link, RunView& op, const std::string& libraryName) {
   const std::string candidate = LinkLibraryCandidate(libraryName);
   dlerror();
   // Never closed: the jobs call through the bound entries for the life of the process.

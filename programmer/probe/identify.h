@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/operator.h"
+#include "core/run_view.h"
 #include "probe/probe_commands.h"
 #include "probe/probe_link.h"
 
@@ -21,7 +21,7 @@ inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 // loaded as that path. The library is never unloaded; binding again finds the same entries.
 //  - Returns 1 when the library is loaded and all four names are bound.
 //  - On a failed load: shows "%s, failed with error %d: %s" with the name, an errno code for the
-//    cause and dlerror()'s text through Operator::ShowErrorMessage (blocking until acknowledged),
+//    cause and dlerror()'s text through RunView::ShowErrorMessage (blocking until acknowledged),
 //    leaves `link` unchanged and returns 0. dlopen sets no errno: the code is the one whose text
 //    ends the loader's reason (ENOENT, EACCES, ... for the library or a dependency it names),
 //    else the candidate file's own (ENOENT, EISDIR, EACCES), else ENOEXEC (there, but no library).
@@ -30,7 +30,7 @@ inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 //    OpenDevice, Write, Read, Close.
 // Blocks for the load (the library's load-time initialisation included). Callable from any
 // thread, but must not race with calls through `link`.
-int BindProbeLink(ProbeLink& link, Operator& op, const std::string& libraryName = kLinkLibraryName);
+int BindProbeLink(ProbeLink& link, RunView& op, const std::string& libraryName = kLinkLibraryName);
 
 // Quiet firmware check of an open probe: the firmware version exchange (up to 2 x 500 ms), 0 when
 // a probe of this system answered ("ZOLT USB JTAG"), with its version text (at most 5 characters

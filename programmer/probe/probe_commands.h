@@ -2,7 +2,7 @@
 // The probe command protocol: one Write of a command and one Read of its response per command,
 // on one device index, each with the 500 ms command time-out. Every function returns 0 on success
 // and -1 on failure (ReadJtagId returns the ID, 0 on failure), keeps no state, never retries, and
-// shows its failure texts (where it has any) through Operator::ShowMessage on the calling thread
+// shows its failure texts (where it has any) through RunView::ShowMessage on the calling thread
 // before it returns.
 //
 // Common to every command below:
@@ -27,7 +27,7 @@
 #include <span>
 
 #include "core/clock.h"
-#include "core/operator.h"
+#include "core/run_view.h"
 #include "probe/probe_link.h"
 #include "probe/records.h"
 
@@ -35,7 +35,7 @@ namespace zolt {
 
 class ProbeCommands {
  public:
-  ProbeCommands(const ProbeLink& link, Operator& op) : link_(link), op_(op) {}
+  ProbeCommands(const ProbeLink& link, RunView& op) : link_(link), op_(op) {}
 
   // ---- Basic probe commands --------------------------------------------------------------
   // 0x01 / 0x02, 5 bytes out, 5 in, response not examined.
@@ -112,11 +112,11 @@ class ProbeCommands {
   int ApplyLowBoundary(int device) const;
 
   const ProbeLink& link() const { return link_; }
-  Operator& op() const { return op_; }
+  RunView& op() const { return op_; }
 
  private:
   const ProbeLink& link_;
-  Operator& op_;
+  RunView& op_;
 };
 
 // Busy-waits on the process's millisecond tick count until more than `ms` ticks have passed, so

@@ -14,8 +14,9 @@ namespace {
 #ifdef ZOLT_HAVE_JOBS
 class RunControlDriver final : public RunDriver {
  public:
-  RunControlDriver(zolt::Operator& op, const std::string& libraryName) : control_(op, Options(libraryName)) {}
-  void OnRun() override { control_.OnRun(); }
+  RunControlDriver(zolt::RunView& op, const std::string& libraryName) : control_(op, Options(libraryName)) {}
+  void OnRun(const RunRequest& request) override { control_.OnRun(request); }
+  void SetVerify(bool enabled) override { control_.SetVerify(enabled); }
   bool IsRunning() const override { return control_.IsRunning(); }
   void RequestStop() override { control_.RequestStop(); }
 
@@ -50,7 +51,7 @@ DialogApplication::DialogApplication([[maybe_unused]] const std::string& library
 }
 
 DialogApplication::~DialogApplication() {
-  // Joins the run's threads while the Operator and the dialog still exist.
+  // Joins the run's threads while the RunView and the dialog still exist.
   dialog_->SetRunDriver(nullptr);
   driver_.reset();
   operator_.reset();

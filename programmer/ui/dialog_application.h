@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // DialogApplication: the program's objects in their order of life. The dialog is built first,
-// then its Operator, then run control (when the jobs are built in); they go in reverse, so run
-// control joins every worker thread before the Operator and the dialog are gone.
+// then its RunView, then run control (when the jobs are built in); they go in reverse, so run
+// control joins every worker thread before the RunView and the dialog are gone.
 //
 // Threads: GUI thread only. Exec blocks in the dialog's event loop until the dialog closes.
 #pragma once
@@ -28,7 +28,7 @@ class DialogApplication {
   DialogApplication& operator=(const DialogApplication&) = delete;
 
   ProgrammerDialog& Dialog() { return *dialog_; }
-  DialogOperator& Operator() { return *operator_; }
+  DialogOperator& View() { return *operator_; }
   // Null when the program was built without the jobs.
   RunDriver* Driver() { return driver_.get(); }
 

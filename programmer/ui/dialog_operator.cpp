@@ -42,14 +42,6 @@ void DialogOperator::ShowErrorMessage(std::string_view text) {
   ShowMessageBox(&dialog_, QStringLiteral("Error"), ToQString(text));
 }
 
-DialogFields DialogOperator::TakeInDialogFields() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] {
-    d->UpdateData(true);
-    return d->Fields();
-  });
-}
-
 void DialogOperator::RefreshDialogControls() {
   ProgrammerDialog* d = &dialog_;
   PostToGui(d, [d] { d->UpdateData(false); });
@@ -93,64 +85,6 @@ void DialogOperator::SetProgressStep(int step) {
 void DialogOperator::SetElapsedTimeText(std::string_view text) {
   ProgrammerDialog* d = &dialog_;
   PostToGui(d, [d, t = ToQString(text)] { d->ElapsedTimeLabel()->setText(t); });
-}
-
-int DialogOperator::GetWidth() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->NorOptions()->GetWidth(); });
-}
-
-int DialogOperator::GetInterleave() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->NorOptions()->GetInterleave(); });
-}
-
-int DialogOperator::GetNorType() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] {
-    d->NorOptions()->TakeIn();
-    return d->NorOptions()->GetNorType();
-  });
-}
-
-uint32_t DialogOperator::GetOffset() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] {
-    d->NorOptions()->TakeIn();
-    return d->NorOptions()->GetOffset();
-  });
-}
-
-bool DialogOperator::IsImageEnabled(int slot) {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d, slot] { return d->FileSelection()->IsImageEnabled(slot); });
-}
-
-std::string DialogOperator::GetImagePath(int slot) {
-  ProgrammerDialog* d = &dialog_;
-  // File names in the local 8-bit encoding, as the file functions take them.
-  return CallOnGui(
-      d, [d, slot] { return QFile::encodeName(d->FileSelection()->GetImagePath(slot)).toStdString(); });
-}
-
-uint32_t DialogOperator::GetImageBlock(int slot) {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d, slot] { return d->FileSelection()->GetImageBlock(slot); });
-}
-
-bool DialogOperator::IsPinToggleEnabled() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->PinToggle()->IsPinToggleEnabled(); });
-}
-
-int DialogOperator::GetInterval() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->PinToggle()->GetInterval(); });
-}
-
-bool DialogOperator::IsMultiDeviceEnabled() {
-  ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->MultiDevice()->IsMultiDeviceEnabled(); });
 }
 
 void DialogOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// DialogOperator: zolt::Operator for the Qt dialog. The core calls it from the GUI thread (run
+// DialogOperator: zolt::RunView for the Qt dialog. The core calls it from the GUI thread (run
 // control) and from its worker threads (the jobs), several at once.
 //
 // Threads. Every operation may be called from any thread.
 // - On the GUI thread each runs directly.
 // - From another thread: Append, the button, control, progress and version setters and
 //   RefreshDialogControls are queued to the GUI thread and return at once (calls of one thread
-//   take effect in the order made; each Append lands whole); the readers (TakeInDialogFields,
-//   RunButtonText, the page readers) and ShowDeviceStates block until the GUI thread has run them;
+//   take effect in the order made; each Append lands whole); RunButtonText and ShowDeviceStates
+//   block until the GUI thread has run them;
 //   ShowMessage and ShowErrorMessage block until the operator has pressed OK.
 // - UpdateFileProgress and TotalSentBytes never reach the GUI thread: the counts are atomics, and
 //   the device list redraws changed cells at most about 30 times a second.
@@ -16,20 +16,19 @@
 // Nothing fails; nothing throws.
 #pragma once
 
-#include "core/operator.h"
+#include "core/run_view.h"
 
 namespace zolt::ui {
 
 class ProgrammerDialog;
 
-class DialogOperator final : public Operator {
+class DialogOperator final : public RunView {
  public:
   explicit DialogOperator(ProgrammerDialog& dialog) : dialog_(dialog) {}
 
   void Append(std::string_view text) override;
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override;
-  DialogFields TakeInDialogFields() override;
   void RefreshDialogControls() override;
   std::string RunButtonText() override;
   void SetRunButtonText(std::string_view text) override;
@@ -39,16 +38,6 @@ class DialogOperator final : public Operator {
   void SetProgressPos(int pos) override;
   void SetProgressStep(int step) override;
   void SetElapsedTimeText(std::string_view text) override;
-  int GetWidth() override;
-  int GetInterleave() override;
-  int GetNorType() override;
-  uint32_t GetOffset() override;
-  bool IsImageEnabled(int slot) override;
-  std::string GetImagePath(int slot) override;
-  uint32_t GetImageBlock(int slot) override;
-  bool IsPinToggleEnabled() override;
-  int GetInterval() override;
-  bool IsMultiDeviceEnabled() override;
   void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;
   uint64_t TotalSentBytes() override;

@@ -2,7 +2,7 @@
 // LogView: the main dialog's multi-line log (control 1000). Not read-only: the operator may type
 // into it. The log is never cleared while the program runs.
 //
-// Threads: GUI thread only. Other threads reach Append through the dialog's Operator, which
+// Threads: GUI thread only. Other threads reach Append through the dialog's RunView, which
 // hands each text to the GUI thread whole, so texts of concurrent callers never interleave.
 #pragma once
 

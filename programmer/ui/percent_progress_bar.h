@@ -4,7 +4,7 @@
 // "37%" whose colour flips where the filled part passes under it. Each paint is composed off
 // screen and copied in one step, so the bar does not flicker while the monitor advances it.
 //
-// Threads: GUI thread only (the dialog's Operator carries SetPos from the monitor job's thread).
+// Threads: GUI thread only (the dialog's RunView carries SetPos from the monitor job's thread).
 // Nothing blocks; nothing fails.
 #pragma once
 

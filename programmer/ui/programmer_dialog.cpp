@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -167,6 +168,29 @@ DialogFields ProgrammerDialog::Fields() const {
   return f;
 }
 
+RunRequest ProgrammerDialog::BuildRunRequest() {
+  UpdateData(true);
+  RunRequest r;
+  r.productIndex = productIndex_;
+  r.flashType = nandSelected_ ? FlashType::kNand : norSelected_ ? FlashType::kNor : FlashType::kNone;
+  norOptionsPage_->TakeIn();
+  r.norType = norOptionsPage_->GetNorType();
+  r.width = norOptionsPage_->GetWidth();
+  r.interleave = norOptionsPage_->GetInterleave();
+  r.offsetText = norOptionsPage_->OffsetText().toUtf8().toStdString();
+  for (int s = 0; s < 3; ++s) {
+    ImageSlot& slot = r.images[static_cast<size_t>(s)];
+    slot.enabled = fileSelectionPage_->IsImageEnabled(s);
+    // File names in the local 8-bit encoding, as the file functions take them.
+    slot.path = QFile::encodeName(fileSelectionPage_->GetImagePath(s)).toStdString();
+    slot.blockText = fileSelectionPage_->BlockText(s).toUtf8().toStdString();
+  }
+  r.multiDevice = multiDevicePage_->IsMultiDeviceEnabled();
+  r.pinToggle = pinTogglePage_->IsPinToggleEnabled();
+  r.intervalMs = pinTogglePage_->GetInterval();
+  return r;
+}
+
 void ProgrammerDialog::CheckRadio(QPushButton* clicked) {
   // An automatic radio button: the clicked one is checked, the other of its group cleared.
   NandButton()->setChecked(clicked == NandButton());
@@ -209,6 +233,8 @@ void ProgrammerDialog::OnNorClicked() {
 
 void ProgrammerDialog::OnVerifyClicked() {
   UpdateData(true);
+  // The jobs read the box live, when each file is announced.
+  if (driver_) driver_->SetVerify(verifyEnabled_);
 }
 
 void ProgrammerDialog::OnPageTabChanged(int index) {
@@ -227,8 +253,10 @@ void ProgrammerDialog::OnRunClicked() {
   } else if (runPressed_ && now - runPressMs_ < QApplication::doubleClickInterval()) {
     return;  // the second click of a double click on RUN, landing on STOP
   }
+  const RunRequest request = BuildRunRequest();
+  driver_->SetVerify(verifyEnabled_);
   inRunPress_ = true;
-  driver_->OnRun();
+  driver_->OnRun(request);
   inRunPress_ = false;
 }
 

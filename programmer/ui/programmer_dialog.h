@@ -22,7 +22,7 @@
 // With the virtual bench serving the probes (VORLINK_BENCH set), the caption ends in
 // " [virtual bench]".
 //
-// Threads: GUI thread only; the Operator implementation (dialog_operator.h) carries worker calls
+// Threads: GUI thread only; the RunView implementation (dialog_operator.h) carries worker calls
 // here. Handlers never block, except OnRun through the RunDriver and the modal boxes.
 #pragma once
 
@@ -32,7 +32,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "core/operator.h"
+#include "core/run_request.h"
 #include "ui/dialog_builder.h"
 
 class QAction;
@@ -55,6 +55,14 @@ class RunDriver;
 class TabControl;
 class TemplatePage;
 
+// The dialog's own fields ("taken in" from its controls by UpdateData(true)).
+struct DialogFields {
+  int productIndex = 0;  // row of the Products list: 0 TARVIS, 1 KELDA, 2 VTN3300, 3 OKO, 4 SOLANT
+  bool nandSelected = false;
+  bool norSelected = true;
+  bool verifyEnabled = true;
+};
+
 class ProgrammerDialog : public QDialog {
   Q_OBJECT
  public:
@@ -73,6 +81,9 @@ class ProgrammerDialog : public QDialog {
   // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
   void UpdateData(bool takeIn);
   DialogFields Fields() const;
+  // Takes the dialog's fields and every page in and returns them as run control takes them when
+  // RUN is pressed.
+  RunRequest BuildRunRequest();
 
   // Handlers.
   void OnProductListChanged();

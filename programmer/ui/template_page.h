@@ -4,7 +4,7 @@
 // TakeIn copies the bound controls' state into the page's fields, Refresh copies the fields back.
 // Controls bound only as control objects (lists, track bar) take part in neither.
 //
-// Threads: GUI thread only; the dialog's Operator carries the worker threads' calls here.
+// Threads: GUI thread only; the dialog's RunView carries the worker threads' calls here.
 #pragma once
 
 #include <QWidget>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zolt-flash's stdout is the log and its stderr the message boxes, byte for byte: the same run
-// is made once in this process through RunControl with a recording Operator, once by zolt-flash.
+// is made once in this process through RunControl with a recording RunView, once by zolt-flash.
 // One test per executable: libVorlink.so reads its bench when it is first loaded.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -39,7 +39,7 @@ TEST(ZoltFlashLog, StdoutIsTheLogAndStderrTheBoxesByteForByte) {
   rec.multiDevice = false;
   {
     RunControl run(rec);
-    run.OnRun();
+    run.OnRun(rec.Request());
     run.WaitForIdle();
     ASSERT_EQ(run.LastOutcome(), RunOutcome::kComplete) << rec.Log();
   }

@@ -93,7 +93,7 @@ class BenchRunTest : public ::testing::Test {
            std::equal(image.begin(), image.end(), flash.begin() + offset);
   }
   void Run(RunControl& control) {
-    control.OnRun();
+    control.OnRun(op.Request());
     control.WaitForIdle();
   }
   void Download(int product, bool nand, int norType = 0) {
@@ -399,9 +399,9 @@ flash = "EN29LV040A"
   op.holdDevice = 0;
   op.holdAt = 4096 + 640;  // in the middle of the third block
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] { return op.held.load() && op.StopOffered(); }));
-  control.OnRun();  // STOP
+  control.OnRun(op.Request());  // STOP
   go.set_value();
   control.WaitForIdle();
   const auto events = Events(0);
@@ -430,12 +430,12 @@ flash = "EN29LV040A"
   op.pinToggle = true;
   op.interval = 5;
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] {
     const auto e = Events(0);
     return std::count(e.begin(), e.end(), "apply=high") >= 3;
   }));
-  control.OnRun();  // STOP
+  control.OnRun(op.Request());  // STOP
   control.WaitForIdle();
   const auto events = Events(0);
   std::vector<std::string> setUp(events.begin(), events.begin() + 10);
@@ -555,11 +555,11 @@ flash = "EN29LV040A"
   RecordingObserver observer;
   options.observer = &observer;
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] {
     return op.held.load() && op.StopOffered() && op.Log().find("ERASE ERROR, ADDR") != std::string::npos;
   }));
-  control.OnRun();  // STOP
+  control.OnRun(op.Request());  // STOP
   go.set_value();
   control.WaitForIdle();
   EXPECT_NE(op.Log().find("\r\n  DEVICE #0: ERASE ERROR, ADDR: 0x00010000\r\n"), std::string::npos);

@@ -30,6 +30,7 @@ class DownloadJobTest : public JobFixture {
   // Runs one job on the test's thread for the probe at kDevice.
   void RunJob() {
     MarkSlots({kDevice});
+    TakeRequest();
     DownloadJob(ctx);
     EXPECT_EQ(ctx.settings.runningJobCount.load(), 0);
     EXPECT_FALSE(bench.IsOpen(kDevice));
@@ -132,13 +133,14 @@ TEST_F(DownloadJobTest, FirmwareBelow212IsRefused) {
     RecordingOperator fresh;
     JobContext job(fresh, clock);
     job.link = ctx.link;
-    job.fields = ctx.fields;
     job.settings.flashTypeCode = ctx.settings.flashTypeCode;
     job.settings.norType = 1, job.settings.norWidth = 8, job.settings.norInterleave = 1,
     job.settings.busWidth = 8;
     job.settings.deviceSlots[kDevice].store(1);
     job.settings.runningJobCount.store(1);
     fresh.imagePath[0] = op.imagePath[0];
+    fresh.fields = op.fields;
+    job.request = fresh.Request();
     DownloadJob(job);
     EXPECT_EQ(fresh.firmwareVersion, c.firmware);
     EXPECT_EQ(job.failedDeviceCount.load(), c.refused ? 1 : 0);
@@ -429,9 +431,11 @@ TEST_F(DownloadJobTest, JobsClaimTheLowestMarkedSlotAndNameTheirDevice) {
   ctx.settings.deviceSlots[2].store(1);
   ctx.settings.deviceSlots[5].store(1);
   ctx.settings.runningJobCount.store(2);
+  TakeRequest();
   DownloadJob(ctx);
   EXPECT_EQ(ctx.settings.deviceSlots[2].load(), 0);
   EXPECT_EQ(ctx.settings.deviceSlots[5].load(), 1);
+  TakeRequest();
   DownloadJob(ctx);
   EXPECT_EQ(ctx.settings.runningJobCount.load(), 0);
   const std::string log = op.Log();

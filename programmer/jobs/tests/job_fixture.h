@@ -143,10 +143,16 @@ class JobFixture : public ::testing::Test {
     s.norInterleave = nand ? 0 : interleave;
     s.busWidth = s.norWidth * s.norInterleave;
     s.norOffset = offset;
-    ctx.fields.productIndex = product;
-    ctx.fields.nandSelected = nand;
-    ctx.fields.norSelected = !nand;
-    op.fields = ctx.fields;
+    op.fields.productIndex = product;
+    op.fields.nandSelected = nand;
+    op.fields.norSelected = !nand;
+    TakeRequest();
+  }
+  // Hands the operator's settings to the context as run control does when RUN is pressed; a test
+  // that runs a job itself calls it after its last change to `op`'s settings.
+  void TakeRequest() {
+    ctx.request = op.Request();
+    ctx.verify.store(op.fields.verifyEnabled);
   }
   void MarkSlots(std::initializer_list<int> devices) {
     for (int d : devices) ctx.settings.deviceSlots[d].store(1);

@@ -15,7 +15,7 @@ class PinToggleTest : public JobFixture {
   PinToggleTest() {
     clock.step.store(1);  // every reading moves the clock by 1 ms, so delays end by themselves
     bench.Configure(kDevice, ProbeFor(kKelda));
-    ctx.fields.productIndex = kKelda;
+    op.fields.productIndex = kKelda;
     op.interval = 25;
     ctx.settings.deviceSlots[kDevice].store(1);
     // Run control leaves the button disabled while the job prepares.
@@ -47,6 +47,7 @@ TEST_F(PinToggleTest, LoadsThePatternsThenAlternatesAtTheIntervalUntilStop) {
   StopAt(0x22, 3, [this](uint8_t c) {
     if (c == 0x22) op.interval = 400;
   });
+  TakeRequest();
   PinToggleJob(ctx);
   EXPECT_EQ(op.firmwareVersion, " 2.12");
   EXPECT_EQ(op.bootloaderVersion, FakeProbeConfig{}.bootloader);
@@ -120,7 +121,7 @@ TEST_F(PinToggleTest, EveryEarlyEndGivesTheRunButtonBack) {
     fresh.EnableRunButton(false);
     JobContext job(fresh, clock);
     job.link = ctx.link;
-    job.fields.productIndex = kKelda;
+    job.request.productIndex = kKelda;
     job.settings.deviceSlots[kDevice].store(1);
     PinToggleJob(job);
     EXPECT_EQ(fresh.Messages(), c.messages);
@@ -140,6 +141,7 @@ TEST_F(PinToggleTest, UnreadableBootloaderShowsUnknownAndTogglingStarts) {
     return c;
   }());
   StopAt(0x22, 1);
+  TakeRequest();
   PinToggleJob(ctx);
   EXPECT_EQ(op.bootloaderVersion, "Unknown");
   EXPECT_EQ(Applies().size(), 2u);
@@ -147,6 +149,7 @@ TEST_F(PinToggleTest, UnreadableBootloaderShowsUnknownAndTogglingStarts) {
 
 TEST_F(PinToggleTest, NoMarkedSlotEndsAtOnceWithoutProbeCalls) {
   ctx.settings.deviceSlots[kDevice].store(0);
+  TakeRequest();
   PinToggleJob(ctx);
   EXPECT_EQ(bench.OpenCount(kDevice), 0);
   EXPECT_EQ(op.Log(), "");

@@ -35,7 +35,7 @@ class RunControlTest : public JobFixture {
   }
   // Presses RUN and waits for the run's threads.
   void Run(RunControl& control) {
-    control.OnRun();
+    control.OnRun(op.Request());
     control.WaitForIdle();
     EXPECT_FALSE(control.IsRunning());
   }
@@ -46,7 +46,7 @@ TEST_F(RunControlTest, MissingLibraryShowsBothBoxesAndLeavesRunEnabled) {
   options.libraryName = dir.path() + "/libVorlink.so";
   RunControl control(op, options);
   for (int press = 1; press <= 2; ++press) {
-    control.OnRun();
+    control.OnRun(op.Request());
     const auto messages = op.Messages();
     ASSERT_EQ(messages.size(), 2u * press);
     EXPECT_EQ(op.ErrorMessages().size(), static_cast<size_t>(press));
@@ -54,6 +54,32 @@ TEST_F(RunControlTest, MissingLibraryShowsBothBoxesAndLeavesRunEnabled) {
     EXPECT_TRUE(op.runButtonEnabled);
     EXPECT_EQ(control.LastOutcome(), RunOutcome::kNotStarted);
   }
+}
+
+TEST_F(RunControlTest, VerifyIsReadLiveAtEachAnnouncementAndThePagesOnceAtRun) {
+  Probes({0});
+  op.multiDevice = false;
+  op.imageEnabled = {true, true, false};
+  op.imagePath[1] = dir.Image("b.bin", 100, 9);
+  RunControl control(op, options);
+  control.SetVerify(false);
+  int announcements = 0;
+  // While the first file streams the operator ticks Verify and changes the second slot's block
+  // text: the tick reaches the second announcement, the block text does not.
+  bench.OnCommand([&](int, uint8_t code) {
+    if (code == 0x18 && ++announcements == 1) {
+      control.SetVerify(true);
+      op.imageBlock[1] = 9;
+    }
+  });
+  Run(control);
+  bench.OnCommand(nullptr);
+  const auto files = bench.Files(0);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].dataInfo[15], 0);
+  EXPECT_EQ(files[1].dataInfo[15], 1);
+  EXPECT_EQ(files[1].dataInfo[7], 1);  // block 1, as RUN found it
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
 }
 
 TEST_F(RunControlTest, SingleDeviceRunProgramsTheFirstMatchingProbeOnly) {
@@ -171,7 +197,7 @@ TEST_F(RunControlTest, FailureExitsShowTheirBoxAndLeaveRunEnabled) {
     c.setUp();
     fresh.imagePath = op.imagePath;
     RunControl control(fresh, options);
-    control.OnRun();
+    control.OnRun(fresh.Request());
     EXPECT_FALSE(control.IsRunning());
     EXPECT_EQ(fresh.Messages(), std::vector<std::string>{c.message});
     EXPECT_EQ(fresh.Log(), c.log);
@@ -258,9 +284,9 @@ TEST_F(RunControlTest, StopPressedMidFileStopsEveryJob) {
     if (code == 0x18) stop.wait();
   });
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
-  control.OnRun();  // the press of STOP
+  control.OnRun(op.Request());  // the press of STOP
   EXPECT_FALSE(op.runEnabled.load());
   pressed.set_value();
   control.WaitForIdle();
@@ -286,10 +312,10 @@ TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
     if (code == 0x98 && enabledAtStart->load() == -1) enabledAtStart->store(op.runEnabled.load() ? 1 : 0);
   });
   RunControl control(op, options);
-  control.OnRun();
+  control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   EXPECT_EQ(enabledAtStart->load(), 0);
-  control.OnRun();  // STOP
+  control.OnRun(op.Request());  // STOP
   control.WaitForIdle();
   EXPECT_TRUE(
       op.Log().starts_with("[Toggling All PINs]\r\n  JTAG ID: 0x00AECADD\r\n  Start Pin Toggling.\r\n"));
@@ -316,7 +342,7 @@ TEST_F(RunControlTest, DestroyingRunControlStopsAndJoinsARunningToggle) {
   clock.step.store(1);
   {
     RunControl control(op, options);
-    control.OnRun();
+    control.OnRun(op.Request());
     ASSERT_TRUE(WaitUntil([this] { return op.StopOffered(); }));
   }
   EXPECT_TRUE(op.Log().ends_with("  Stop Pin Toggling.\r\n\r\n"));

@@ -223,6 +223,7 @@ TEST_F(SlotOverlapTest, AFileWhoseEraseReachesAnEarlierImageIsRefusedBeforeItIsA
     ctx.observer = &observer;
     ctx.failedDeviceCount.store(0);
     MarkSlots({kDevice});
+    TakeRequest();
     DownloadJob(ctx);
     ctx.observer = nullptr;
 
@@ -266,6 +267,7 @@ TEST_F(SlotOverlapTest, AFileThatDidNotOpenClaimsNoBlocks) {
   op.imagePath = {dir.path() + "/missing.bin", dir.Image("b.bin", 100)};
   op.imageBlock = {0, 0, 0};
   MarkSlots({kDevice});
+  TakeRequest();
   DownloadJob(ctx);
   EXPECT_EQ(bench.Files(kDevice).size(), 1u);
   EXPECT_EQ(op.Log().find("overlaps"), std::string::npos);

@@ -54,6 +54,7 @@ TEST_F(StoppedFileTest, AFileThatCarriedAStopMarkerIsReportedNotOk) {
     RecordingObserver observer;
     ctx.observer = &observer;
     MarkSlots({kDevice});
+    TakeRequest();
     DownloadJob(ctx);
     ctx.observer = nullptr;
     bench.OnCommand(nullptr);

@@ -75,6 +75,12 @@ uint32_t FileSelectionPage::GetImageBlock(int slot) {
   return ParseUnsigned(blockText_[slot], 10);
 }
 
+QString FileSelectionPage::BlockText(int slot) {
+  if (!ValidSlot(slot)) return {};
+  TakeIn();
+  return blockText_[slot];
+}
+
 void FileSelectionPage::OnOpenImage(int slot) {
   if (!ValidSlot(slot)) return;
   TakeIn();

@@ -28,6 +28,7 @@ class FileSelectionPage : public TemplatePage {
   bool IsImageEnabled(int slot);
   QString GetImagePath(int slot);    // the full path chosen with the slot's open button, "" if none
   uint32_t GetImageBlock(int slot);  // the block number text's leading decimal digits
+  QString BlockText(int slot);       // the block number text as typed
 
   // The open button's handler: takes in, asks for a file, and on a choice stores the full path
   // and shows its short form. A cancelled dialog changes nothing.

@@ -51,6 +51,10 @@ uint32_t NorOptionsPage::GetOffset() const {
   return ParseUnsigned(OffsetBox()->text(), 16);
 }
 
+QString NorOptionsPage::OffsetText() const {
+  return OffsetBox()->text();
+}
+
 int NorOptionsPage::GetWidth() const {
   const int index = WidthList()->currentIndex();
   return 8 << (index == 1 ? 1 : 0);

@@ -24,6 +24,8 @@ class NorOptionsPage : public TemplatePage {
 
   // The offset box's current text read as hexadecimal (leading "0x" allowed).
   uint32_t GetOffset() const;
+  // The offset box's current text, as typed.
+  QString OffsetText() const;
   // The NOR type last chosen by the operator, 0..8.
   int GetNorType() const { return selectedNorType_; }
   // 8 << the width list's selection (8 or 16), 1 << the interleave list's selection (1 or 2).

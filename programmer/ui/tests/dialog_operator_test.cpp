@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The dialog's Operator called from worker threads, as the jobs call it.
+// The dialog's RunView called from worker threads, as the jobs call it.
 #include "ui/dialog_operator.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +73,7 @@ TEST(DialogOperator, AppendsOfManyThreadsLandWhole) {
   EXPECT_EQ(texts, kThreads * kTexts);
 }
 
-TEST(DialogOperator, ReadersOnAWorkerWaitForTheGuiThreadsAnswer) {
+TEST(DialogOperator, RunRequestHoldsEveryPageAsRunFindsIt) {
   ProgrammerDialog dialog;
   DialogOperator op(dialog);
   dialog.ProductList()->setCurrentIndex(1);
@@ -83,22 +83,25 @@ TEST(DialogOperator, ReadersOnAWorkerWaitForTheGuiThreadsAnswer) {
   dialog.FileSelection()->SetFileChooser([] { return QStringLiteral("/home/op/images/boot.bin"); });
   dialog.FileSelection()->OnOpenImage(0);
 
-  struct Seen {
-    DialogFields fields;
-    uint32_t offset = 0, block = 0;
-    std::string path, runText;
-    bool enabled = false;
-    int interval = 0;
-  } seen;
+  const RunRequest request = dialog.BuildRunRequest();
+  EXPECT_EQ(request.productIndex, 1);
+  EXPECT_EQ(request.flashType, FlashType::kNand);
+  EXPECT_EQ(request.offsetText, "1f000");
+  EXPECT_EQ(request.Offset(), 0x1f000u);
+  EXPECT_EQ(request.images[0].blockText, "12abc");
+  EXPECT_EQ(request.Block(0), 12u);
+  EXPECT_EQ(request.images[0].path, "/home/op/images/boot.bin");
+  EXPECT_TRUE(request.images[0].enabled);
+  EXPECT_FALSE(request.images[1].enabled);
+  EXPECT_EQ(request.Block(1), 1u);
+  EXPECT_EQ(request.intervalMs, 100);
+  EXPECT_FALSE(request.pinToggle);
+
+  // The button's reader on a worker waits for the GUI thread's answer.
+  std::string runText;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    seen.fields = op.TakeInDialogFields();
-    seen.offset = op.GetOffset();
-    seen.block = op.GetImageBlock(0);
-    seen.path = op.GetImagePath(0);
-    seen.enabled = op.IsImageEnabled(0);
-    seen.interval = op.GetInterval();
-    seen.runText = op.RunButtonText();
+    runText = op.RunButtonText();
     op.SetRunButtonText("STOP");
     op.EnableRunButton(false);
     done = true;
@@ -106,14 +109,7 @@ TEST(DialogOperator, ReadersOnAWorkerWaitForTheGuiThreadsAnswer) {
   ASSERT_TRUE(ServeUntil([&] { return done.load(); }));
   worker.join();
   QApplication::processEvents();
-  EXPECT_EQ(seen.fields.productIndex, 1);
-  EXPECT_TRUE(seen.fields.nandSelected);
-  EXPECT_EQ(seen.offset, 0x1f000u);
-  EXPECT_EQ(seen.block, 12u);
-  EXPECT_EQ(seen.path, "/home/op/images/boot.bin");
-  EXPECT_TRUE(seen.enabled);
-  EXPECT_EQ(seen.interval, 100);
-  EXPECT_EQ(seen.runText, "RUN");
+  EXPECT_EQ(runText, "RUN");
   EXPECT_EQ(dialog.RunButton()->text(), QStringLiteral("STOP"));
   EXPECT_FALSE(dialog.RunButton()->isEnabled());
 }

@@ -176,7 +176,8 @@ TEST(LogView, AppendsAtTheEndAndKeepsTheLastLineInView) {
 
 class FakeDriver : public RunDriver {
  public:
-  void OnRun() override { ++runs; }
+  void OnRun(const RunRequest&) override { ++runs; }
+  void SetVerify(bool) override {}
   bool IsRunning() const override { return running; }
   void RequestStop() override { ++stops; }
   int runs = 0, stops = 0;

@@ -27,7 +27,8 @@ namespace {
 class ScriptedDriver : public RunDriver {
  public:
   explicit ScriptedDriver(ProgrammerDialog& d) : d_(d) {}
-  void OnRun() override {
+  void SetVerify(bool) override {}
+  void OnRun(const RunRequest&) override {
     if (d_.RunButton()->text() == QStringLiteral("RUN")) {
       ++runs;
     } else {

@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: MIT
-// An Operator that passes every call through to the run's Operator and remembers the last
-// message box text shown through it, so that a download job can name the text that reported its
-// failure (RunObserver::OnJobEnded) even when a probe command showed it. One per job, used only on
-// that job's thread; the calls it forwards keep the forwarded Operator's threading rules.
+// A RunView that passes every call through to the run's RunView and remembers the last message
+// box text shown through it, so that a download job can name the text that reported its failure
+// (RunObserver::OnJobEnded) even when a probe command showed it. One per job, used only on that
+// job's thread; the calls it forwards keep the forwarded view's threading rules.
 #pragma once
 
 #include <string>
 
-#include "core/operator.h"
+#include "core/run_view.h"
 
 namespace zolt {
 
-class JobOperator final : public Operator {
+class JobView final : public RunView {
  public:
-  explicit JobOperator(Operator& inner) : inner_(inner) {}
+  explicit JobView(RunView& inner) : inner_(inner) {}
 
   // The last message box text shown through this object ("" if none).
   const std::string& LastMessage() const { return lastMessage_; }
@@ -27,7 +27,6 @@ class JobOperator final : public Operator {
     lastMessage_.assign(text);
     inner_.ShowErrorMessage(text);
   }
-  DialogFields TakeInDialogFields() override { return inner_.TakeInDialogFields(); }
   void RefreshDialogControls() override { inner_.RefreshDialogControls(); }
   std::string RunButtonText() override { return inner_.RunButtonText(); }
   void SetRunButtonText(std::string_view text) override { inner_.SetRunButtonText(text); }
@@ -37,16 +36,6 @@ class JobOperator final : public Operator {
   void SetProgressPos(int pos) override { inner_.SetProgressPos(pos); }
   void SetProgressStep(int step) override { inner_.SetProgressStep(step); }
   void SetElapsedTimeText(std::string_view text) override { inner_.SetElapsedTimeText(text); }
-  int GetWidth() override { return inner_.GetWidth(); }
-  int GetInterleave() override { return inner_.GetInterleave(); }
-  int GetNorType() override { return inner_.GetNorType(); }
-  uint32_t GetOffset() override { return inner_.GetOffset(); }
-  bool IsImageEnabled(int slot) override { return inner_.IsImageEnabled(slot); }
-  std::string GetImagePath(int slot) override { return inner_.GetImagePath(slot); }
-  uint32_t GetImageBlock(int slot) override { return inner_.GetImageBlock(slot); }
-  bool IsPinToggleEnabled() override { return inner_.IsPinToggleEnabled(); }
-  int GetInterval() override { return inner_.GetInterval(); }
-  bool IsMultiDeviceEnabled() override { return inner_.IsMultiDeviceEnabled(); }
   void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override { inner_.ShowDeviceStates(slots); }
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override {
     inner_.UpdateFileProgress(device, file, sentBytes, fileSize);
@@ -56,7 +45,7 @@ class JobOperator final : public Operator {
   void SetBootloaderVersion(std::string_view text) override { inner_.SetBootloaderVersion(text); }
 
  private:
-  Operator& inner_;
+  RunView& inner_;
   std::string lastMessage_;
 };
 
