@@ -356,6 +356,7 @@ void ProgrammerDialog::OnStopAnswer(bool stop, int result) {
 void ProgrammerDialog::CloseWhenRunEnds(int result, bool stop) {
   if (!driver_ || !driver_->IsRunning()) {
     closeTimer_.stop();
+    DeliverRunOutputs();
     QDialog::done(result);
     return;
   }
@@ -375,6 +376,12 @@ void ProgrammerDialog::done(int result) {
   QDialog::done(result);
 }
 
+void ProgrammerDialog::DeliverRunOutputs() {
+  // The run's last outputs (its closing log lines, RUN) were queued before its threads ended; a
+  // poll that sees the run over can come first. Deliver them so the dialog ends showing them all.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
 void ProgrammerDialog::PollRunEnd() {
   if (question_) {
     if (driver_ && driver_->IsRunning() && !runEnding_) return;
@@ -385,6 +392,7 @@ void ProgrammerDialog::PollRunEnd() {
   if (driver_ && driver_->IsRunning()) return;
   closeTimer_.stop();
   closePending_ = false;
+  DeliverRunOutputs();
   QDialog::done(pendingResult_);
 }
 

@@ -105,6 +105,7 @@ class ProgrammerDialog : public QDialog {
   QMessageBox* StopQuestion() const { return question_; }
   // Closes the dialog when closing waits and the run has ended; the close timer calls it.
   void PollRunEnd();
+  void DeliverRunOutputs();
 
   const ControlMap& Controls() const { return built_.controls; }
   BaseUnits Units() const { return built_.units; }
