@@ -254,16 +254,6 @@ void BenchOperator::ShowMessage(std::string_view text) {
   messages_.emplace_back(text);
 }
 
-std::string BenchOperator::RunButtonText() {
-  std::lock_guard lock(mutex_);
-  return runButtonText_;
-}
-
-void BenchOperator::SetRunButtonText(std::string_view text) {
-  std::lock_guard lock(mutex_);
-  runButtonText_ = text;
-}
-
 void BenchOperator::ShowDeviceStates(const std::array<uint8_t, 16>&) {
   for (Slot& s : slots_) {
     s.firstNs.store(0);

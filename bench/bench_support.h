@@ -124,9 +124,7 @@ class BenchOperator final : public RunView {
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override { ShowMessage(text); }
   void RefreshDialogControls() override {}
-  std::string RunButtonText() override;
-  void SetRunButtonText(std::string_view text) override;
-  void EnableRunButton(bool) override {}
+  void ShowRunState(RunState) override {}
   void EnableRunSettingControls(bool) override {}
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int) override {}
@@ -149,7 +147,6 @@ class BenchOperator final : public RunView {
   mutable std::mutex mutex_;  // guards the texts below (a few calls per run)
   std::string log_;
   std::vector<std::string> messages_;
-  std::string runButtonText_ = "RUN";
 };
 
 // Runs one download through RunControl (the library is loaded by name from beside the

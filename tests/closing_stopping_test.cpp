@@ -58,24 +58,19 @@ class EndedJobs : public RunObserver {
 // An operator that notes when the monitor has handed the STOP role over and when data flows.
 class WatchingOperator : public testing::RecordingOperator {
  public:
-  void EnableRunButton(bool enabled) override {
-    RecordingOperator::EnableRunButton(enabled);
-    runEnabled.store(enabled);
+  // While `stopReportGate` is set, the monitor's report of the stop waits for it, so a test can
+  // press the button while the run is certainly still stopping or ending.
+  void Append(std::string_view text) override {
+    if (text == "  Download stop is OK.\r\n" && stopReportGate.valid()) stopReportGate.wait();
+    RecordingOperator::Append(text);
   }
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override {
     RecordingOperator::UpdateFileProgress(device, file, sentBytes, fileSize);
     progress.fetch_add(1);
   }
-  // While `renameGate` is set, the monitor's renaming of the button back to "RUN" waits for it, so a
-  // test can press the button while the run is certainly still stopping.
-  void SetRunButtonText(std::string_view text) override {
-    if (text == "RUN" && renameGate.valid()) renameGate.wait();
-    RecordingOperator::SetRunButtonText(text);
-  }
-  bool StopOffered() { return RunButtonText() == "STOP" && runEnabled.load(); }
-  std::shared_future<void> renameGate;
-  bool Idle() { return RunButtonText() == "RUN" && runEnabled.load(); }
-  std::atomic<bool> runEnabled{true};
+  bool StopOffered() { return ShownRunState() == RunState::kRunning; }
+  std::shared_future<void> stopReportGate;
+  bool Idle() { return ShownRunState() == RunState::kIdle; }
   std::atomic<int> progress{0};
 };
 
@@ -158,12 +153,12 @@ TEST_F(ClosingStopping, ClosingDuringASixteenProbeRunStopsAndJoinsEveryJob) {
 TEST_F(ClosingStopping, StopPressedRepeatedlyStopsOnce) {
   USE_BENCH();
   std::promise<void> pressesDone;
-  op.renameGate = pressesDone.get_future().share();
+  op.stopReportGate = pressesDone.get_future().share();
   RunControl control(op, options);
   control.OnRun(op.Request());
   ASSERT_TRUE(WaitUntil([&] { return op.StopOffered() && op.progress.load() > kBoards; }));
   for (int press = 0; press < 20; ++press) {
-    control.OnRun(op.Request());  // the button reads "STOP" until the run has ended
+    control.OnRun(op.Request());  // the run is stopping, then ending, until the report
     std::this_thread::yield();
   }
   pressesDone.set_value();
@@ -177,7 +172,7 @@ TEST_F(ClosingStopping, StopPressedRepeatedlyStopsOnce) {
   EXPECT_NE(log.find("  Download stop is OK.\r\n"), std::string::npos);
 
   // The next RUN is an ordinary run again: the presses left no stop behind.
-  op.renameGate = {};
+  op.stopReportGate = {};
   control.OnRun(op.Request());
   control.WaitForIdle();
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);

@@ -47,16 +47,6 @@ void CliOperator::ShowErrorMessage(std::string_view text) {
   ShowMessage(text);
 }
 
-std::string CliOperator::RunButtonText() {
-  std::lock_guard lock(mu_);
-  return runButtonText_;
-}
-
-void CliOperator::SetRunButtonText(std::string_view text) {
-  std::lock_guard lock(mu_);
-  runButtonText_ = text;
-}
-
 void CliOperator::SetProgressRange(int lower, int upper) {
   progressLower_ = lower;
   progressUpper_ = upper;

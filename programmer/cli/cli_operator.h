@@ -35,9 +35,8 @@ class CliOperator final : public RunView {
   void ShowErrorMessage(std::string_view text) override;
 
   void RefreshDialogControls() override {}
-  std::string RunButtonText() override;
-  void SetRunButtonText(std::string_view text) override;
-  void EnableRunButton(bool enabled) override { (void)enabled; }
+  // The session reads the run's state from RunControl itself; there is no button to show.
+  void ShowRunState(RunState state) override { (void)state; }
   void EnableRunSettingControls(bool enabled) override { (void)enabled; }
 
   void SetProgressRange(int lower, int upper) override;
@@ -71,7 +70,6 @@ class CliOperator final : public RunView {
   Console& console_;
 
   mutable std::mutex mu_;
-  std::string runButtonText_ = "RUN";
   std::vector<std::string> messages_;
   std::array<uint8_t, 16> slots_{};
   uint64_t imageBytes_ = 0;  // sum of the enabled files' sizes, per device

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/run_state.h"
+
 namespace zolt {
 
 class RunView {
@@ -43,12 +45,11 @@ class RunView {
   // Pushes the front end's own fields back to its controls (the dialog's UpdateData(FALSE)).
   // Called by: run control, on the RUN thread. Blocking: never.
   virtual void RefreshDialogControls() = 0;
-  // RUN/STOP button. Text is "RUN" or "STOP". RunButtonText: called by run control on the RUN
-  // thread; may block briefly while the dialog's GUI thread reads it. The setters: called by run
-  // control, the monitor and the pin-toggle job; never block.
-  virtual std::string RunButtonText() = 0;
-  virtual void SetRunButtonText(std::string_view text) = 0;
-  virtual void EnableRunButton(bool enabled) = 0;
+  // The run's state as run control moved it (core/run_state.h); the front end shows its RUN/STOP
+  // button from it (FaceOf). Called by: run control on the RUN thread (starting, stopping, idle
+  // after a failed start), the monitor (running, ending, idle) and the pin-toggle job (toggling,
+  // idle). Blocking: never. Calls arrive in the order the state moved.
+  virtual void ShowRunState(RunState state) = 0;
   // The "Products" and "Flash Type" frames, the Products list and the NAND and NOR buttons,
   // disabled together while a download runs. Called by: the monitor. Blocking: never.
   virtual void EnableRunSettingControls(bool enabled) = 0;

@@ -17,6 +17,7 @@
 
 #include "core/clock.h"
 #include "core/run_request.h"
+#include "core/run_state.h"
 #include "core/run_view.h"
 #include "jobs/run_observer.h"
 #include "probe/probe_link.h"
@@ -72,6 +73,24 @@ struct JobContext {
   std::atomic<int> failedDeviceCount{0};
   // Outcome of the last finished run.
   std::atomic<RunOutcome> outcome{RunOutcome::kNone};
+  // Where the run is. Moved only through MoveTo and MoveFrom, which tell the view in the order
+  // the state moved: run control moves it on the RUN thread, the monitor and the pin-toggle job on
+  // theirs, and a STOP press can meet the monitor's end.
+  std::atomic<RunState> runState{RunState::kIdle};
+  std::mutex runStateMutex;
+  void MoveTo(RunState state) {
+    std::lock_guard lock(runStateMutex);
+    runState.store(state);
+    op.ShowRunState(state);
+  }
+  // Moves to `to` only if the run is at `from`; false, and nothing shown, otherwise.
+  bool MoveFrom(RunState from, RunState to) {
+    std::lock_guard lock(runStateMutex);
+    if (runState.load() != from) return false;
+    runState.store(to);
+    op.ShowRunState(to);
+    return true;
+  }
 
   // Wakes the monitor's watching loop early when a job ends (it also wakes every 10 ms).
   std::mutex wakeMutex;

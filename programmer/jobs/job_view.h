@@ -28,9 +28,7 @@ class JobView final : public RunView {
     inner_.ShowErrorMessage(text);
   }
   void RefreshDialogControls() override { inner_.RefreshDialogControls(); }
-  std::string RunButtonText() override { return inner_.RunButtonText(); }
-  void SetRunButtonText(std::string_view text) override { inner_.SetRunButtonText(text); }
-  void EnableRunButton(bool enabled) override { inner_.EnableRunButton(enabled); }
+  void ShowRunState(RunState state) override { inner_.ShowRunState(state); }
   void EnableRunSettingControls(bool enabled) override { inner_.EnableRunSettingControls(enabled); }
   void SetProgressRange(int lower, int upper) override { inner_.SetProgressRange(lower, upper); }
   void SetProgressPos(int pos) override { inner_.SetProgressPos(pos); }

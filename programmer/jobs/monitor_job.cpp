@@ -21,8 +21,7 @@ void ShowElapsed(JobContext& ctx, uint32_t startMs) {
 void MonitorJob(JobContext& ctx) {
   RunView& op = ctx.op;
   const uint64_t total = ctx.settings.runTotalBytes;
-  op.SetRunButtonText("STOP");
-  op.EnableRunButton(true);
+  ctx.MoveTo(RunState::kRunning);
   op.EnableRunSettingControls(false);
   const uint32_t startMs = ctx.clock.NowMs();
 
@@ -48,7 +47,7 @@ void MonitorJob(JobContext& ctx) {
     ShowElapsed(ctx, startMs);
   }
 
-  op.EnableRunButton(false);
+  ctx.MoveTo(RunState::kEnding);
   RunOutcome outcome;
   if (ctx.stopRequested.load() != 0) {
     // The log reports the stop as ever, but a job that failed as well (an erase error before the
@@ -67,8 +66,7 @@ void MonitorJob(JobContext& ctx) {
   }
   op.Append("\r\n");
   op.EnableRunSettingControls(true);
-  op.SetRunButtonText("RUN");
-  op.EnableRunButton(true);
+  ctx.MoveTo(RunState::kIdle);
 }
 
 }  // namespace zolt

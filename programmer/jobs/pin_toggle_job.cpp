@@ -29,8 +29,7 @@ class PinToggle {
       return GiveButtonBack();
     }
 
-    op_.SetRunButtonText("STOP");
-    op_.EnableRunButton(true);
+    ctx_.MoveTo(RunState::kToggling);
     op_.Append("  Start Pin Toggling.\r\n");
     // The stop flag is tested only after the low half, so a begun cycle always ends driving low.
     // A failed apply has shown its box and the loop goes on; only the observer counts it.
@@ -45,8 +44,7 @@ class PinToggle {
     op_.Append("  Stop Pin Toggling.\r\n");
     op_.Append("\r\n");
     ctx_.outcome.store(RunOutcome::kToggleStopped);
-    op_.SetRunButtonText("RUN");
-    op_.EnableRunButton(true);
+    ctx_.MoveTo(RunState::kIdle);
     ctx_.link.Close(device);
   }
 
@@ -86,12 +84,11 @@ class PinToggle {
     if (ctx_.observer != nullptr) ctx_.observer->OnPinApplyFailed();
   }
 
-  // Every early end: the run is over, and the RUN button (left disabled by run control so that
-  // no second run could start on this probe) is given back.
+  // Every early end: the run is over, and RUN (left disabled by run control so that no second
+  // run could start on this probe) is given back.
   void GiveButtonBack() {
     ctx_.outcome.store(RunOutcome::kToggleFailed);
-    op_.SetRunButtonText("RUN");
-    op_.EnableRunButton(true);
+    ctx_.MoveTo(RunState::kIdle);
   }
 
   JobContext& ctx_;

@@ -122,20 +122,25 @@ void RunControl::WaitForIdle() {
   state_->JoinAll();
 }
 
+RunState RunControl::CurrentState() const {
+  return state_->ctx.runState.load();
+}
+
 RunOutcome RunControl::LastOutcome() const {
   return state_->ctx.outcome.load();
 }
 
 void RunControl::State::OnRun(const RunRequest& request) {
   RunView& op = ctx.op;
-  const std::string text = op.RunButtonText();
-  if (text != "STOP" && liveThreads.load() != 0) return;
-  op.EnableRunButton(false);
-  if (text == "STOP") {
+  if (ctx.MoveFrom(RunState::kRunning, RunState::kStopping) ||
+      ctx.MoveFrom(RunState::kToggling, RunState::kStopping)) {
     ctx.stopRequested.store(1);
     op.RefreshDialogControls();
     return;
   }
+  // A press while a run starts, stops or ends, or while the last run's threads are still
+  // returning, is not a RUN press.
+  if (liveThreads.load() != 0 || !ctx.MoveFrom(RunState::kIdle, RunState::kStarting)) return;
   JoinAll();  // the earlier run's threads have all returned
   // A stop requested while no run was in progress must not stop this one.
   ctx.stopRequested.store(0);
@@ -161,7 +166,7 @@ void RunControl::State::OnRun(const RunRequest& request) {
   }
   if (!started) {
     ctx.outcome.store(RunOutcome::kNotStarted);
-    op.EnableRunButton(true);
+    ctx.MoveTo(RunState::kIdle);
   }
 }
 
@@ -246,7 +251,7 @@ bool RunControl::State::StartPinToggleRun(const ProbeCommands& probe) {
     return false;
   }
   op.Append(Format("  JTAG ID: 0x%08X\r\n", settings.expectedJtagId));
-  // The RUN button stays disabled until the job renames it "STOP" (or gives it back on failure),
+  // The run stays starting (RUN disabled) until the job toggles (or gives RUN back on failure),
   // so no second run can start on the probe while the job prepares it.
   Start(PinToggleJob);
   return true;

@@ -34,13 +34,19 @@ class RunControl {
   RunControl& operator=(const RunControl&) = delete;
 
   // The RUN/STOP button's handler; `request` holds the front end's settings as they are now
-  // (a press that only stops ignores it). Blocks the calling thread while it binds the library and
-  // identifies probes (up to 16 x 4 exchanges of 500 ms), then starts the jobs and returns.
-  // Call it from one thread (the GUI thread). When the button reads "STOP" it only requests a
-  // stop. A RUN press while threads of an earlier run are still alive is ignored (the button
-  // keeps its state); otherwise the finished threads of the earlier run are joined first.
-  // Shows its failures as message boxes on the calling thread (blocking until acknowledged).
+  // (a press that only stops ignores it). What the press does follows the run's state:
+  // - running or toggling: a STOP press; moves to stopping, requests the stop and returns.
+  // - idle (and every thread of the earlier run returned): a RUN press; moves to starting, joins
+  //   the earlier run's threads, then blocks the calling thread while it binds the library and
+  //   identifies probes (up to 16 x 4 exchanges of 500 ms), starts the jobs and returns. A start
+  //   that fails shows its box on the calling thread (blocking until acknowledged) and moves back
+  //   to idle.
+  // - starting, stopping, ending, or idle with threads still returning: ignored.
+  // Call it from one thread (the GUI thread).
   void OnRun(const RunRequest& request);
+
+  // Where the run is now (it moves on other threads too). Any thread; never blocks.
+  RunState CurrentState() const;
 
   // The Verify box, which the jobs read live when each file is announced (default: ticked).
   // Any thread; never blocks. The dialog calls it on every click, zolt-flash once.

@@ -70,10 +70,11 @@ class RecordingOperator : public RunView {
     std::lock_guard l(mu_);
     return errors_;
   }
-  std::string runButtonText = "RUN";
-  bool runButtonEnabled = true;
+  RunState runState = RunState::kIdle;  // the last state shown
   bool runSettingControlsEnabled = true;
-  std::vector<std::string> buttonEvents;  // "text:STOP", "enable:1", "settings:0", ...
+  // The run states shown and the setting controls' enabling, in order: "state:running",
+  // "settings:0", ...
+  std::vector<std::string> buttonEvents;
   int progressLower = 0, progressUpper = 100, progressPos = 0, progressStep = 1;
   std::vector<int> progressPositions;
   std::string elapsedText = "00 : 00";
@@ -105,19 +106,14 @@ class RecordingOperator : public RunView {
     std::lock_guard l(mu_);
     ++refreshCount;
   }
-  std::string RunButtonText() override {
+  void ShowRunState(RunState state) override {
     std::lock_guard l(mu_);
-    return runButtonText;
+    runState = state;
+    buttonEvents.push_back("state:" + std::string(NameOf(state)));
   }
-  void SetRunButtonText(std::string_view t) override {
+  RunState ShownRunState() const {
     std::lock_guard l(mu_);
-    runButtonText = t;
-    buttonEvents.push_back("text:" + std::string(t));
-  }
-  void EnableRunButton(bool e) override {
-    std::lock_guard l(mu_);
-    runButtonEnabled = e;
-    buttonEvents.push_back(e ? "enable:1" : "enable:0");
+    return runState;
   }
   void EnableRunSettingControls(bool e) override {
     std::lock_guard l(mu_);

@@ -47,19 +47,9 @@ void DialogOperator::RefreshDialogControls() {
   PostToGui(d, [d] { d->UpdateData(false); });
 }
 
-std::string DialogOperator::RunButtonText() {
+void DialogOperator::ShowRunState(RunState state) {
   ProgrammerDialog* d = &dialog_;
-  return CallOnGui(d, [d] { return d->RunButton()->text().toStdString(); });
-}
-
-void DialogOperator::SetRunButtonText(std::string_view text) {
-  ProgrammerDialog* d = &dialog_;
-  PostToGui(d, [d, t = ToQString(text)] { d->RunButton()->setText(t); });
-}
-
-void DialogOperator::EnableRunButton(bool enabled) {
-  ProgrammerDialog* d = &dialog_;
-  PostToGui(d, [d, enabled] { d->EnableRunButton(enabled); });
+  PostToGui(d, [d, state] { d->ShowRunState(state); });
 }
 
 void DialogOperator::EnableRunSettingControls(bool enabled) {

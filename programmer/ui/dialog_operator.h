@@ -4,11 +4,10 @@
 //
 // Threads. Every operation may be called from any thread.
 // - On the GUI thread each runs directly.
-// - From another thread: Append, the button, control, progress and version setters and
+// - From another thread: Append, ShowRunState, the control, progress and version setters and
 //   RefreshDialogControls are queued to the GUI thread and return at once (calls of one thread
-//   take effect in the order made; each Append lands whole); RunButtonText and ShowDeviceStates
-//   block until the GUI thread has run them;
-//   ShowMessage and ShowErrorMessage block until the operator has pressed OK.
+//   take effect in the order made; each Append lands whole); ShowDeviceStates blocks until the
+//   GUI thread has run it; ShowMessage and ShowErrorMessage block until the operator has pressed OK.
 // - UpdateFileProgress and TotalSentBytes never reach the GUI thread: the counts are atomics, and
 //   the device list redraws changed cells at most about 30 times a second.
 // Lifetime: the dialog must outlive this object, and this object every thread that calls it
@@ -30,9 +29,7 @@ class DialogOperator final : public RunView {
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override;
   void RefreshDialogControls() override;
-  std::string RunButtonText() override;
-  void SetRunButtonText(std::string_view text) override;
-  void EnableRunButton(bool enabled) override;
+  void ShowRunState(RunState state) override;
   void EnableRunSettingControls(bool enabled) override;
   void SetProgressRange(int lower, int upper) override;
   void SetProgressPos(int pos) override;

@@ -246,7 +246,8 @@ void ProgrammerDialog::OnRunClicked() {
   // While closing waits for a stopped run, no new run may start.
   if (closePending_ || !driver_) return;
   const int64_t now = nowMs_();
-  if (RunButton()->text() == QStringLiteral("RUN")) {
+  // What the operator pressed is what the button showed: the one place that reads its text.
+  if (RunButton()->text() != QStringLiteral("STOP")) {
     runPressed_ = true;
     runPressMs_ = now;
     runEnding_ = false;
@@ -255,20 +256,25 @@ void ProgrammerDialog::OnRunClicked() {
   }
   const RunRequest request = BuildRunRequest();
   driver_->SetVerify(verifyEnabled_);
-  inRunPress_ = true;
   driver_->OnRun(request);
-  inRunPress_ = false;
+}
+
+void ProgrammerDialog::ShowRunState(RunState state) {
+  const RunButtonFace face = FaceOf(state);
+  RunButton()->setText(QString::fromLatin1(face.text.data(), qsizetype(face.text.size())));
+  if (state == RunState::kEnding) {
+    // Every job has ended and the run reports its end: a close waiting for it needs no stop.
+    runEnding_ = true;
+    if (question_) OnStopAnswer(true, pendingResult_);
+  } else if (state == RunState::kIdle) {
+    runEnding_ = false;
+  }
+  EnableRunButton(face.enabled);
 }
 
 void ProgrammerDialog::EnableRunButton(bool enabled) {
   QPushButton* run = RunButton();
   if (!enabled) {
-    // The monitor disables STOP once every job has ended, before it reports the end; a STOP
-    // press disables it too, but from within OnRun.
-    if (run->text() == QStringLiteral("STOP") && !inRunPress_) {
-      runEnding_ = true;
-      if (question_) OnStopAnswer(true, pendingResult_);
-    }
     // Qt would hand the focus of a disabled button to the next control, the Verify box, where
     // the operator's next Space would clear it.
     if (focusWidget() == run) {
@@ -279,7 +285,6 @@ void ProgrammerDialog::EnableRunButton(bool enabled) {
     return;
   }
   run->setEnabled(true);
-  if (run->text() == QStringLiteral("RUN")) runEnding_ = false;
   if (focusParked_) {
     focusParked_ = false;
     // Unless the operator has put the focus elsewhere meanwhile.

@@ -33,6 +33,7 @@
 #include <functional>
 
 #include "core/run_request.h"
+#include "core/run_state.h"
 #include "ui/dialog_builder.h"
 
 class QAction;
@@ -96,6 +97,8 @@ class ProgrammerDialog : public QDialog {
 
   // Enables or disables controls 1029, 1027, 1030, 1005 and 1006, in that order.
   void EnableRunSettingControls(bool enabled);
+  // Shows the run's state on RUN/STOP (text and enabling) and notes when the run ends.
+  void ShowRunState(RunState state);
   // Enables or disables RUN/STOP, keeping the focus off the other controls meanwhile.
   void EnableRunButton(bool enabled);
 
@@ -160,7 +163,6 @@ class ProgrammerDialog : public QDialog {
   bool runPressed_ = false;   // a press of RUN started the run now in progress
   bool focusParked_ = false;  // the focus left RUN for the dialog when RUN was disabled
   bool runEnding_ = false;    // the run's jobs have all ended; its end report may be open
-  bool inRunPress_ = false;   // the run driver is handling a press of RUN/STOP
   QMessageBox* question_ = nullptr;
   bool closePending_ = false;
   int pendingResult_ = 0;

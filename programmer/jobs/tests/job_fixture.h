@@ -67,12 +67,15 @@ class TestOperator : public RecordingOperator {
     RecordingOperator::SetProgressPos(pos);
     progressCalls.fetch_add(1);
   }
-  void EnableRunButton(bool enabled) override {
-    RecordingOperator::EnableRunButton(enabled);
-    runEnabled.store(enabled);
+  void ShowRunState(RunState state) override {
+    RecordingOperator::ShowRunState(state);
+    runEnabled.store(FaceOf(state).enabled);
   }
   // True once the monitor or the toggle job has handed the STOP role to the operator.
-  bool StopOffered() { return RunButtonText() == "STOP" && runEnabled.load(); }
+  bool StopOffered() {
+    const RunState state = ShownRunState();
+    return state == RunState::kRunning || state == RunState::kToggling;
+  }
   uint64_t TotalSentBytes() override {
     sumCalls.fetch_add(1);
     return RecordingOperator::TotalSentBytes();

@@ -40,9 +40,9 @@ TEST_F(MonitorTest, CompleteRunShowsTheBoxWithTheControlsStillLocked) {
   EndJob(0, 1000, 1000, false);
   Finish();
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
-  EXPECT_EQ(eventsAtBox, (std::vector<std::string>{"text:STOP", "enable:1", "settings:0", "enable:0"}));
-  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"text:STOP", "enable:1", "settings:0", "enable:0",
-                                                       "settings:1", "text:RUN", "enable:1"}));
+  EXPECT_EQ(eventsAtBox, (std::vector<std::string>{"state:running", "settings:0", "state:ending"}));
+  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"state:running", "settings:0", "state:ending",
+                                                       "settings:1", "state:idle"}));
   EXPECT_EQ(op.progressPos, 100);
   EXPECT_EQ(op.Log(), "\r\n");
   EXPECT_EQ(ctx.outcome.load(), RunOutcome::kComplete);
@@ -57,7 +57,7 @@ TEST_F(MonitorTest, StoppedRunLogsTheStopAndClearsTheFlag) {
   EXPECT_TRUE(op.Messages().empty());
   EXPECT_EQ(ctx.stopRequested.load(), 0);
   EXPECT_EQ(ctx.outcome.load(), RunOutcome::kStopped);
-  EXPECT_EQ(op.RunButtonText(), "RUN");
+  EXPECT_EQ(op.ShownRunState(), RunState::kIdle);
 }
 
 // A stop does not hide a failure: the log reports the stop as ever, the outcome is the failure.

@@ -18,8 +18,8 @@ class PinToggleTest : public JobFixture {
     op.fields.productIndex = kKelda;
     op.interval = 25;
     ctx.settings.deviceSlots[kDevice].store(1);
-    // Run control leaves the button disabled while the job prepares.
-    op.EnableRunButton(false);
+    // Run control leaves the run starting while the job prepares.
+    ctx.MoveTo(RunState::kStarting);
     op.buttonEvents.clear();
   }
   // Presses STOP when the probe receives the `count`-th command `code`; `also` runs on every
@@ -73,7 +73,7 @@ TEST_F(PinToggleTest, LoadsThePatternsThenAlternatesAtTheIntervalUntilStop) {
     }
   }
   EXPECT_EQ(op.Log(), "  Start Pin Toggling.\r\n  Stop Pin Toggling.\r\n\r\n");
-  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"text:STOP", "enable:1", "text:RUN", "enable:1"}));
+  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"state:toggling", "state:idle"}));
   EXPECT_EQ(ctx.stopRequested.load(), 0);
   EXPECT_FALSE(bench.IsOpen(kDevice));
   EXPECT_EQ(ctx.outcome.load(), RunOutcome::kToggleStopped);
@@ -118,8 +118,8 @@ TEST_F(PinToggleTest, EveryEarlyEndGivesTheRunButtonBack) {
     c.change(config);
     bench.Configure(kDevice, config);
     RecordingOperator fresh;
-    fresh.EnableRunButton(false);
     JobContext job(fresh, clock);
+    job.MoveTo(RunState::kStarting);
     job.link = ctx.link;
     job.request.productIndex = kKelda;
     job.settings.deviceSlots[kDevice].store(1);
@@ -128,8 +128,7 @@ TEST_F(PinToggleTest, EveryEarlyEndGivesTheRunButtonBack) {
     EXPECT_EQ(fresh.Log(), c.log);
     EXPECT_EQ(bench.Commands(kDevice), c.codes);
     EXPECT_FALSE(bench.IsOpen(kDevice));
-    EXPECT_EQ(fresh.RunButtonText(), "RUN");
-    EXPECT_TRUE(fresh.runButtonEnabled);
+    EXPECT_EQ(fresh.buttonEvents, (std::vector<std::string>{"state:starting", "state:idle"}));
     EXPECT_EQ(job.outcome.load(), RunOutcome::kToggleFailed);
   }
 }
@@ -153,7 +152,7 @@ TEST_F(PinToggleTest, NoMarkedSlotEndsAtOnceWithoutProbeCalls) {
   PinToggleJob(ctx);
   EXPECT_EQ(bench.OpenCount(kDevice), 0);
   EXPECT_EQ(op.Log(), "");
-  EXPECT_TRUE(op.runButtonEnabled);
+  EXPECT_EQ(op.buttonEvents, (std::vector<std::string>{"state:idle"}));
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST_F(RunControlTest, MissingLibraryShowsBothBoxesAndLeavesRunEnabled) {
     ASSERT_EQ(messages.size(), 2u * press);
     EXPECT_EQ(op.ErrorMessages().size(), static_cast<size_t>(press));
     EXPECT_EQ(messages.back(), "Cannot load 'libVorlink.so'");
-    EXPECT_TRUE(op.runButtonEnabled);
+    EXPECT_EQ(op.ShownRunState(), RunState::kIdle);
     EXPECT_EQ(control.LastOutcome(), RunOutcome::kNotStarted);
   }
 }
@@ -109,8 +109,7 @@ TEST_F(RunControlTest, SingleDeviceRunProgramsTheFirstMatchingProbeOnly) {
   // The bar starts the run at 0 and counts percent, without steps.
   EXPECT_EQ(op.progressPositions.front(), 0);
   EXPECT_EQ(std::make_tuple(op.progressLower, op.progressUpper, op.progressStep), std::make_tuple(0, 100, 0));
-  EXPECT_EQ(op.RunButtonText(), "RUN");
-  EXPECT_TRUE(op.runButtonEnabled);
+  EXPECT_EQ(op.ShownRunState(), RunState::kIdle);
   EXPECT_TRUE(op.runSettingControlsEnabled);
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
 }
@@ -201,7 +200,7 @@ TEST_F(RunControlTest, FailureExitsShowTheirBoxAndLeaveRunEnabled) {
     EXPECT_FALSE(control.IsRunning());
     EXPECT_EQ(fresh.Messages(), std::vector<std::string>{c.message});
     EXPECT_EQ(fresh.Log(), c.log);
-    EXPECT_EQ(fresh.buttonEvents, (std::vector<std::string>{"enable:0", "enable:1"}));
+    EXPECT_EQ(fresh.buttonEvents, (std::vector<std::string>{"state:starting", "state:idle"}));
     EXPECT_FALSE(bench.IsOpen(0));
     EXPECT_EQ(control.LastOutcome(), RunOutcome::kNotStarted);
   }
@@ -297,8 +296,9 @@ TEST_F(RunControlTest, StopPressedMidFileStopsEveryJob) {
   EXPECT_TRUE(op.Messages().empty());
   EXPECT_LT(bench.Files(0)[0].bytes.size(), 64u * 1024u);
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kStopped);
-  EXPECT_EQ(op.RunButtonText(), "RUN");
-  EXPECT_TRUE(op.runButtonEnabled);
+  EXPECT_EQ(op.buttonEvents,
+            (std::vector<std::string>{"state:starting", "state:running", "settings:0", "state:stopping",
+                                      "state:ending", "settings:1", "state:idle"}));
 }
 
 TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
@@ -322,8 +322,8 @@ TEST_F(RunControlTest, PinToggleRunKeepsRunDisabledUntilTogglingBegins) {
   EXPECT_TRUE(op.Log().ends_with("  Stop Pin Toggling.\r\n\r\n"));
   EXPECT_EQ(bench.OpenCount(2), 0);  // the first matching probe only
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kToggleStopped);
-  EXPECT_EQ(op.RunButtonText(), "RUN");
-  EXPECT_TRUE(op.runButtonEnabled);
+  EXPECT_EQ(op.buttonEvents,
+            (std::vector<std::string>{"state:starting", "state:toggling", "state:stopping", "state:idle"}));
 }
 
 TEST_F(RunControlTest, PinToggleIsOnlyForProductsThatMayToggle) {

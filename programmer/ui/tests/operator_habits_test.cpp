@@ -109,22 +109,20 @@ TEST(OperatorHabits, SpaceAfterARunPressesRunAgainAndNeverTouchesVerify) {
   } cases[] = {
       {"a complete download run",
        [](ProgrammerDialog& d) {
-         d.EnableRunButton(false);  // OnRun
-         d.RunButton()->setText(QStringLiteral("STOP"));
-         d.EnableRunButton(true);   // the monitor starts
-         d.EnableRunButton(false);  // every job has ended
+         d.ShowRunState(RunState::kStarting);  // OnRun
+         d.ShowRunState(RunState::kRunning);   // the monitor starts
+         d.ShowRunState(RunState::kEnding);    // every job has ended
          AnswerNextBox();
          ShowMessageBox(&d, QStringLiteral("ZOLT_USB_JTAG"), QStringLiteral("Download Complete !"));
-         d.RunButton()->setText(QStringLiteral("RUN"));
-         d.EnableRunButton(true);
+         d.ShowRunState(RunState::kIdle);
        }},
       {"an error box at the start",
        [](ProgrammerDialog& d) {
-         d.EnableRunButton(false);
+         d.ShowRunState(RunState::kStarting);
          AnswerNextBox();
          ShowMessageBox(&d, QStringLiteral("ZOLT_USB_JTAG"),
                         QStringLiteral("Cannot Found Valid Device or JTAG ID"));
-         d.EnableRunButton(true);
+         d.ShowRunState(RunState::kIdle);
        }},
   };
   for (const Case& c : cases) {
@@ -153,14 +151,14 @@ TEST(OperatorHabits, SpaceAfterARunPressesRunAgainAndNeverTouchesVerify) {
 TEST(OperatorHabits, WhileRunIsDisabledSpaceChangesNothing) {
   Shown s;
   s.d.RunButton()->setFocus();
-  s.d.EnableRunButton(false);
+  s.d.ShowRunState(RunState::kStarting);
   EXPECT_NE(s.d.focusWidget(), s.Verify());
   Type(s.d, Qt::Key_Space);
   EXPECT_TRUE(s.Verify()->isChecked());
   EXPECT_EQ(s.driver.runs, 0);
   // The operator moved on meanwhile: enabling RUN does not take the focus back.
   s.d.Log()->setFocus();
-  s.d.EnableRunButton(true);
+  s.d.ShowRunState(RunState::kIdle);
   EXPECT_EQ(s.d.focusWidget(), s.d.Log());
 }
 
@@ -168,7 +166,7 @@ TEST(OperatorHabits, AStopWithinTheDoubleClickIntervalOfRunIsIgnored) {
   Shown s;
   int64_t now = 1000;
   s.d.SetClock([&] { return now; });
-  s.driver.onPress = [&] { s.d.RunButton()->setText(QStringLiteral("STOP")); };
+  s.driver.onPress = [&] { s.d.ShowRunState(RunState::kRunning); };
   const int interval = QApplication::doubleClickInterval();
   ASSERT_GT(interval, 1);
 
@@ -186,10 +184,10 @@ TEST(OperatorHabits, AStopWithinTheDoubleClickIntervalOfRunIsIgnored) {
 
   // The next run's own RUN press counts from its time, and RUN itself is never ignored.
   s.driver.onPress = nullptr;
-  s.d.RunButton()->setText(QStringLiteral("RUN"));
+  s.d.ShowRunState(RunState::kIdle);
   s.d.RunButton()->click();
   EXPECT_EQ(s.driver.runs, 2);
-  s.d.RunButton()->setText(QStringLiteral("STOP"));
+  s.d.ShowRunState(RunState::kRunning);
   s.d.RunButton()->click();
   EXPECT_EQ(s.driver.stops, 1);
 }
@@ -213,14 +211,14 @@ TEST(OperatorHabits, TabAndShiftTabLeaveTheLogAndCtrlTabTypesATab) {
 TEST(OperatorHabits, TheCloseQuestionGoesWhenTheRunEndsAndTheDialogClosesAfterTheEndReport) {
   Shown s;
   s.driver.running = true;
-  s.d.RunButton()->setText(QStringLiteral("STOP"));
+  s.d.ShowRunState(RunState::kRunning);
   s.d.close();
   QPointer<QMessageBox> question = s.d.StopQuestion();
   ASSERT_NE(question, nullptr);
   EXPECT_TRUE(question->isVisible());
   EXPECT_EQ(question->text(), QStringLiteral("A run is in progress. Stop it and close the program?"));
 
-  s.d.EnableRunButton(false);  // the monitor: every job has ended, the end report follows
+  s.d.ShowRunState(RunState::kEnding);  // the monitor: every job has ended, the end report follows
   EXPECT_EQ(s.d.StopQuestion(), nullptr);
   QApplication::processEvents();
   EXPECT_TRUE(!question || !question->isVisible());
@@ -262,9 +260,9 @@ TEST(OperatorHabits, TheCloseQuestionAnsweredOrOutlivedByTheRun) {
   for (const Case& c : cases) {
     Shown s;
     s.driver.running = true;
-    s.d.RunButton()->setText(QStringLiteral("STOP"));
+    s.d.ShowRunState(RunState::kRunning);
     if (std::string(c.name).starts_with("STOP")) {
-      s.driver.onPress = [&] { s.d.EnableRunButton(false); };  // run control's STOP
+      s.driver.onPress = [&] { s.d.ShowRunState(RunState::kStopping); };  // run control's STOP
       s.d.RunButton()->click();
     }
     s.d.close();
