@@ -19,6 +19,7 @@
 #include "bench_transport.h"
 #include "bench_transport_loader.h"
 #include "link.h"
+#include "null_primary_transport.h"
 #include "trace.h"
 #include "usb01_transport.h"
 #include "usb1_primary_transport.h"
@@ -72,8 +73,7 @@ LibraryState* Load(Trace* trace) {
     if (!state->primary) {
       // The transport has already noted libusb's error.
       if (trace) trace->Note("libusb0 serves device index 0");
-      // Never used while LinkMode is libusb0; a transport without devices stands in.
-      state->primary = std::make_unique<BenchPrimaryTransport>(nullptr);
+      state->primary = std::make_unique<NullPrimaryTransport>();
       mode = LinkMode::kLibusb0;
     }
     state->libusb0 = std::make_unique<Usb01Transport>(diagnostics);

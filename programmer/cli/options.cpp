@@ -10,6 +10,8 @@
 
 #include "cli/page_text.h"
 #include "cli/terminal_text.h"
+#include "probe/nor_type_table.h"
+#include "probe/products.h"
 
 #ifndef ZOLT_VERSION
 #define ZOLT_VERSION "0.0.0"
@@ -88,9 +90,25 @@ Exit status:
 
 libVorlink.so is loaded from the directory of this program first, then from the loader's path.)";
 
+// "TARVIS, KELDA, ..." from the product table.
+std::string ProductNames(const char* separator) {
+  std::string names;
+  for (const ProductSettings& product : kProducts)
+    names += (names.empty() ? "" : separator) + std::string(product.name);
+  return names;
+}
+
+// "EN29LV010A, EN29LV040A, ..." as the Nor Type list spells them.
+std::string NorTypeListNames() {
+  std::string names;
+  for (const NorTypeNames& type : kNorTypes)
+    names += (names.empty() ? "" : ", ") + std::string(type.listName);
+  return names;
+}
+
 void DeclareOptions(CLI::App& app, RawOptions& raw) {
   app.add_option("--product", raw.product,
-                 "TARVIS | KELDA | VTN3300 | OKO | SOLANT (any letter case); default TARVIS")
+                 ProductNames(" | ") + " (any letter case); default " + kProducts[0].name)
       ->type_name("NAME");
   app.add_flag(
       "--nand", raw.nand,
@@ -98,9 +116,9 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
       "for the others); not with SOLANT");
   app.add_flag("--nor", raw.nor, "NOR flash (see --nand for the default)");
   app.add_option("--nor-type", raw.norType,
-                 "NOR type as the list shows it: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, S29AL008D, "
-                 "S29GL064M, S29GL128M/N, K8D6316, SST39VF6401; selects width 8 for the first three, 16 for "
-                 "the others; default EN29LV010A; ignored for TARVIS (AutoDetect)")
+                 "NOR type as the list shows it: " + NorTypeListNames() +
+                     "; selects width 8 for the first three, 16 for the others; default " +
+                     kNorTypes[0].listName + "; ignored for TARVIS (" + kAutoDetectName + ")")
       ->type_name("NAME");
   app.add_option("--width", raw.width,
                  "8 | 16: overrides the width --nor-type selected; default 8 (TARVIS: 8)")
@@ -162,12 +180,12 @@ std::string CheckGivenValues(const CLI::App& app) {
 // Turns the raw texts into FlashOptions; returns the usage line on error ("" when all is well).
 std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   std::string product = Upper(raw.product);
-  auto row = std::find_if(kProductNames.begin(), kProductNames.end(),
-                          [&](const char* name) { return product == name; });
-  if (row == kProductNames.end()) {
-    return "--product: '" + raw.product + "' is not a product; allowed: TARVIS, KELDA, VTN3300, OKO, SOLANT";
+  auto row = std::find_if(kProducts.begin(), kProducts.end(),
+                          [&](const ProductSettings& p) { return product == p.name; });
+  if (row == kProducts.end()) {
+    return "--product: '" + raw.product + "' is not a product; allowed: " + ProductNames(", ");
   }
-  o.productIndex = static_cast<int>(row - kProductNames.begin());
+  o.productIndex = static_cast<int>(row - kProducts.begin());
   const bool tarvis = o.productIndex == 0, solant = o.productIndex == 4;
 
   if (raw.nand && raw.nor) return "--nand, --nor: choose one flash type";
@@ -180,17 +198,12 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   o.norType = 0;
   o.width = 8;
   if (!raw.norType.empty()) {
-    std::string name = Upper(raw.norType);
-    if (name == "S29AL004D") name = "S29AL0004D";  // the spelling the log uses for the same type
-    auto entry = std::find_if(kNorTypeListNames.begin(), kNorTypeListNames.end(),
-                              [&](const char* listed) { return name == listed; });
-    if (entry == kNorTypeListNames.end()) {
-      return "--nor-type: '" + raw.norType +
-             "' is not in the NOR type list; allowed: EN29LV010A, EN29LV040A, AM29LV040B, S29AL0004D, "
-             "S29AL008D, S29GL064M, S29GL128M/N, K8D6316, SST39VF6401";
+    // The list's spelling, or the log's for the one type they spell differently.
+    o.norType = FindNorType(Upper(raw.norType));
+    if (o.norType < 0) {
+      return "--nor-type: '" + raw.norType + "' is not in the NOR type list; allowed: " + NorTypeListNames();
     }
-    o.norType = static_cast<int>(entry - kNorTypeListNames.begin());
-    o.width = o.norType <= 2 ? 8 : 16;
+    o.width = kNorTypes[o.norType].width;
   }
   if (!raw.width.empty()) {
     if (raw.width != "8" && raw.width != "16")
@@ -241,7 +254,7 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
   o.pinToggle = raw.toggle;
   if (raw.toggle && (tarvis || solant)) {
     return "--toggle: pin toggling is for KELDA, VTN3300 and OKO only, not " +
-           std::string(kProductNames[o.productIndex]);
+           std::string(kProducts[o.productIndex].name);
   }
   auto interval = ReadInteger(raw.interval);
   if (!interval || *interval < 1 || *interval > 500) {

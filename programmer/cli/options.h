@@ -14,12 +14,6 @@
 
 namespace zolt::cli {
 
-// Products list rows and NOR type list entries as the dialog shows them.
-inline constexpr std::array<const char*, 5> kProductNames{"TARVIS", "KELDA", "VTN3300", "OKO", "SOLANT"};
-inline constexpr std::array<const char*, 9> kNorTypeListNames{"EN29LV010A",  "EN29LV040A", "AM29LV040B",
-                                                              "S29AL0004D",  "S29AL008D",  "S29GL064M",
-                                                              "S29GL128M/N", "K8D6316",    "SST39VF6401"};
-
 struct FlashOptions {
   // Main dialog.
   int productIndex = 0;

@@ -5,6 +5,8 @@
 #include <set>
 
 #include "cli/cli_operator.h"
+#include "probe/nor_type_table.h"
+#include "probe/products.h"
 
 namespace zolt::cli {
 
@@ -62,9 +64,9 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
                       {"block", o.block[slot]}});
   }
   json settings = {
-      {"product", kProductNames[o.productIndex]},
+      {"product", kProducts[o.productIndex].name},
       {"flashType", o.nandSelected ? "NAND" : "NOR"},
-      {"norType", tarvis ? "AutoDetect" : kNorTypeListNames[o.norType]},
+      {"norType", tarvis ? kAutoDetectName : kNorTypes[o.norType].listName},
       {"width", o.width},
       {"interleave", o.interleave},
       {"offsetText", o.offsetText},

@@ -17,10 +17,10 @@
 #include "jobs/download_job.h"
 #include "jobs/job_context.h"
 #include "jobs/monitor_job.h"
-#include "jobs/nor_type_names.h"
 #include "jobs/pin_toggle_job.h"
 #include "jobs/text_format.h"
 #include "probe/identify.h"
+#include "probe/nor_type_table.h"
 #include "probe/probe_commands.h"
 #include "probe/products.h"
 #include "probe/records.h"
@@ -190,7 +190,7 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
     settings.norType = productIndex == kTarvis ? 0 : request.norType;
     if (productIndex != kTarvis) {
       op.Append("  **** NOR FLASH SETTING ********************************\r\n");
-      op.Append(Format("  NAME: %s\r\n", NorTypeName(settings.norType)));
+      op.Append(Format("  NAME: %s\r\n", NorTypeLogName(settings.norType)));
       op.Append(Format("  WIDTH: %d\r\n", settings.norWidth));
       op.Append(Format("  INTERLEAVE: %d\r\n", settings.norInterleave));
       op.Append("  **********************************************************\r\n");

@@ -4,14 +4,11 @@
 #include <QApplication>
 #include <string_view>
 
-#ifdef ZOLT_HAVE_JOBS
 #include "jobs/run_control.h"
-#endif
 
 namespace zolt::ui {
 namespace {
 
-#ifdef ZOLT_HAVE_JOBS
 class RunControlDriver final : public RunDriver {
  public:
   RunControlDriver(zolt::RunView& op, const std::string& libraryName) : control_(op, Options(libraryName)) {}
@@ -28,7 +25,6 @@ class RunControlDriver final : public RunDriver {
   }
   RunControl control_;
 };
-#endif
 
 }  // namespace
 
@@ -42,11 +38,9 @@ void PreferClassicStyle(int argc, char** argv) {
   QApplication::setStyle(QStringLiteral("Windows"));
 }
 
-DialogApplication::DialogApplication([[maybe_unused]] const std::string& libraryName)
+DialogApplication::DialogApplication(const std::string& libraryName)
     : dialog_(std::make_unique<ProgrammerDialog>()), operator_(std::make_unique<DialogOperator>(*dialog_)) {
-#ifdef ZOLT_HAVE_JOBS
   driver_ = std::make_unique<RunControlDriver>(*operator_, libraryName);
-#endif
   dialog_->SetRunDriver(driver_.get());
 }
 

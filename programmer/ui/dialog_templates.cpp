@@ -2,6 +2,8 @@
 // The dialog templates of the program, as the native resource script gave them.
 #include <cstdlib>
 
+#include "probe/nor_type_table.h"
+#include "probe/products.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_template.h"
 
@@ -13,6 +15,20 @@ constexpr FontSpec kGulim9{FontSpec::Face::kGulim, 9};
 constexpr FontSpec kSans8{FontSpec::Face::kMsSansSerif, 8};
 // The pages lie over the tab control's client area.
 constexpr DluRect kPagePlacement{4, 59, 223, 118};
+
+// The Products list's rows, from the product table.
+std::vector<const char*> ProductRows() {
+  std::vector<const char*> rows;
+  for (const ProductSettings& product : kProducts) rows.push_back(product.name);
+  return rows;
+}
+
+// The Nor Type list's rows, as the list spells them.
+std::vector<const char*> NorTypeRows() {
+  std::vector<const char*> rows;
+  for (const NorTypeNames& type : kNorTypes) rows.push_back(type.listName);
+  return rows;
+}
 
 DialogTemplate MainDialog() {
   return {kMainTemplate,
@@ -31,12 +47,7 @@ DialogTemplate MainDialog() {
               {kIdElapsedTime, K::kStatic, "00 : 00", kRightAlign, {195, 336, 33, 10}, {}},
               {kIdProgressBar, K::kProgressBar, "", kBorder, {2, 350, 229, 19}, {}},
               {kIdVerifyBox, K::kCheckBox, "Verify", kAuto, {5, 336, 63, 10}, {}},
-              {kIdProductList,
-               K::kComboBox,
-               "",
-               kDropDownEdit | kVScroll,
-               {11, 16, 45, 69},
-               {"TARVIS", "KELDA", "VTN3300", "OKO", "SOLANT"}},
+              {kIdProductList, K::kComboBox, "", kDropDownEdit | kVScroll, {11, 16, 45, 69}, ProductRows()},
               {kIdRunFrame, K::kGroupBox, "", kNoStyle, {166, 2, 65, 39}, {}},
               {kIdPageTabs, K::kTabControl, "", kNoStyle, {2, 45, 229, 139}, {}},
           }};
@@ -69,13 +80,7 @@ DialogTemplate NorOptionsPage() {
               {kIdOffsetLabel, K::kStatic, "Offset : 0x", kNoStyle, {11, 19, 34, 8}, {}},
               {kIdOffsetBox, K::kEdit, "", kBorder | kAutoHScroll, {51, 17, 40, 14}, {}},
               {kIdNorTypeLabel, K::kStatic, "Nor Type :", kNoStyle, {11, 40, 34, 8}, {}},
-              {kIdNorTypeList,
-               K::kComboBox,
-               "",
-               kDropDownEdit | kVScroll,
-               {51, 37, 61, 121},
-               {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL0004D", "S29AL008D", "S29GL064M",
-                "S29GL128M/N", "K8D6316", "SST39VF6401"}},
+              {kIdNorTypeList, K::kComboBox, "", kDropDownEdit | kVScroll, {51, 37, 61, 121}, NorTypeRows()},
               {kIdWidthLabel, K::kStatic, "Width :", kNoStyle, {139, 19, 23, 8}, {}},
               {kIdWidthList, K::kComboBox, "", kDropDownEdit | kVScroll, {166, 17, 30, 46}, {"8", "16"}},
               {kIdInterleaveLabel, K::kStatic, "Interleave :", kNoStyle, {125, 40, 37, 8}, {}},

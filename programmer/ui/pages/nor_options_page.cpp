@@ -4,15 +4,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "probe/nor_type_table.h"
 #include "ui/control_ids.h"
 #include "ui/text_numbers.h"
 
 namespace zolt::ui {
-namespace {
-
-const QString kAutoDetect = QStringLiteral("AutoDetect");
-
-}  // namespace
 
 NorOptionsPage::NorOptionsPage(QWidget* parent) : TemplatePage(kNorOptionsTemplate, parent) {
   // The offset field follows the box as the operator types, so no refresh can bring back an old text.
@@ -67,11 +63,8 @@ int NorOptionsPage::GetInterleave() const {
 
 void NorOptionsPage::OnNorTypeChanged(int index) {
   selectedNorType_ = index;
-  if (index >= 0 && index <= 2) {
-    WidthList()->setCurrentIndex(0);
-  } else if (index >= 3 && index <= 8) {
-    WidthList()->setCurrentIndex(1);
-  }
+  if (index >= 0 && index < kNorTypes)
+    WidthList()->setCurrentIndex(zolt::kNorTypes[index].width == 8 ? 0 : 1);
   Refresh();
 }
 
@@ -79,7 +72,7 @@ void NorOptionsPage::OnProductChanged(int productRow) {
   QComboBox* types = NorTypeList();
   if (productRow == 0) {
     if (types->count() == kNorTypes) {
-      types->addItem(kAutoDetect);
+      types->addItem(QString::fromLatin1(kAutoDetectName));
       types->setCurrentIndex(kNorTypes);
     }
     WidthList()->setCurrentIndex(0);

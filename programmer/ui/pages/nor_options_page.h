@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "probe/nor_type_table.h"
 #include "ui/template_page.h"
 
 class QComboBox;
@@ -19,7 +20,7 @@ namespace zolt::ui {
 class NorOptionsPage : public TemplatePage {
   Q_OBJECT
  public:
-  static constexpr int kNorTypes = 9;
+  static constexpr int kNorTypes = kNorTypeCount;
   explicit NorOptionsPage(QWidget* parent);
 
   // The offset box's current text read as hexadecimal (leading "0x" allowed).
