@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli_operator.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "core/image_size.h"
 
 namespace zolt::cli {
 
@@ -57,15 +57,11 @@ void CliOperator::SetProgressPos(int pos) {
 }
 
 void CliOperator::ShowDeviceStates(const std::array<uint8_t, 16>& slots) {
-  // The run's 100 % for the progress line: measured here, as run control measures it right after
-  // identification (a file that cannot be opened counts 0).
+  // A device's 100 %: measured here, right after identification, by the rule run control sums
+  // the run with (a file the jobs refuse counts 0).
   uint64_t imageBytes = 0;
   for (int slot = 0; slot < 3; ++slot) {
-    struct stat st {};
-    if (options_.imageEnabled[slot] && ::stat(options_.imagePath[slot].c_str(), &st) == 0 &&
-        S_ISREG(st.st_mode)) {
-      imageBytes += static_cast<uint64_t>(st.st_size);
-    }
+    if (options_.imageEnabled[slot]) imageBytes += CountedImageBytes(options_.imagePath[slot]);
   }
   for (auto& device : sent_) {
     for (auto& file : device) file.store(0, std::memory_order_relaxed);
@@ -124,12 +120,6 @@ int CliOperator::DevicePercent(int device) const {
   for (const auto& file : sent_[device]) sent += file.load(std::memory_order_relaxed);
   if (imageBytes == 0) return 0;
   return static_cast<int>(std::min<uint64_t>(100, sent * 100 / imageBytes));
-}
-
-uint64_t CliOperator::RunTotalBytes() const {
-  std::lock_guard lock(mu_);
-  uint64_t devices = std::count(slots_.begin(), slots_.end(), 1);
-  return imageBytes_ * devices;
 }
 
 std::vector<std::string> CliOperator::Messages() const {

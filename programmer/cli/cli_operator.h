@@ -58,9 +58,6 @@ class CliOperator final : public RunView {
   int RunPercent() const;
   // Percentage of all enabled image bytes that `device` has sent (its files together).
   int DevicePercent(int device) const;
-  // Bytes the whole run will send: the enabled files' sizes (as measured when the probes were
-  // shown) times the devices taking part.
-  uint64_t RunTotalBytes() const;
   std::vector<std::string> Messages() const;
   std::string FirmwareVersion() const;
   std::string BootloaderVersion() const;

@@ -145,7 +145,7 @@ class Session {
         stopRequested_ = true;
         watchdog.Arm();
       }
-      DrawProgress();
+      DrawProgress(run);
       std::unique_lock lock(wakeMu_);
       auto until = Clock::now() + kTick;
       if (stopAt && !stopRequested_ && *stopAt < until) until = *stopAt;
@@ -153,7 +153,7 @@ class Session {
     }
   }
 
-  void DrawProgress() {
+  void DrawProgress(const RunControl& run) {
     if (!console_.progressEnabled()) return;
     const auto elapsedMs = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
@@ -165,7 +165,7 @@ class Session {
     s.runPercent = op_.RunPercent();
     s.elapsedMs = elapsedMs;
     s.sentBytes = op_.TotalSentBytes();
-    s.totalBytes = op_.RunTotalBytes();
+    s.totalBytes = run.RunTotalBytes();
     for (int d : op_.TakingPart()) s.devices.push_back({d, op_.DevicePercent(d)});
     console_.DrawProgress(FormatProgressLine(s));
   }

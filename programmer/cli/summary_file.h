@@ -12,8 +12,8 @@
 //     error instead of a hang), and a write that cannot go on for kStreamWriteLimit ends with an
 //     error rather than waiting for ever.
 //   - anything else (a folder, a block device, a socket) is refused, as is a file the run reads
-//     (an image, the bench file, the trace file, the bench's event log) or writes its log and messages to (stdout,
-//     stderr): the summary must never replace them.
+//     (an image, the bench file, the trace file, the bench's event log) or writes its log and messages to
+//     (stdout, stderr): the summary must never replace them.
 //
 // Threads: Open on the main thread before the run; Write from one thread at a time (callers
 // serialise it), except from the last-resort handler, which may race a write in progress and then

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/image_size.h"
 #include "jobs/crc32.h"
 #include "jobs/job_steps.h"
 #include "jobs/nand_flash.h"
@@ -94,17 +95,17 @@ StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& 
   // Non-blocking so that a FIFO named by mistake cannot hang the job at open; only regular files
   // are accepted (a directory or a device is "Cannot open" as a missing file is).
   FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  const ImageSize measured = MeasureImage(file.get());
+  if (measured.kind == ImageSize::Kind::kNotOpened) {
     op.Append(Format("Cannot open '%s'", path));
     result.outcome = StreamOutcome::kNotOpened;
     result.failureText = Format("Cannot open '%s'", path);
     return result;
   }
-  const uint64_t size64 = static_cast<uint64_t>(status.st_size);
+  const uint64_t size64 = measured.bytes;
   result.fileSize = size64;
   // DownloadDataInfo carries the size in 32 bits; a larger file would be announced truncated.
-  if (size64 > UINT32_MAX) {
+  if (measured.kind == ImageSize::Kind::kTooLarge) {
     result.failureText = Format("  DEVICE #%d: '%s' is too large (4 GiB or more)\r\n", device, path);
     op.Append(result.failureText);
     result.outcome = StreamOutcome::kFailed;

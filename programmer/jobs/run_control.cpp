@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "jobs/run_control.h"
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/image_size.h"
 #include "jobs/download_job.h"
 #include "jobs/job_context.h"
 #include "jobs/monitor_job.h"
@@ -74,21 +73,6 @@ struct RunControl::State {
     threads.clear();
   }
 
-  // Size of an image file for runTotalBytes; 0 for one that does not open, is not a regular
-  // file, or is 4 GiB or more (the job refuses those).
-  static uint64_t MeasureImage(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0;
-    struct stat status {};
-    uint64_t size = 0;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<uint64_t>(status.st_size) <= UINT32_MAX) {
-      size = static_cast<uint64_t>(status.st_size);
-    }
-    ::close(fd);
-    return size;
-  }
-
   void OnRun(const RunRequest& request);
   bool StartDownloadRun(const ProbeCommands& probe);
   bool StartPinToggleRun(const ProbeCommands& probe);
@@ -120,6 +104,10 @@ void RunControl::RequestStop() {
 
 void RunControl::WaitForIdle() {
   state_->JoinAll();
+}
+
+uint64_t RunControl::RunTotalBytes() const {
+  return state_->ctx.settings.runTotalBytes;
 }
 
 RunState RunControl::CurrentState() const {
@@ -224,7 +212,7 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
   }
   uint64_t total = 0;
   for (int f = 0; f < 3; ++f) {
-    if (request.images[f].enabled) total += MeasureImage(paths[f]);
+    if (request.images[f].enabled) total += CountedImageBytes(paths[f]);
   }
   settings.runTotalBytes = total * static_cast<uint64_t>(found);
 

@@ -45,6 +45,11 @@ class RunControl {
   // Call it from one thread (the GUI thread).
   void OnRun(const RunRequest& request);
 
+  // The bytes the current or last download run sends in all: the enabled images that the jobs
+  // will take (core/image_size.h) times the probes found; 0 before identification. Call it on the
+  // thread that calls OnRun, or once OnRun has returned.
+  uint64_t RunTotalBytes() const;
+
   // Where the run is now (it moves on other threads too). Any thread; never blocks.
   RunState CurrentState() const;
 

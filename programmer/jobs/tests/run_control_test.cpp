@@ -270,6 +270,7 @@ TEST_F(RunControlTest, ImageOf4GiBIsRefusedAndTheRunFails) {
   EXPECT_NE(op.Log().find("  DEVICE #0: '" + huge + "' is too large (4 GiB or more)\r\n"), std::string::npos);
   EXPECT_TRUE(op.Messages().empty());
   EXPECT_EQ(op.progressPos, 100);  // the total counted only the first image
+  EXPECT_EQ(control.RunTotalBytes(), 3000u);  // a.bin once, for the one probe
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kFailed);
 }
 
