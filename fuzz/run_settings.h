@@ -6,8 +6,9 @@
 #include <cstdint>
 
 #include "jobs/job_context.h"
+#include "jobs/run_settings.h"
+#include "probe/nor_type_table.h"
 #include "probe/products.h"
-#include "probe/records.h"
 
 namespace zolt::fuzz {
 
@@ -19,20 +20,15 @@ inline size_t ChooseSettings(const uint8_t* data, size_t size, JobContext& ctx) 
   const uint8_t flashByte = size > 1 ? data[1] : 0;
   const int product = productByte % kProductCount;
   const bool nand = (flashByte & 1) != 0 && product != kSolant;
-  const ProductSettings& p = kProducts[product];
-  RunSettings& s = ctx.settings;
-  s.expectedJtagId = p.expectedJtagId;
-  s.jtagIdParam = p.jtagIdParam;
-  s.sourceLevelDebugProduct = p.sourceLevelDebugProduct;
-  s.jtagType = p.jtagType;
-  s.flashTypeCode = nand ? kFlashTypeNand : kFlashTypeNor;
-  s.norType = nand || product == kTarvis ? 0 : ((flashByte >> 1) & 0x0F) % 9;
-  s.norWidth = nand ? 0 : ((flashByte & 0x20) != 0 ? 16 : 8);
-  s.norInterleave = nand ? 0 : ((flashByte & 0x40) != 0 ? 2 : 1);
-  s.busWidth = s.norWidth * s.norInterleave;
-  s.norOffset = 0;
-  ctx.request.productIndex = product;
-  ctx.request.flashType = nand ? FlashType::kNand : FlashType::kNor;
+  RunRequest& r = ctx.request;
+  r.productIndex = product;
+  r.flashType = nand ? FlashType::kNand : FlashType::kNor;
+  r.norType = ((flashByte >> 1) & 0x0F) % kNorTypeCount;
+  r.width = (flashByte & 0x20) != 0 ? 16 : 8;
+  r.interleave = (flashByte & 0x40) != 0 ? 2 : 1;
+  r.offsetText = "0";
+  FillProductSettings(ctx.settings, kProducts[product]);
+  FillDownloadSettings(ctx.settings, r);
   return size < 2 ? size : 2;
 }
 

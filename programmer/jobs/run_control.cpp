@@ -17,6 +17,7 @@
 #include "jobs/job_context.h"
 #include "jobs/monitor_job.h"
 #include "jobs/pin_toggle_job.h"
+#include "jobs/run_settings.h"
 #include "jobs/text_format.h"
 #include "probe/identify.h"
 #include "probe/nor_type_table.h"
@@ -140,11 +141,7 @@ void RunControl::State::OnRun(const RunRequest& request) {
   if (BindProbeLink(ctx.link, op, options.libraryName) == 0) {
     op.ShowMessage("Cannot load 'libVorlink.so'");
   } else if (const ProductSettings* product = FindProduct(ctx.request.productIndex); product != nullptr) {
-    RunSettings& settings = ctx.settings;
-    settings.expectedJtagId = product->expectedJtagId;
-    settings.jtagIdParam = product->jtagIdParam;
-    settings.sourceLevelDebugProduct = product->sourceLevelDebugProduct;
-    settings.jtagType = product->jtagType;
+    FillProductSettings(ctx.settings, *product);
     const ProbeCommands probe(ctx.link, op);
     if (product->mayTogglePins && ctx.request.pinToggle) {
       started = StartPinToggleRun(probe);
@@ -162,32 +159,20 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
   RunView& op = ctx.op;
   RunSettings& settings = ctx.settings;
   const RunRequest& request = ctx.request;
-  const int productIndex = request.productIndex;
   ctx.failedDeviceCount.store(0);
-  settings.norType = 0;
+  if (!FillDownloadSettings(settings, request)) return false;
   if (request.flashType == FlashType::kNand) {
     op.Append("[Download to NAND FLASH]\r\n");
-    settings.flashTypeCode = kFlashTypeNand;
-    settings.norWidth = 0;
-    settings.norInterleave = 0;
-  } else if (request.flashType == FlashType::kNor) {
+  } else {
     op.Append("[Download to NOR FLASH]\r\n");
-    settings.flashTypeCode = kFlashTypeNor;
-    settings.norWidth = request.width;
-    settings.norInterleave = request.interleave;
-    settings.norType = productIndex == kTarvis ? 0 : request.norType;
-    if (productIndex != kTarvis) {
+    if (request.productIndex != kTarvis) {
       op.Append("  **** NOR FLASH SETTING ********************************\r\n");
       op.Append(Format("  NAME: %s\r\n", NorTypeLogName(settings.norType)));
       op.Append(Format("  WIDTH: %d\r\n", settings.norWidth));
       op.Append(Format("  INTERLEAVE: %d\r\n", settings.norInterleave));
       op.Append("  **********************************************************\r\n");
     }
-  } else {
-    return false;
   }
-  settings.busWidth = settings.norInterleave * settings.norWidth;
-  settings.norOffset = request.Offset();
 
   std::array<uint8_t, kMaxProbes> slots{};
   const int found = request.multiDevice

@@ -17,6 +17,7 @@
 
 #include "fake_probe.h"
 #include "jobs/job_context.h"
+#include "jobs/run_settings.h"
 #include "probe/products.h"
 #include "probe/records.h"
 #include "testing/recording_operator.h"
@@ -134,22 +135,16 @@ class JobFixture : public ::testing::Test {
   // Download settings as run control leaves them for `product` and a flash type.
   void SetDownload(int product, bool nand, int norType = 0, int width = 8, int interleave = 1,
                    uint32_t offset = 0) {
-    const ProductSettings& p = kProducts[product];
-    RunSettings& s = ctx.settings;
-    s.expectedJtagId = p.expectedJtagId;
-    s.jtagIdParam = p.jtagIdParam;
-    s.sourceLevelDebugProduct = p.sourceLevelDebugProduct;
-    s.jtagType = p.jtagType;
-    s.flashTypeCode = nand ? kFlashTypeNand : kFlashTypeNor;
-    s.norType = nand ? 0 : norType;
-    s.norWidth = nand ? 0 : width;
-    s.norInterleave = nand ? 0 : interleave;
-    s.busWidth = s.norWidth * s.norInterleave;
-    s.norOffset = offset;
     op.fields.productIndex = product;
     op.fields.nandSelected = nand;
     op.fields.norSelected = !nand;
+    op.norType = norType;
+    op.width = width;
+    op.interleave = interleave;
+    op.offset = offset;
     TakeRequest();
+    FillProductSettings(ctx.settings, kProducts[product]);
+    FillDownloadSettings(ctx.settings, ctx.request);
   }
   // Hands the operator's settings to the context as run control does when RUN is pressed; a test
   // that runs a job itself calls it after its last change to `op`'s settings.
