@@ -8,7 +8,6 @@
 #include "jobs/flash_ranges.h"
 #include "jobs/image_stream.h"
 #include "jobs/job_steps.h"
-#include "jobs/job_view.h"
 #include "jobs/nand_flash.h"
 #include "jobs/text_format.h"
 #include "probe/probe_commands.h"
@@ -17,21 +16,10 @@
 namespace zolt {
 namespace {
 
-constexpr uint32_t kMinimumFirmware = 212;
 constexpr uint32_t kMinimumDebugBootloader = 220;
-constexpr uint8_t kReadFlashIdCode = 0x14;
 // A NOR offset selects one of eight 512 MiB chip-select regions; the probe places block 0 at the
 // offset's place inside its region.
 constexpr uint32_t kChipSelectRegionBytes = 0x20000000;
-// The NOR type table's EN29LV010A row expects device ID 0x6F (0x6F6F side by side), while the
-// part answers 0x6E, as the flash geometry table and the TARVIS check know it. The record keeps
-// its bytes (the probe may rely on them); the ID check takes the part's real answer as well.
-constexpr int kEn29lv010aType = 0;
-
-bool AlsoAcceptedNorId(int norType, uint16_t expected, uint16_t deviceId) {
-  if (norType != kEn29lv010aType) return false;
-  return (expected == 0x6F && deviceId == 0x6E) || (expected == 0x6F6F && deviceId == 0x6E6E);
-}
 
 class Download {
  public:
@@ -56,11 +44,15 @@ class Download {
   }
 
  private:
-  // Ends the job as failed. `text` names the failure for the observer; "" takes the last
-  // message box shown (a probe command's own report).
-  void Fail(const std::string& text = {}) {
+  // Ends the job as failed. `text` names the failure for the observer (the first one counts).
+  void Fail(const std::string& text) {
     failed_ = true;
-    if (failureText_.empty()) failureText_ = text.empty() ? op_.LastMessage() : text;
+    if (failureText_.empty()) failureText_ = text;
+  }
+  // The same for a probe command, which has shown its own report.
+  bool Failed(const CommandResult& result) {
+    Fail(result.text());
+    return false;
   }
   // Appends a set-up failure text (no line end: End's blank line closes it) and fails.
   void FailWithLog(const std::string& text) {
@@ -78,21 +70,10 @@ class Download {
   }
 
   bool CheckProbe() {
-    char version[8] = {};
-    if (probe_.GetFirmwareVersion(device_, version) != 0) return Fail(), false;
-    op_.SetFirmwareVersion(version);
-    if (VersionNumber(version) < kMinimumFirmware) {
-      const std::string text = Format("DEVICE #%d: Sorry, upgrate firmware of USB JTAG", device_);
-      op_.ShowMessage(text);
-      return Fail(text), false;
-    }
-    if (probe_.GetBootloaderVersion(device_, version) == 0) {
-      op_.SetBootloaderVersion(version);
-    } else {
-      op_.SetBootloaderVersion("Unknown");
-      version[0] = '\0';
-    }
-    if (settings_.sourceLevelDebugProduct && VersionNumber(version) < kMinimumDebugBootloader) {
+    uint32_t bootloader = 0;
+    const StepResult versions = CheckProbeVersions(probe_, op_, device_, &bootloader);
+    if (!versions.ok) return Fail(versions.text), false;
+    if (settings_.sourceLevelDebugProduct && bootloader < kMinimumDebugBootloader) {
       op_.Append("\r\n  **********************************************************\r\n");
       op_.Append("  Sorry, Your USB JTAG is not support Source Level Debugging\r\n");
       op_.Append("  **********************************************************\r\n\r\n");
@@ -112,8 +93,8 @@ class Download {
     }
     switch (product_) {
       case kTarvis:
-        if (probe_.SetExtestDebug(device_) != 0) {
-          FailWithLog(Format("DEVICE #%d: Cannot SET EXTEST", device_));
+        if (!probe_.SetExtestDebug(device_).ok()) {
+          FailWithLog(ExtestFailedText(device_));
           return false;
         }
         if (!DebugSetup()) return false;
@@ -130,18 +111,10 @@ class Download {
 
   bool BoundarySetup() {
     int imageLength = 0;
-    BuildBoundaryLayout(pinMap_, boundaryImage_.data(), &imageLength,
-                        static_cast<uint8_t>(settings_.flashTypeCode), product_, settings_.busWidth,
-                        settings_.norOffset);
-    if (probe_.SetExtest(device_) != 0) {
-      FailWithLog(Format("DEVICE #%d: Cannot SET EXTEST", device_));
-      return false;
-    }
-    if (probe_.InitBoundaryData(device_, boundaryImage_.data(), imageLength) != 0) {
-      FailWithLog("Cannot INIT BOUNDARY Data");
-      return false;
-    }
-    if (probe_.SetConfigBoundary(device_, pinMap_) != 0) {
+    const StepResult loaded =
+        LoadBoundaryData(probe_, op_, device_, settings_, product_, pinMap_, boundaryImage_, &imageLength);
+    if (!loaded.ok) return Fail(loaded.text), false;
+    if (!probe_.SetConfigBoundary(device_, pinMap_).ok()) {
       FailWithLog(" Cannot SET CONFIG BOUNDARY");
       return false;
     }
@@ -149,11 +122,11 @@ class Download {
   }
 
   bool DebugSetup() {
-    if (probe_.SetJtagType(device_, static_cast<uint8_t>(settings_.jtagType)) != 0) {
+    if (!probe_.SetJtagType(device_, static_cast<uint8_t>(settings_.jtagType)).ok()) {
       FailWithLog(" Cannot SET JTAG TYPE");
       return false;
     }
-    if (probe_.ConfigDebugMode(device_, product_) != 0) {
+    if (!probe_.ConfigDebugMode(device_, product_).ok()) {
       FailWithLog(" Cannot CONFIG DEBUG MODE");
       return false;
     }
@@ -161,36 +134,23 @@ class Download {
   }
 
   bool DescribeNorFlash() {
-    flashInfo_[kFlashInfoWidthOffset] = static_cast<uint8_t>(settings_.norWidth);
-    flashInfo_[kFlashInfoInterleaveOffset] = static_cast<uint8_t>(settings_.norInterleave);
-    for (int i = 0; i < 4; ++i) {
-      flashInfo_[kFlashInfoBaseOffset + i] = static_cast<uint8_t>(settings_.norOffset >> (8 * i));
-    }
+    SetNorFlashInputs(flashInfo_, settings_.norWidth, settings_.norInterleave, settings_.norOffset);
     // A refused combination would leave the record without a command set; never send that.
     if (BuildFlashInfo(settings_.norType, flashInfo_) != 0) {
       FailWithLog(Format("  DEVICE #%d: NOR setting not supported by this flash type\r\n", device_));
       return false;
     }
-    if (probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNor) != 0) return Fail(), false;
-    return true;
+    const CommandResult described = probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNor);
+    return described.ok() || Failed(described);
   }
 
   bool IdentifyFlash() {
-    command_[0] = kReadFlashIdCode;
-    command_[1] = static_cast<uint8_t>(settings_.flashTypeCode);
-    command_[2] = static_cast<uint8_t>(settings_.norType);
-    command_[3] = static_cast<uint8_t>(settings_.norWidth);
-    command_[4] = static_cast<uint8_t>(settings_.norInterleave);
-    int transferred = 0;
-    if (ctx_.link.Write(device_, command_.data(), 5, &transferred, kCommandTimeoutMs) == 0) {
-      op_.ShowMessage("Cannot Write 'Read FLash ID' Command");
-      return Fail(), false;
-    }
-    if (ctx_.link.Read(device_, command_.data(), 8, &transferred, kCommandTimeoutMs) == 0) {
-      op_.ShowMessage("Cannot Read 'Read Flash ID' Response");
-      return Fail(), false;
-    }
-    const FlashIdReply reply = DecodeFlashIdReply(command_.data());
+    const FlashIdRequest request{
+        static_cast<uint8_t>(settings_.flashTypeCode), static_cast<uint8_t>(settings_.norType),
+        static_cast<uint8_t>(settings_.norWidth), static_cast<uint8_t>(settings_.norInterleave)};
+    FlashIdReply reply;
+    const CommandResult read = probe_.ReadFlashId(device_, request, &reply);
+    if (!read.ok()) return Failed(read);
     op_.Append(Format("  DEVICE #%d: Maker ID(0x%04X) Device ID(0x%04X)\r\n", device_, reply.makerId,
                       reply.deviceId));
     if (reply.makerId == 0 && reply.deviceId == 0) {
@@ -200,7 +160,8 @@ class Download {
     }
     if (settings_.flashTypeCode == kFlashTypeNand) {
       if (IdentifyNand(op_, flashInfo_, reply) != 0) return Fail("  Unknown NAND Flash ID !\r\n"), false;
-      if (probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNand) != 0) return Fail(), false;
+      const CommandResult described = probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNand);
+      if (!described.ok()) return Failed(described);
       geometry_ = {0, NandEraseBlockBytes(flashInfo_)};  // NAND places by block only
       return true;
     }
@@ -208,33 +169,15 @@ class Download {
   }
 
   bool AcceptNorFlash(const FlashIdReply& reply) {
-    uint16_t expected = static_cast<uint16_t>(flashInfo_[2] | (flashInfo_[3] << 8));
-    bool accepted = true;
-    if (product_ == kTarvis) {
-      accepted = reply.makerId == 0x1C && (reply.deviceId == 0x6E || reply.deviceId == 0x4F);
-      expected = reply.deviceId;
-    }
-    const uint8_t low = static_cast<uint8_t>(reply.deviceId & 0xFF);
     const int type = settings_.norType;
-    if (type == 3) {
-      accepted = accepted && (low == 0xB9 || low == 0xBA);
-    } else if (type == 4) {
-      accepted = accepted && (low == 0xDA || low == 0x5B);
-    } else if (type >= 0 && type <= 8) {
-      accepted =
-          accepted && (reply.deviceId == expected || AlsoAcceptedNorId(type, expected, reply.deviceId));
-    } else {
-      accepted = false;
-    }
-    if (!accepted) {
+    if (!NorFlashAccepted(type, product_, flashInfo_, reply)) {
       op_.ShowMessage("Cannot find flash");
       return Fail("Cannot find flash"), false;
     }
-    // Types 5 to 8 answer the CFI query themselves: they get the all-zero record.
-    if (type <= 4) BuildFlashCfi(settings_.norInterleave, reply.deviceId, flashCfi_);
-    if (probe_.SetFlashCfi(device_, flashCfi_, static_cast<uint8_t>(settings_.flashTypeCode)) != 0) {
-      return Fail(), false;
-    }
+    if (NorTypeTakesBuiltCfi(type)) BuildFlashCfi(settings_.norInterleave, reply.deviceId, flashCfi_);
+    const CommandResult described =
+        probe_.SetFlashCfi(device_, flashCfi_, static_cast<uint8_t>(settings_.flashTypeCode));
+    if (!described.ok()) return Failed(described);
     geometry_ = {settings_.norOffset % kChipSelectRegionBytes,
                  NorEraseBlockBytes(type, settings_.norInterleave, flashCfi_, reply.deviceId, reply.thirdId)};
     return true;
@@ -271,7 +214,7 @@ class Download {
       if (result.outcome == StreamOutcome::kFailed) resetJtag = false;
       break;
     }
-    if (resetJtag) probe_.JtagReset(device_);
+    if (resetJtag) (void)probe_.JtagReset(device_);  // its result is not consulted
   }
 
   void End() {
@@ -284,7 +227,7 @@ class Download {
 
   JobContext& ctx_;
   RunSettings& settings_;
-  JobView op_;
+  RunView& op_;
   ProbeCommands probe_;
   const int product_;
   int device_ = -1;

@@ -3,15 +3,12 @@
 
 #include <algorithm>
 
+#include "probe/nor_types.h"
+
 namespace zolt {
 namespace {
 
 constexpr uint64_t kKiB = 1024;
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The CFI parts answer the probe's CFI query themselves, so the job's record holds no geometry;
 // their main sectors are fixed by the part. The 128 Mbit S29GL128N (3rd ID word 0x2221) shares
@@ -19,11 +16,11 @@ uint32_t Le32(const uint8_t* p) {
 uint64_t CfiPartBlockBytes(int norType, uint16_t deviceId, uint16_t thirdId) {
   if (deviceId == 0x227E && thirdId == 0x2221) return 128 * kKiB;
   switch (norType) {
-    case 5:  // S29GL064M
-    case 7:  // K8D6316
-    case 8:  // SST39VF6401 (block erase)
+    case kS29gl064m:
+    case kK8d6316:
+    case kSst39vf6401:  // block erase
       return 64 * kKiB;
-    case 6:  // S29GL128M/N
+    case kS29gl128m:
       return 128 * kKiB;
     default:
       return 0;
@@ -37,13 +34,13 @@ uint64_t NorEraseBlockBytes(int norType, int interleave, const FlashCfi& cfi, ui
   // Block numbers count main sectors: on boot-sector parts the small sectors add up to one.
   uint64_t largest = 0;
   for (int region = 0; region < 4; ++region)
-    largest = std::max<uint64_t>(largest, Le32(&cfi[20 + 4 * region]));
+    largest = std::max<uint64_t>(largest, FlashCfiRegionBlockBytes(cfi, region));
   if (largest != 0) return largest;  // already times the interleave
   return CfiPartBlockBytes(norType, deviceId, thirdId) * static_cast<uint64_t>(std::max(interleave, 1));
 }
 
 uint64_t NandEraseBlockBytes(const FlashInfo& info) {
-  return Le32(&info[12]);
+  return FlashInfoBlockBytes(info);
 }
 
 WrittenRanges::Blocks WrittenRanges::Reach(uint32_t block, uint64_t size) const {

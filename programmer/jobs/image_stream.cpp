@@ -12,21 +12,17 @@
 #include "core/image_size.h"
 #include "jobs/crc32.h"
 #include "jobs/job_steps.h"
-#include "jobs/nand_flash.h"
 #include "jobs/text_format.h"
+#include "probe/download_exchange.h"
+#include "probe/exchange.h"
+#include "probe/probe_commands.h"
 
 namespace zolt {
 namespace {
 
 constexpr int kChunkBytes = 64;
 constexpr uint64_t kBlockBytes = 2048;
-constexpr int kDataInfoLength = 36;
-constexpr int kResponseLength = 5;
-constexpr int kEraseTimeoutMs = 10000;
-constexpr int kChunkTimeoutMs = 7000;
-constexpr int kBlockTimeoutMs = 14000;
 constexpr char kStopMarker[] = "USBJTAG_Down_STOP";  // 17 characters and the zero: 18 bytes
-constexpr char kDataInfoText[] = "USBJTAG DownloadCmd";
 
 // Closes the descriptor on every path out of the stream.
 class FileDescriptor {
@@ -78,10 +74,6 @@ class ChunkReader {
   uint8_t buffer_[64 * 1024];
 };
 
-void Put32(uint8_t* buffer, uint32_t value) {
-  for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 }  // namespace
 
 StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& request, uint8_t* command,
@@ -121,32 +113,15 @@ StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& 
   const uint32_t fileSize = static_cast<uint32_t>(size64);
   const char* displayName = DisplayName(path);
 
-  command[0] = 0x18;
-  command[1] = 0x41;
-  command[2] = static_cast<uint8_t>(settings.flashTypeCode);
-  Put32(command + 3, settings.norOffset);
-  Put32(command + 7, request.block);
-  Put32(command + 11, fileSize);
-  command[15] = ctx.verify.load() ? 1 : 0;
-  std::memcpy(command + 16, kDataInfoText, sizeof kDataInfoText);  // 19 characters and the zero
-
-  int transferred = 0;
-  if (link.Write(device, command, kDataInfoLength, &transferred, kCommandTimeoutMs) == 0) {
-    result.failureText = "Cannot Write 'Download Data Info' Command";
-    op.ShowMessage(result.failureText);
-    result.outcome = StreamOutcome::kFailed;
-    return result;
-  }
-  result.announced = true;
-  if (link.Read(device, command, kResponseLength, &transferred, kEraseTimeoutMs) == 0) {
-    result.failureText = "Cannot Read 'Flash Erase' Response";
-    op.Append(result.failureText);
-    result.outcome = StreamOutcome::kNoFirstResponse;
-    return result;
-  }
-  if (command[0] != kProbeAck) {
-    result.failureText = ReportDownloadError(op, command, device);
-    result.outcome = StreamOutcome::kFailed;
+  const ProbeCommands probe(link, op);
+  const DownloadDataInfo info{static_cast<uint8_t>(settings.flashTypeCode), settings.norOffset, request.block,
+                              fileSize, ctx.verify.load()};
+  const CommandResult announced = probe.AnnounceDownload(device, info, command);
+  result.announced = announced.written();
+  if (!announced.ok()) {
+    result.failureText = announced.text();
+    result.outcome = announced.failedStep() == CommandStep::kRead ? StreamOutcome::kNoFirstResponse
+                                                                  : StreamOutcome::kFailed;
     return result;
   }
 
@@ -179,11 +154,11 @@ StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& 
       op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
     }
     // The probe answers at most once per block, so a lost chunk shows in the next block response.
-    link.Write(device, data, static_cast<int>(chunk), &transferred, kChunkTimeoutMs);
+    (void)WriteCommand(link, device, data, static_cast<int>(chunk), kDataChunkTimeoutMs);
     if (withCrc) crc = Crc32Update(crc, data, chunk);
     sent += chunk;
     if ((sent != 0 && sent % kBlockBytes == 0) || remaining == 0) {
-      if (link.Read(device, command, kResponseLength, &transferred, kBlockTimeoutMs) == 0) {
+      if (!ReadResponse(link, device, command, kDownloadResponseLength, kBlockResponseTimeoutMs)) {
         result.failureText = "  ERROR, File Downloading Response!\r\n";
         op.Append(result.failureText);
         failed = true;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "jobs/text_format.h"
+
 namespace zolt {
 
 int ClaimDeviceSlot(std::array<std::atomic<uint8_t>, kMaxProbes>& slots) {
@@ -30,6 +32,47 @@ uint32_t VersionNumber(const char* text) {
 void DelayMs(const TickClock& clock, int ms) {
   const uint32_t start = clock.NowMs();
   while (static_cast<int32_t>(clock.NowMs() - start) <= ms) std::this_thread::yield();
+}
+
+StepResult CheckProbeVersions(const ProbeCommands& probe, RunView& op, int device,
+                              uint32_t* bootloaderNumber) {
+  char version[8] = {};
+  const CommandResult firmware = probe.GetFirmwareVersion(device, version);
+  if (!firmware.ok()) return StepResult::Failed(firmware.text());
+  op.SetFirmwareVersion(version);
+  if (VersionNumber(version) < kMinimumFirmware) {
+    std::string text = Format("DEVICE #%d: Sorry, upgrate firmware of USB JTAG", device);
+    op.ShowMessage(text);
+    return StepResult::Failed(std::move(text));
+  }
+  if (probe.GetBootloaderVersion(device, version).ok()) {
+    op.SetBootloaderVersion(version);
+  } else {
+    op.SetBootloaderVersion("Unknown");
+    version[0] = '\0';
+  }
+  *bootloaderNumber = VersionNumber(version);
+  return {};
+}
+
+StepResult LoadBoundaryData(const ProbeCommands& probe, RunView& op, int device, const RunSettings& settings,
+                            int product, BoundaryPinMap& map, BoundaryImage& image, int* imageLength) {
+  BuildBoundaryLayout(map, image.data(), imageLength, static_cast<uint8_t>(settings.flashTypeCode), product,
+                      settings.busWidth, settings.norOffset);
+  if (!probe.SetExtest(device).ok()) {
+    std::string text = ExtestFailedText(device);
+    op.Append(text);
+    return StepResult::Failed(std::move(text));
+  }
+  if (!probe.InitBoundaryData(device, image.data(), *imageLength).ok()) {
+    op.Append("Cannot INIT BOUNDARY Data");
+    return StepResult::Failed("Cannot INIT BOUNDARY Data");
+  }
+  return {};
+}
+
+std::string ExtestFailedText(int device) {
+  return Format("DEVICE #%d: Cannot SET EXTEST", device);
 }
 
 const char* DisplayName(const char* path) {

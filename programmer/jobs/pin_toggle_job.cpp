@@ -9,8 +9,6 @@
 namespace zolt {
 namespace {
 
-constexpr uint32_t kMinimumFirmware = 212;
-
 class PinToggle {
  public:
   explicit PinToggle(JobContext& ctx) : ctx_(ctx), op_(ctx.op), probe_(ctx.link, ctx.op) {}
@@ -34,9 +32,9 @@ class PinToggle {
     // The stop flag is tested only after the low half, so a begun cycle always ends driving low.
     // A failed apply has shown its box and the loop goes on; only the observer counts it.
     do {
-      if (probe_.ApplyHighBoundary(device) != 0) NoteApplyFailed();
+      if (!probe_.ApplyHighBoundary(device).ok()) NoteApplyFailed();
       DelayMs(ctx_.clock, interval);
-      if (probe_.ApplyLowBoundary(device) != 0) NoteApplyFailed();
+      if (!probe_.ApplyLowBoundary(device).ok()) NoteApplyFailed();
       DelayMs(ctx_.clock, interval);
     } while (ctx_.stopRequested.load() == 0);
 
@@ -50,34 +48,15 @@ class PinToggle {
 
  private:
   bool Prepare(int device, int product) {
-    char version[8] = {};
-    if (probe_.GetFirmwareVersion(device, version) != 0) return false;
-    op_.SetFirmwareVersion(version);
-    if (VersionNumber(version) < kMinimumFirmware) {
-      op_.ShowMessage(Format("DEVICE #%d: Sorry, upgrate firmware of USB JTAG", device));
-      return false;
-    }
-    if (probe_.GetBootloaderVersion(device, version) == 0) {
-      op_.SetBootloaderVersion(version);
-    } else {
-      op_.SetBootloaderVersion("Unknown");
-    }
+    uint32_t bootloader = 0;  // this job does not check it
+    if (!CheckProbeVersions(probe_, op_, device, &bootloader).ok) return false;
     BoundaryPinMap pinMap{};
     BoundaryImage image{};
     int imageLength = 0;
-    const RunSettings& settings = ctx_.settings;
-    BuildBoundaryLayout(pinMap, image.data(), &imageLength, static_cast<uint8_t>(settings.flashTypeCode),
-                        product, settings.busWidth, settings.norOffset);
-    if (probe_.SetExtest(device) != 0) {
-      op_.Append(Format("DEVICE #%d: Cannot SET EXTEST", device));
+    if (!LoadBoundaryData(probe_, op_, device, ctx_.settings, product, pinMap, image, &imageLength).ok)
       return false;
-    }
-    if (probe_.InitBoundaryData(device, image.data(), imageLength) != 0) {
-      op_.Append("Cannot INIT BOUNDARY Data");
-      return false;
-    }
-    return probe_.SetHighBoundary(device, product, imageLength) == 0 &&
-           probe_.SetLowBoundary(device, product, imageLength) == 0;
+    return probe_.SetHighBoundary(device, product, imageLength).ok() &&
+           probe_.SetLowBoundary(device, product, imageLength).ok();
   }
 
   void NoteApplyFailed() {

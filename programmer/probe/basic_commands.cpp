@@ -23,8 +23,8 @@ constexpr int kBootloaderVersionAt = 28;
 constexpr int kJtagIdResponseLength = 32;
 
 // A short command: the code, then four parameter bytes (zero where the command uses none).
-int SendShortCommand(const ProbeCommands& probe, int device, uint8_t code, const CommandTexts& texts,
-                     const uint8_t param[4] = nullptr) {
+CommandResult SendShortCommand(const ProbeCommands& probe, int device, uint8_t code,
+                               const CommandTexts& texts, const uint8_t param[4] = nullptr) {
   uint8_t buffer[5] = {code, 0, 0, 0, 0};
   if (param != nullptr) std::memcpy(buffer + 1, param, 4);
   return RunExchange(probe.link(), probe.op(), device, buffer, 5, 5, false, texts);
@@ -55,51 +55,50 @@ bool TakeFirmwareVersion(uint8_t* buffer, char* version) {
   return true;
 }
 
-int ProbeCommands::JtagReset(int device) const {
+CommandResult ProbeCommands::JtagReset(int device) const {
   return SendShortCommand(*this, device, 0x01,
                           {"Cannot Write 'JTAG Reset' Command", "Cannot Read 'JTAG Reset' Response"});
 }
 
-int ProbeCommands::JtagTestLogicReset(int device) const {
+CommandResult ProbeCommands::JtagTestLogicReset(int device) const {
   return SendShortCommand(
       *this, device, 0x02,
       {"Cannot Write 'JTAG Test Logic Reset' Command", "Cannot Read 'JTAG Test Logic Reset' Response"});
 }
 
-int ProbeCommands::GetFirmwareVersion(int device, char* version) const {
+CommandResult ProbeCommands::GetFirmwareVersion(int device, char* version) const {
   uint8_t buffer[kFirmwareVersionBufferLength] = {};
   BuildFirmwareVersionCommand(buffer);
-  if (RunExchange(
-          link_, op_, device, buffer, kFirmwareVersionCommandLength, kFirmwareVersionResponseLength, false,
-          {"Cannot Write 'GET Firmware Version' Command", "Cannot Read 'Get Firmware Version' Response"}) !=
-      0) {
-    return -1;
-  }
+  CommandResult result = RunExchange(
+      link_, op_, device, buffer, kFirmwareVersionCommandLength, kFirmwareVersionResponseLength, false,
+      {"Cannot Write 'GET Firmware Version' Command", "Cannot Read 'Get Firmware Version' Response"});
+  if (!result.ok()) return result;
   if (!TakeFirmwareVersion(buffer, version)) {
-    op_.ShowMessage("Cannot Get Valid Firmware Version");
-    return -1;
+    return ShowFailure(op_, CommandStep::kAnswer, "Cannot Get Valid Firmware Version");
   }
-  return 0;
+  return result;
 }
 
-int ProbeCommands::GetBootloaderVersion(int device, char* version) const {
+CommandResult ProbeCommands::GetBootloaderVersion(int device, char* version) const {
   uint8_t buffer[kBootloaderResponseLength + 1] = {0x08};
-  if (RunExchange(link_, op_, device, buffer, 1, kBootloaderResponseLength, false,
-                  {"Cannot Write 'GET BootloaderFirmware Version' Command",
-                   "Cannot Read 'Get BootloaderFirmware Version' Response"}) != 0) {
-    return -1;
-  }
+  CommandResult result = RunExchange(link_, op_, device, buffer, 1, kBootloaderResponseLength, false,
+                                     {"Cannot Write 'GET BootloaderFirmware Version' Command",
+                                      "Cannot Read 'Get BootloaderFirmware Version' Response"});
+  if (!result.ok()) return result;
   buffer[kBootloaderResponseLength] = 0;
-  if (std::memcmp(buffer, kBootloaderPrefix, sizeof(kBootloaderPrefix) - 1) != 0) return -1;
+  if (std::memcmp(buffer, kBootloaderPrefix, sizeof(kBootloaderPrefix) - 1) != 0) {
+    return CommandResult::Failed(CommandStep::kAnswer);
+  }
   CopyVersionText(buffer + kBootloaderVersionAt, version);
-  return 0;
+  return result;
 }
 
 uint32_t ProbeCommands::ReadJtagId(int device, const uint8_t param[4]) const {
   uint8_t buffer[kJtagIdResponseLength] = {0x11};
   if (param != nullptr) std::memcpy(buffer + 1, param, 4);
-  if (RunExchange(link_, op_, device, buffer, 5, kJtagIdResponseLength, false,
-                  {"Cannot Write 'JTAG ID' Command", "Cannot Read 'JTAG ID' Response"}) != 0) {
+  if (!RunExchange(link_, op_, device, buffer, 5, kJtagIdResponseLength, false,
+                   {"Cannot Write 'JTAG ID' Command", "Cannot Read 'JTAG ID' Response"})
+           .ok()) {
     return 0;
   }
   // The probe shifts the ID out least significant bit first, one bit per byte in bit 0; the
@@ -113,7 +112,7 @@ uint32_t ProbeCommands::ReadJtagId(int device, const uint8_t param[4]) const {
   return id;
 }
 
-int ProbeCommands::SetJtagType(int device, uint8_t jtagType) const {
+CommandResult ProbeCommands::SetJtagType(int device, uint8_t jtagType) const {
   uint8_t buffer[5] = {0x03, jtagType, 0, 0, 0};
   return RunExchange(link_, op_, device, buffer, 5, 5, true, {});
 }

@@ -15,6 +15,9 @@ inline void PutLe32(uint8_t* at, uint32_t value) {
   PutLe16(at, value);
   PutLe16(at + 2, value >> 16);
 }
+inline uint16_t GetLe16(const uint8_t* at) {
+  return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
 inline uint32_t GetLe32(const uint8_t* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }

@@ -12,6 +12,7 @@
 
 #include "core/run_view.h"
 #include "probe/byte_order.h"
+#include "probe/command_result.h"
 #include "probe/probe_link.h"
 
 namespace zolt {
@@ -41,19 +42,27 @@ struct CommandTexts {
 // One whole exchange: writes `commandLength` bytes of `buffer`, reads `responseLength` bytes into
 // it and, with `checkAck`, requires byte 0 to be the acknowledgement "Q" (byte 0 is cleared before
 // the read, so a response that never arrived cannot pass). Each failure shows its text, if any, as
-// a modal box through `op` (blocking until acknowledged) and returns -1; success returns 0.
+// a modal box through `op` (blocking until acknowledged) and returns it with the failed step.
 // `buffer` must hold max(commandLength, responseLength) bytes.
-inline int RunExchange(const ProbeLink& link, RunView& op, int device, uint8_t* buffer, int commandLength,
-                       int responseLength, bool checkAck, const CommandTexts& texts) {
-  auto fail = [&op](const char* text) {
-    if (text != nullptr) op.ShowMessage(text);
-    return -1;
+inline CommandResult RunExchange(const ProbeLink& link, RunView& op, int device, uint8_t* buffer,
+                                 int commandLength, int responseLength, bool checkAck,
+                                 const CommandTexts& texts) {
+  auto fail = [&op](CommandStep step, const char* text) {
+    if (text == nullptr) return CommandResult::Failed(step);
+    op.ShowMessage(text);
+    return CommandResult::Failed(step, text);
   };
-  if (!WriteCommand(link, device, buffer, commandLength)) return fail(texts.writeFailed);
+  if (!WriteCommand(link, device, buffer, commandLength)) return fail(CommandStep::kWrite, texts.writeFailed);
   if (checkAck) buffer[0] = 0;
-  if (!ReadResponse(link, device, buffer, responseLength)) return fail(texts.readFailed);
-  if (checkAck && buffer[0] != kProbeAck) return fail(texts.badAnswer);
-  return 0;
+  if (!ReadResponse(link, device, buffer, responseLength)) return fail(CommandStep::kRead, texts.readFailed);
+  if (checkAck && buffer[0] != kProbeAck) return fail(CommandStep::kAnswer, texts.badAnswer);
+  return CommandResult::Ok();
+}
+
+// Shows `text` as the command's own failure box and returns it as the command's result.
+inline CommandResult ShowFailure(RunView& op, CommandStep step, std::string_view text) {
+  op.ShowMessage(text);
+  return CommandResult::Failed(step, text);
 }
 
 }  // namespace zolt

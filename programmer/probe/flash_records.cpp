@@ -5,23 +5,11 @@
 #include <array>
 
 #include "probe/byte_order.h"
+#include "probe/nor_types.h"
 #include "probe/records.h"
 
 namespace zolt {
 namespace {
-
-enum NorType : uint8_t {
-  kEn29lv010a = 0,
-  kEn29lv040a,
-  kAm29lv040b,
-  kS29al004d,
-  kS29al008d,
-  kS29gl064m,
-  kS29gl128m,
-  kK8d6316,
-  kSst39vf6401,
-  kNorTypeCount
-};
 
 // One accepted width/interleave combination of a NOR type, field by field in record order.
 struct NorRow {
@@ -98,6 +86,24 @@ constexpr CfiRow kCfiRows[] = {
 };
 
 }  // namespace
+
+void SetNorFlashInputs(FlashInfo& info, int width, int interleave, uint32_t baseAddress) {
+  info[kFlashInfoWidthOffset] = static_cast<uint8_t>(width);
+  info[kFlashInfoInterleaveOffset] = static_cast<uint8_t>(interleave);
+  PutLe32(info.data() + kFlashInfoBaseOffset, baseAddress);
+}
+
+uint16_t FlashInfoDeviceId(const FlashInfo& info) {
+  return GetLe16(info.data() + 2);
+}
+
+uint32_t FlashInfoBlockBytes(const FlashInfo& info) {
+  return GetLe32(info.data() + 12);
+}
+
+uint32_t FlashCfiRegionBlockBytes(const FlashCfi& cfi, int region) {
+  return GetLe32(cfi.data() + 20 + 4 * region);
+}
 
 int BuildFlashInfo(int norType, FlashInfo& info) {
   if (norType < 0 || norType >= kNorTypeCount) return -1;

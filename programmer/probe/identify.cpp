@@ -117,8 +117,8 @@ bool ProbeReportsJtagId(const ProbeCommands& probe, int device, const uint8_t pa
   if (link.OpenDevice == nullptr || link.OpenDevice(kProbeProductId, device) == 0) return false;
   char version[8];
   bool matches = false;
-  if (CheckProbeFirmware(link, device, version) == 0 && probe.JtagReset(device) == 0 &&
-      probe.JtagTestLogicReset(device) == 0) {
+  if (CheckProbeFirmware(link, device, version) == 0 && probe.JtagReset(device).ok() &&
+      probe.JtagTestLogicReset(device).ok()) {
     // ReadJtagId's failure value 0 is never a JTAG ID (an ID's bit 0 is always 1), so a failed
     // read cannot pass for a match.
     const uint32_t id = probe.ReadJtagId(device, param);

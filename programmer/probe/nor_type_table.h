@@ -8,6 +8,8 @@
 #include <array>
 #include <string_view>
 
+#include "probe/nor_types.h"
+
 namespace zolt {
 
 struct NorTypeNames {
@@ -15,8 +17,6 @@ struct NorTypeNames {
   const char* logName;   // as the run log's "NAME:" line shows it
   int width;             // the Width row choosing this type selects: 8 or 16
 };
-
-inline constexpr int kNorTypeCount = 9;
 
 inline constexpr std::array<NorTypeNames, kNorTypeCount> kNorTypes{{
     {"EN29LV010A", "EN29LV010A", 8},
@@ -29,18 +29,19 @@ inline constexpr std::array<NorTypeNames, kNorTypeCount> kNorTypes{{
     {"K8D6316", "K8D6316", 16},
     {"SST39VF6401", "SST39VF6401", 16},
 }};
+static_assert(kNorTypes[kS29al004d].width == 16 && kNorTypes[kAm29lv040b].width == 8);
 
 // The tenth row the list gains for TARVIS, whose flash is found by its CFI answer.
 inline constexpr const char* kAutoDetectName = "AutoDetect";
 
 // The log's name of `norType`, or "" outside 0..8.
 constexpr const char* NorTypeLogName(int norType) {
-  return norType >= 0 && norType < kNorTypeCount ? kNorTypes[norType].logName : "";
+  return norType >= 0 && norType < int{kNorTypeCount} ? kNorTypes[norType].logName : "";
 }
 
 // The row whose list or log spelling is `name` (exact letters), or -1.
 constexpr int FindNorType(std::string_view name) {
-  for (int i = 0; i < kNorTypeCount; ++i) {
+  for (int i = 0; i < int{kNorTypeCount}; ++i) {
     if (name == kNorTypes[i].listName || name == kNorTypes[i].logName) return i;
   }
   return -1;

@@ -29,6 +29,16 @@ inline constexpr int kFlashInfoWidthOffset = 56;
 inline constexpr int kFlashInfoInterleaveOffset = 57;
 inline constexpr int kFlashInfoBaseOffset = 60;
 
+// Puts the three inputs above into `info`, the base address little-endian.
+void SetNorFlashInputs(FlashInfo& info, int width, int interleave, uint32_t baseAddress);
+// The device ID a FlashInfo names (bytes 2-3): the one BuildFlashInfo's row expects, or the one
+// IdentifyNand found.
+uint16_t FlashInfoDeviceId(const FlashInfo& info);
+// The erase-block size of a NAND FlashInfo (bytes 12-15).
+uint32_t FlashInfoBlockBytes(const FlashInfo& info);
+// The block size of erase region 0..3 of a FlashCfi (bytes 20 + 4 x region), 0 where unused.
+uint32_t FlashCfiRegionBlockBytes(const FlashCfi& cfi, int region);
+
 // Fills a NOR FlashInfo for NOR type 0..8 from its width/interleave inputs: bytes 2-55 from the
 // NOR type table, byte 58 the bus width in bits, byte 59 in bytes; bytes 0-1 and the inputs are
 // not touched. AM29LV040B accepts every combination (with all of bytes 2-55 zero where its table

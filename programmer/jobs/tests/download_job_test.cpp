@@ -6,6 +6,7 @@
 
 #include "job_fixture.h"
 #include "jobs/crc32.h"
+#include "probe/nor_types.h"
 
 namespace zolt::testing {
 namespace {
@@ -255,17 +256,26 @@ TEST_F(DownloadJobTest, AcceptsNorFlashByTypeAndSendsItsCfiRecord) {
   };
   const Case cases[] = {
       // EN29LV010A answers 0x6E (0x6E6E side by side); the record's 0x6F stays accepted too.
-      {kKelda, 0, 8, 0x1C, 0x6E, true, false},      {kKelda, 0, 8, 0x1C, 0x6E6E, true, false, 2},
-      {kKelda, 0, 8, 0x1C, 0x6F6F, true, false, 2}, {kKelda, 0, 8, 0x1C, 0x6E, false, false, 2},
-      {kKelda, 0, 8, 0x1C, 0x6E6E, false, false},   {kKelda, 0, 8, 0x1C, 0x6D, false, false},
-      {kKelda, 1, 8, 0x1C, 0x6E, false, false},  // only EN29LV010A takes its part's real answer
-      {kTarvis, 0, 8, 0x1C, 0x6E, true, false},     {kTarvis, 0, 8, 0x1C, 0x4F, true, false},
-      {kTarvis, 0, 8, 0x01, 0x6E, false, false},    {kKelda, 0, 8, 0x01, 0x6F, true, false},
-      {kKelda, 0, 8, 0x01, 0x4F, false, false},     {kKelda, 3, 8, 0x01, 0x22B9, true, false},
-      {kKelda, 3, 8, 0x01, 0x22BA, true, false},    {kKelda, 3, 8, 0x01, 0x22BB, false, false},
-      {kKelda, 4, 8, 0x01, 0x125B, true, false},    {kKelda, 4, 16, 0x01, 0x00DA, true, false},
-      {kKelda, 5, 16, 0x01, 0x227E, true, true},    {kKelda, 8, 16, 0xBF, 0x236B, true, true},
-      {kKelda, 8, 16, 0xBF, 0x236C, false, false},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6E, true, false},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6E6E, true, false, 2},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6F6F, true, false, 2},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6E, false, false, 2},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6E6E, false, false},
+      {kKelda, kEn29lv010a, 8, 0x1C, 0x6D, false, false},
+      {kKelda, kEn29lv040a, 8, 0x1C, 0x6E, false, false},  // only EN29LV010A takes its part's real answer
+      {kTarvis, kEn29lv010a, 8, 0x1C, 0x6E, true, false},
+      {kTarvis, kEn29lv010a, 8, 0x1C, 0x4F, true, false},
+      {kTarvis, kEn29lv010a, 8, 0x01, 0x6E, false, false},
+      {kKelda, kEn29lv010a, 8, 0x01, 0x6F, true, false},
+      {kKelda, kEn29lv010a, 8, 0x01, 0x4F, false, false},
+      {kKelda, kS29al004d, 8, 0x01, 0x22B9, true, false},
+      {kKelda, kS29al004d, 8, 0x01, 0x22BA, true, false},
+      {kKelda, kS29al004d, 8, 0x01, 0x22BB, false, false},
+      {kKelda, kS29al008d, 8, 0x01, 0x125B, true, false},
+      {kKelda, kS29al008d, 16, 0x01, 0x00DA, true, false},
+      {kKelda, kS29gl064m, 16, 0x01, 0x227E, true, true},
+      {kKelda, kSst39vf6401, 16, 0xBF, 0x236B, true, true},
+      {kKelda, kSst39vf6401, 16, 0xBF, 0x236C, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.norType) + " " + std::to_string(c.device));

@@ -53,7 +53,7 @@ TEST_P(FirmwareVersion, ReadsTheVersionAfterTheProductPrefix) {
   const VersionCase& c = GetParam();
   link.QueueReadBytes(kDevice, c.reply);
   char version[8] = "keep";
-  EXPECT_EQ(probe.GetFirmwareVersion(kDevice, version), c.version ? 0 : -1);
+  EXPECT_EQ(probe.GetFirmwareVersion(kDevice, version).ok(), c.version != nullptr);
   EXPECT_STREQ(version, c.version ? c.version : "keep");
   EXPECT_EQ(op.Messages(), c.version ? std::vector<std::string>{}
                                      : std::vector<std::string>{"Cannot Get Valid Firmware Version"});
@@ -80,9 +80,9 @@ INSTANTIATE_TEST_SUITE_P(Replies, FirmwareVersion, ::testing::ValuesIn(FirmwareC
 TEST_F(ProbeFixture, FirmwareVersionTransferFailuresShowTheirTextsAndKeepTheBuffer) {
   char version[8] = "keep";
   link.QueueWriteResult(kDevice, 0);
-  EXPECT_EQ(probe.GetFirmwareVersion(kDevice, version), -1);
+  EXPECT_FALSE(probe.GetFirmwareVersion(kDevice, version).ok());
   link.QueueReadReply(kDevice, {0, FirmwareReply("212")});
-  EXPECT_EQ(probe.GetFirmwareVersion(kDevice, version), -1);
+  EXPECT_FALSE(probe.GetFirmwareVersion(kDevice, version).ok());
   EXPECT_STREQ(version, "keep");
   EXPECT_EQ(op.Messages(), (std::vector<std::string>{"Cannot Write 'GET Firmware Version' Command",
                                                      "Cannot Read 'Get Firmware Version' Response"}));
@@ -105,10 +105,10 @@ std::vector<uint8_t> BootloaderReply(const std::string& tail,
 TEST_F(ProbeFixture, BootloaderVersionReadsTheTextAfterItsPrefix) {
   char version[8] = "keep";
   link.QueueReadBytes(kDevice, BootloaderReply("2.20"));
-  EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), 0);
+  EXPECT_TRUE(probe.GetBootloaderVersion(kDevice, version).ok());
   EXPECT_STREQ(version, "2.20");
   link.QueueReadBytes(kDevice, BootloaderReply("123456789"));
-  EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), 0);
+  EXPECT_TRUE(probe.GetBootloaderVersion(kDevice, version).ok());
   EXPECT_STREQ(version, "12345");  // the reply ends after byte 32
   EXPECT_EQ(Hex(link.Writes(kDevice).at(0)), "08");
   EXPECT_EQ(Transfers(), (std::vector<std::string>{"W1/500", "R33/500", "W1/500", "R33/500"}));
@@ -118,12 +118,12 @@ TEST_F(ProbeFixture, BootloaderVersionReadsTheTextAfterItsPrefix) {
 TEST_F(ProbeFixture, BootloaderVersionFailuresKeepTheBufferAndOnlyTransfersShowTexts) {
   char version[8] = "keep";
   link.QueueReadBytes(kDevice, BootloaderReply("2.20", "ZOLT USB_ISP Bootloader VeR"));
-  EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), -1);
+  EXPECT_FALSE(probe.GetBootloaderVersion(kDevice, version).ok());
   EXPECT_TRUE(op.Messages().empty());
   link.QueueWriteResult(kDevice, 0);
-  EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), -1);
+  EXPECT_FALSE(probe.GetBootloaderVersion(kDevice, version).ok());
   link.QueueReadReply(kDevice, {0, BootloaderReply("2.20")});
-  EXPECT_EQ(probe.GetBootloaderVersion(kDevice, version), -1);
+  EXPECT_FALSE(probe.GetBootloaderVersion(kDevice, version).ok());
   EXPECT_STREQ(version, "keep");
   EXPECT_EQ(op.Messages(),
             (std::vector<std::string>{"Cannot Write 'GET BootloaderFirmware Version' Command",

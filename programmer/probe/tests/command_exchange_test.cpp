@@ -12,7 +12,7 @@ namespace {
 
 struct ExchangeCase {
   const char* name;
-  std::function<int(const ProbeCommands&, int device)> run;
+  std::function<CommandResult(const ProbeCommands&, int device)> run;
   std::vector<uint8_t> sentPrefix;  // the command's first bytes (all of them, for short commands)
   int sentLength;
   bool checksAck;
@@ -191,7 +191,9 @@ class CommandExchange : public ProbeFixture, public ::testing::WithParamInterfac
 TEST_P(CommandExchange, SendsTheCommandAndSucceedsOnAnAcknowledgedAnswer) {
   const ExchangeCase& c = GetParam();
   link.QueueReadBytes(kDevice, {0x51, 0x11, 0x22, 0x33, 0x44});
-  EXPECT_EQ(c.run(probe, kDevice), 0);
+  const CommandResult result = c.run(probe, kDevice);
+  EXPECT_TRUE(result.ok());
+  EXPECT_EQ(result.text(), "");
   const auto writes = link.Writes(kDevice);
   ASSERT_EQ(writes.size(), 1u);
   ASSERT_EQ(static_cast<int>(writes[0].size()), c.sentLength);
@@ -204,23 +206,31 @@ TEST_P(CommandExchange, AFailedWriteShowsItsTextAndReadsNothing) {
   const ExchangeCase& c = GetParam();
   link.QueueWriteResult(kDevice, 0);
   link.QueueReadBytes(kDevice, Answer(0x51));
-  EXPECT_EQ(c.run(probe, kDevice), -1);
+  const CommandResult result = c.run(probe, kDevice);
+  EXPECT_EQ(result.failedStep(), CommandStep::kWrite);
+  EXPECT_FALSE(result.written());
   EXPECT_EQ(Transfers().size(), 1u);
   EXPECT_EQ(op.Messages(), Expected(c.writeText));
+  EXPECT_EQ(result.text(), c.writeText ? c.writeText : "");  // the result names the box it showed
 }
 
 TEST_P(CommandExchange, AFailedReadFailsEvenWhenBytesArrived) {
   const ExchangeCase& c = GetParam();
   link.QueueReadReply(kDevice, {0, Answer(0x51)});
-  EXPECT_EQ(c.run(probe, kDevice), -1);
+  const CommandResult result = c.run(probe, kDevice);
+  EXPECT_EQ(result.failedStep(), CommandStep::kRead);
+  EXPECT_TRUE(result.written());
   EXPECT_EQ(op.Messages(), Expected(c.readText));
+  EXPECT_EQ(result.text(), c.readText ? c.readText : "");
 }
 
 TEST_P(CommandExchange, ChecksByteZeroOnlyWhereTheCommandDoes) {
   const ExchangeCase& c = GetParam();
   link.QueueReadBytes(kDevice, Answer(0x71));  // lower-case "q"
-  EXPECT_EQ(c.run(probe, kDevice), c.checksAck ? -1 : 0);
+  const CommandResult result = c.run(probe, kDevice);
+  EXPECT_EQ(result.failedStep(), c.checksAck ? CommandStep::kAnswer : CommandStep::kNone);
   EXPECT_EQ(op.Messages(), c.checksAck ? Expected(c.badAnswerText) : std::vector<std::string>{});
+  EXPECT_EQ(result.text(), c.checksAck && c.badAnswerText ? c.badAnswerText : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPlainCommands, CommandExchange, ::testing::ValuesIn(Cases()),

@@ -36,7 +36,7 @@ TEST(ConcurrentCommands, EachDeviceSeesOnlyItsOwnExchanges) {
       jobs.emplace_back([&, d] {
         const uint8_t param[4] = {uint8_t(d), 0, 0, 0};
         for (int round = 0; round < kRounds; ++round) {
-          if (probe.SetJtagType(d, uint8_t(d)) != 0 || probe.ReadJtagId(d, param) != IdOf(d)) ++failures[d];
+          if (!probe.SetJtagType(d, uint8_t(d)).ok() || probe.ReadJtagId(d, param) != IdOf(d)) ++failures[d];
         }
       });
     }

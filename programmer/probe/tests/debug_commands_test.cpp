@@ -102,7 +102,7 @@ TEST_P(DebugMode, ScansThenProgramsAndChecksTheFlashConfiguration) {
   const DebugModeCase& c = GetParam();
   DebugBusTarget target{c.memory, c.readOnly};
   link.SetResponder(kDevice, [&](int, const std::vector<uint8_t>& cmd, int) { return target.Answer(cmd); });
-  EXPECT_EQ(probe.ConfigDebugMode(kDevice, c.product), c.result);
+  EXPECT_EQ(probe.ConfigDebugMode(kDevice, c.product).ok(), c.result == 0);
   std::vector<std::string> expected{kScan1, kScan2, kScan3};
   expected.insert(expected.end(), c.writes.begin(), c.writes.end());
   std::vector<std::string> written;
@@ -119,7 +119,7 @@ TEST_F(ProbeFixture, DebugModeStopsAtTheFirstFailedScan) {
   link.SetResponder(kDevice, [](int, const std::vector<uint8_t>&, int) { return ReadReply{1, {0x51}}; });
   link.QueueWriteResult(kDevice, 1);
   link.QueueWriteResult(kDevice, 0);
-  EXPECT_EQ(probe.ConfigDebugMode(kDevice, kTarvis), -1);
+  EXPECT_FALSE(probe.ConfigDebugMode(kDevice, kTarvis).ok());
   EXPECT_EQ(link.Writes(kDevice).size(), 2u);
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Cannot Write 'SET JTAG DR' Command"});
 }
@@ -132,7 +132,7 @@ TEST_F(ProbeFixture, DebugModeWithAFailedReadBackShowsTheReadTextThenTheRegister
     if (cmd[0] == 0x06) reply.result = 0;
     return reply;
   });
-  EXPECT_EQ(probe.ConfigDebugMode(kDevice, kTarvis), -1);
+  EXPECT_FALSE(probe.ConfigDebugMode(kDevice, kTarvis).ok());
   EXPECT_EQ(op.Messages(), (std::vector<std::string>{"Cannot Read 'DEBUG BUS Word Write' Response",
                                                      "Cannot Write flash cfg reg [0x0]"}));
 }
@@ -140,21 +140,21 @@ TEST_F(ProbeFixture, DebugModeWithAFailedReadBackShowsTheReadTextThenTheRegister
 TEST_F(ProbeFixture, DebugBusReadWordStoresBytesOneToFourOnlyOnSuccess) {
   uint32_t word = 0xDEADBEEF;
   link.QueueReadBytes(kDevice, {0x00, 0x78, 0x56, 0x34, 0x12});
-  EXPECT_EQ(probe.DebugBusReadWord(kDevice, 0x80020004, &word), 0);
+  EXPECT_TRUE(probe.DebugBusReadWord(kDevice, 0x80020004, &word).ok());
   EXPECT_EQ(word, 0x12345678u);
   word = 0xDEADBEEF;
   link.QueueReadReply(kDevice, {0, {0x00, 0x78, 0x56, 0x34, 0x12}});
-  EXPECT_EQ(probe.DebugBusReadWord(kDevice, 0x80020004, &word), -1);
+  EXPECT_FALSE(probe.DebugBusReadWord(kDevice, 0x80020004, &word).ok());
   EXPECT_EQ(word, 0xDEADBEEFu);
 }
 
 TEST_F(ProbeFixture, ScansLongerThanTheProbeTakesAreRefusedUnsent) {
   const uint8_t bits[14] = {};
-  EXPECT_EQ(probe.SetJtagDr(kDevice, bits, 14), -1);
-  EXPECT_EQ(probe.SetJtagDr(kDevice, bits, -1), -1);
+  EXPECT_FALSE(probe.SetJtagDr(kDevice, bits, 14).ok());
+  EXPECT_FALSE(probe.SetJtagDr(kDevice, bits, -1).ok());
   EXPECT_TRUE(link.Calls().empty());
   link.QueueReadBytes(kDevice, {0x51});
-  EXPECT_EQ(probe.SetJtagDr(kDevice, bits, 13), 0);
+  EXPECT_TRUE(probe.SetJtagDr(kDevice, bits, 13).ok());
   EXPECT_EQ(link.Writes(kDevice).at(0).size(), 16u);
 }
 

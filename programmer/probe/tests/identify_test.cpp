@@ -161,7 +161,7 @@ TEST(BindProbeLink, AMissingExportIsNamedAndLeavesItNullAndTheLaterEntriesAsThey
       EXPECT_EQ(link.OpenDevice(0x16, 0), 1);
       // The commands never call through the missing entry.
       ProbeCommands probe(link, op);
-      EXPECT_EQ(probe.JtagReset(0), -1);
+      EXPECT_FALSE(probe.JtagReset(0).ok());
       EXPECT_EQ(op.Messages().back(), "Cannot Read 'JTAG Reset' Response");
     }
   }
