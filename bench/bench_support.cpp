@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,20 +60,17 @@ double ProcessCpuSeconds() {
          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-ScratchDir::ScratchDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zolt-bench-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr)
-    Die("cannot make a scratch folder: " + std::string(std::strerror(errno)));
-  path_ = pattern;
-  LiveScratchDirs().push_back(path_);
+ScratchDir::ScratchDir() try : zolt
+  ::testing::ScratchDir("zolt-bench") {
+    LiveScratchDirs().push_back(path());
+  }
+catch (const std::exception& e) {
+  Die(e.what());
 }
 
 ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
   auto& dirs = LiveScratchDirs();
-  dirs.erase(std::remove(dirs.begin(), dirs.end(), path_), dirs.end());
+  dirs.erase(std::remove(dirs.begin(), dirs.end(), path()), dirs.end());
 }
 
 void WritePatternImage(const std::string& path, uint64_t size) {

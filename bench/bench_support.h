@@ -22,6 +22,7 @@
 
 #include "core/run_request.h"
 #include "core/run_view.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::bench {
 
@@ -35,18 +36,12 @@ double ThreadCpuSeconds();
 // CPU seconds (user + system) of the calling process so far.
 double ProcessCpuSeconds();
 
-// A folder under $TMPDIR (or /tmp) removed with everything in it when the object goes.
-class ScratchDir {
+// The tests' scratch folder (under $TMPDIR or /tmp, removed with everything in it when the object
+// goes) that Die removes too; a folder that cannot be made ends the program.
+class ScratchDir : public zolt::testing::ScratchDir {
  public:
   ScratchDir();
   ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
 };
 
 // Writes `size` bytes of a fixed pattern (not all 0xFF, so the probe programs every byte).

@@ -14,11 +14,21 @@
 #include <string>
 #include <vector>
 
-#include "flash_child.h"
 #include "probesim/bench.h"
+#include "testing/flash_child.h"
+#include "testing/pattern_bytes.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::reliability {
 namespace {
+
+using ::zolt::testing::FlashChild;
+using ::zolt::testing::PatternBytes;
+using ::zolt::testing::ProcessResult;
+using ::zolt::testing::ReadFileBytes;
+using ::zolt::testing::RunFlash;
+using ::zolt::testing::ScratchDir;
+using ::zolt::testing::WaitForFileText;
 
 const std::vector<std::string> kKeldaNor = {"--product", "KELDA", "--nor", "--nor-type", "EN29LV040A"};
 

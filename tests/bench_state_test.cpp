@@ -12,10 +12,19 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "flash_child.h"
+#include "testing/flash_child.h"
+#include "testing/pattern_bytes.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::reliability {
 namespace {
+
+using ::zolt::testing::FlashChild;
+using ::zolt::testing::PatternBytes;
+using ::zolt::testing::ProcessResult;
+using ::zolt::testing::ReadFileBytes;
+using ::zolt::testing::RunFlash;
+using ::zolt::testing::ScratchDir;
 
 namespace fs = std::filesystem;
 

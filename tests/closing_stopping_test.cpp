@@ -19,12 +19,17 @@
 #include <set>
 #include <thread>
 
-#include "flash_child.h"
 #include "jobs/run_control.h"
+#include "testing/pattern_bytes.h"
 #include "testing/recording_operator.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::reliability {
 namespace {
+
+using ::zolt::testing::PatternBytes;
+using ::zolt::testing::ReadFileBytes;
+using ::zolt::testing::ScratchDir;
 
 constexpr int kBoards = 16;
 

@@ -11,11 +11,12 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 
+#include "testing/qt_wait.h"
+#include "testing/scratch_dir.h"
 #include "ui/dialog_application.h"
 #include "ui/log_view.h"
 #include "ui/pages/file_selection_page.h"
@@ -25,50 +26,37 @@
 namespace zolt::ui {
 namespace {
 
+using zolt::testing::ServeUntil;
+using zolt::testing::VisibleBox;
+
 constexpr int kBoards = 16;
-
-// Serves the GUI thread's events until `done` holds; a generous guard against hangs only.
-template <class Done>
-bool ServeUntil(Done done, int seconds = 90) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-QMessageBox* VisibleBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  }
-  return nullptr;
-}
+// Sixteen realistic boards take long on a busy machine; a hang guard only.
+constexpr std::chrono::seconds kGuard(90);
 
 class DialogClosing : public ::testing::Test {
  protected:
   // Sixteen KELDA boards with an EN29LV040A; board `faulty` gets `faults`.
   void SetUpBench(int faulty = -1, const QByteArray& faults = {}) {
-    ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.filePath(QStringLiteral("state")));
+    ASSERT_TRUE(QDir(Path("")).exists());
+    QDir().mkpath(Path("state"));
     QByteArray toml = "[bench]\ntiming = \"realistic\"\nusb_latency_us = 500\n";
     for (int i = 0; i < kBoards; ++i) {
       toml += "\n[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
       if (i == faulty) toml += "[probe.faults]\n" + faults + "\n";
     }
-    QFile bench(dir.filePath(QStringLiteral("bench.toml")));
+    QFile bench(Path("bench.toml"));
     ASSERT_TRUE(bench.open(QIODevice::WriteOnly));
     bench.write(toml);
     bench.close();
     ::setenv("VORLINK_BENCH", QFile::encodeName(bench.fileName()).constData(), 1);
-    ::setenv("PROBESIM_STATE_DIR", QFile::encodeName(dir.filePath(QStringLiteral("state"))).constData(), 1);
+    ::setenv("PROBESIM_STATE_DIR", QFile::encodeName(Path("state")).constData(), 1);
     ::unsetenv("PROBESIM_LOG");
     ::unsetenv("VORLINK_TRACE");
   }
 
   // KELDA, NOR, EN29LV040A, image #1 of `size` bytes at block 0, every probe.
   void SetUpRun(ProgrammerDialog& d, int size) {
-    QFile file(dir.filePath(QStringLiteral("image.bin")));
+    QFile file(Path("image.bin"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     QByteArray bytes(size, '\0');
     for (int i = 0; i < size; ++i) bytes[i] = char((i * 13 + i / 509) & 0xFF);
@@ -86,7 +74,12 @@ class DialogClosing : public ::testing::Test {
     d.show();
   }
 
-  QTemporaryDir dir;
+  // The path of `name` in the scratch folder, as Qt names files.
+  QString Path(const std::string& name) const {
+    return QFile::decodeName(QByteArray::fromStdString(dir / name));
+  }
+
+  zolt::testing::ScratchDir dir;
   QByteArray image;
 };
 
@@ -102,11 +95,12 @@ TEST_F(DialogClosing, ClosingDuringASixteenProbeRunStopsEveryJobAndEnds) {
   });
 
   d.RunButton()->click();
-  ASSERT_TRUE(ServeUntil([&] { return d.MultiDevice()->TotalSentBytes() > uint64_t(kBoards) * 2048; }));
+  ASSERT_TRUE(
+      ServeUntil([&] { return d.MultiDevice()->TotalSentBytes() > uint64_t(kBoards) * 2048; }, kGuard));
   d.close();
   EXPECT_EQ(asked, 1);
   // Hang guard only: each probe ends its file at its next 2048-byte block.
-  ASSERT_TRUE(ServeUntil([&] { return !d.isVisible(); })) << "the dialog did not close";
+  ASSERT_TRUE(ServeUntil([&] { return !d.isVisible(); }, kGuard)) << "the dialog did not close";
   EXPECT_FALSE(app->Driver()->IsRunning());
   EXPECT_LT(d.MultiDevice()->TotalSentBytes(), uint64_t(image.size()) * kBoards);
   EXPECT_TRUE(d.Log()->toPlainText().contains(QStringLiteral("  Download stop is OK.\n")));
@@ -122,30 +116,32 @@ TEST_F(DialogClosing, ProbeUnpluggedWhileItsMessageBoxIsOpen) {
   SetUpRun(d, 64 * 1024);
 
   d.RunButton()->click();
-  ASSERT_TRUE(ServeUntil([] { return VisibleBox() != nullptr; }));
+  ASSERT_TRUE(ServeUntil([] { return VisibleBox() != nullptr; }, kGuard));
   QMessageBox* box = VisibleBox();
   EXPECT_TRUE(box->text().contains(QStringLiteral("Bootloader"))) << box->text().toStdString();
   // The box blocks only its own job: the others stream on while it is open.
   const uint64_t before = d.MultiDevice()->TotalSentBytes();
-  ASSERT_TRUE(ServeUntil([&] { return d.MultiDevice()->TotalSentBytes() > before + 15 * 2048; }));
+  ASSERT_TRUE(ServeUntil([&] { return d.MultiDevice()->TotalSentBytes() > before + 15 * 2048; }, kGuard));
   box->button(QMessageBox::Ok)->click();
 
   // The unplugged board fails its set-up; the end of the run shows no "Download Complete !".
   QStringList boxes;
-  ASSERT_TRUE(ServeUntil([&] {
-    if (QMessageBox* b = VisibleBox()) {
-      boxes << b->text();
-      b->button(QMessageBox::Ok)->click();
-    }
-    return !app.Driver()->IsRunning() && d.RunButton()->text() == QStringLiteral("RUN") &&
-           d.RunButton()->isEnabled();
-  }));
+  ASSERT_TRUE(ServeUntil(
+      [&] {
+        if (QMessageBox* b = VisibleBox()) {
+          boxes << b->text();
+          b->button(QMessageBox::Ok)->click();
+        }
+        return !app.Driver()->IsRunning() && d.RunButton()->text() == QStringLiteral("RUN") &&
+               d.RunButton()->isEnabled();
+      },
+      kGuard));
   const QString log = d.Log()->toPlainText();
   EXPECT_TRUE(log.contains(QStringLiteral("DEVICE #5: Cannot SET EXTEST"))) << log.toStdString();
   EXPECT_FALSE(boxes.contains(QStringLiteral("Download Complete !")));
   for (int board = 0; board < kBoards; ++board) {
     if (board == 5) continue;
-    QFile flash(dir.filePath(QStringLiteral("state/bench-%1.bin").arg(board)));
+    QFile flash(Path("state/bench-" + std::to_string(board) + ".bin"));
     ASSERT_TRUE(flash.open(QIODevice::ReadOnly)) << board;
     EXPECT_EQ(flash.read(image.size()), image) << "board " << board;
   }

@@ -13,10 +13,17 @@
 #include <utility>
 #include <vector>
 
-#include "flash_child.h"
+#include "testing/flash_child.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::reliability {
 namespace {
+
+using ::zolt::testing::FlashChild;
+using ::zolt::testing::ProcessResult;
+using ::zolt::testing::ReadFileBytes;
+using ::zolt::testing::RunFlash;
+using ::zolt::testing::ScratchDir;
 
 // A 5000-byte image: three 2048-byte blocks, the last one short. Byte i is (i * 31 + 7) & 0xFF,
 // so no byte is 0xFF at the stuck-bit address 0x200 and the image never matches erased flash.

@@ -85,7 +85,7 @@ class BenchFileMistake : public ::testing::TestWithParam<Mistake> {};
 
 TEST_P(BenchFileMistake, IsRefusedWithFileLineAndKey) {
   const Mistake& m = GetParam();
-  TempDir dir;
+  ScratchDir dir;
   auto result = LoadBenchFromString(m.toml, "test.toml", dir.path());
   EXPECT_FALSE(result.bench);
   EXPECT_EQ(result.error.rfind(std::string("test.toml:") + m.message, 0), 0u) << result.error;
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Mistakes, BenchFileMistake, ::testing::ValuesIn(kMistak
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BenchFile, ExistingFlashFileOfAnotherSizeIsRefused) {
-  TempDir dir;
+  ScratchDir dir;
   { std::ofstream(dir.path() + "/old.bin") << "too short"; }
   auto result =
       LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nflash_file = \"old.bin\"\n",
@@ -106,7 +106,7 @@ TEST(BenchFile, ExistingFlashFileOfAnotherSizeIsRefused) {
 }
 
 TEST(BenchFile, ABenchWithoutProbesHasNoneAttached) {
-  TempDir dir;
+  ScratchDir dir;
   for (const char* toml : {"", "[bench]\ntiming = \"realistic\"\n"}) {
     auto result = LoadBenchFromString(toml, "test.toml", dir.path());
     ASSERT_TRUE(result.bench) << result.error;
@@ -121,7 +121,7 @@ TEST(BenchFile, MissingFileIsReported) {
 }
 
 TEST(BenchFile, DefaultsAndFlashFilePlaces) {
-  TempDir dir;
+  ScratchDir dir;
   ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
   const std::string path = dir.path() + "/line.toml";
   {
@@ -139,7 +139,7 @@ TEST(BenchFile, DefaultsAndFlashFilePlaces) {
 }
 
 TEST(BenchFile, EveryExampleBenchLoads) {
-  TempDir dir;
+  ScratchDir dir;
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(PROBESIM_EXAMPLES_DIR)) {
     if (entry.path().extension() != ".toml") continue;

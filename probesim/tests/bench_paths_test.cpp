@@ -76,7 +76,7 @@ class BenchFilePath : public ::testing::TestWithParam<BenchPath> {};
 
 // With a blocking open the FIFO case never returns, and /dev/zero reads until memory runs out.
 TEST_P(BenchFilePath, IsReadOnlyWhenARegularFileOfAtMostOneMebibyte) {
-  TempDir dir;
+  ScratchDir dir;
   Environment env;
   env.Set("PROBESIM_STATE_DIR", dir.path());
   const std::string path = GetParam().make(dir.path());
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
 // An event log that would block (a FIFO without a reader) or is no file is left off and said so;
 // the bench itself still serves its probes.
 TEST(BenchPaths, EventLogThatIsNotAFileIsNotedAndLeftOff) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string fifo = dir.path() + "/events";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {

@@ -11,7 +11,7 @@ namespace probesim::test {
 namespace {
 
 void StreamChunks(benchmark::State& state) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string log = dir.path() + "/events.log";
   if (state.range(0) != 0) ::setenv("PROBESIM_LOG", log.c_str(), 1);
   auto result = LoadBenchFromString("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", "bench.toml",

@@ -61,7 +61,7 @@ void ExpectFlash(const Bytes& flash, size_t offset, const Bytes& image, size_t e
 }
 
 TEST(Download, NorFileLandsAtRegionOffsetPlusBlockTimesEraseBlock) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", dir.path());
   const Bytes image = Image(5000);
   {
@@ -81,7 +81,7 @@ TEST(Download, NorFileLandsAtRegionOffsetPlusBlockTimesEraseBlock) {
 }
 
 TEST(Download, NandFileLandsAtBlockTimesBlockSizeAndFilesAreKeptBetweenRuns) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string toml = "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F1G08\"\nflash_file = \"nand.bin\"\n";
   const Bytes first = Image(4096, 3);
   const Bytes second = Image(100, 9);
@@ -108,7 +108,7 @@ TEST(Download, NandFileLandsAtBlockTimesBlockSizeAndFilesAreKeptBetweenRuns) {
 }
 
 TEST(Download, StopMarkerEndsTheFileAndNothingOfItsBlockIsProgrammed) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", dir.path());
   const Bytes image = Image(8192);
   {
@@ -125,7 +125,7 @@ TEST(Download, StopMarkerEndsTheFileAndNothingOfItsBlockIsProgrammed) {
 }
 
 TEST(Download, EmptyFileIsAnsweredFinishedAfterItsEmptyChunk) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", dir.path());
   Host h(bench->Probe(0));
   KeldaNorReady(h);
@@ -135,7 +135,7 @@ TEST(Download, EmptyFileIsAnsweredFinishedAfterItsEmptyChunk) {
 }
 
 TEST(Download, NotAnsweredOrRefusedWhenTheProbeLacksItsRecords) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", dir.path());
   Host h(bench->Probe(0));
   Resets(h);
@@ -187,7 +187,7 @@ class DownloadFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(DownloadFault, AnswersItsCodeWithTheFailingAddress) {
   const FaultCase& c = GetParam();
-  TempDir dir;
+  ScratchDir dir;
   const std::string flash = c.type == kNor ? "EN29LV040A" : "K9F1G08";
   auto bench =
       MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"" + flash + "\"\n[probe.faults]\n" + c.board + "\n",
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, DownloadFault, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Download, StuckBitWithoutVerifyLeavesTheWrongBitInTheFile) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\n"
       "stuck_bits = [{ address = 3, mask = 0x80 }]\n",
@@ -242,7 +242,7 @@ namespace {
 // Random faults come from the seed: the same bench gives the same failure, another seed another.
 TEST(Download, RandomProgramFailuresFollowTheSeed) {
   auto firstFailure = [](uint64_t seed) {
-    TempDir dir;
+    ScratchDir dir;
     auto bench = MustLoad("[bench]\nseed = " + std::to_string(seed) +
                               "\n[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n"
                               "[probe.faults]\nrandom_program_fails = 2\n",

@@ -45,7 +45,7 @@ class Tmpfs {
   const std::string& path() const { return dir_.path(); }
 
  private:
-  TempDir dir_;
+  ScratchDir dir_;
   bool mounted_ = false;
 };
 
@@ -64,7 +64,7 @@ bool AllErased(const Bytes& flash) {
 }
 
 TEST(FlashFile, IsMadeErasedAtTheFirstOpenAndKeptLocked) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(NorBench({"a.bin"}), dir.path());
   const std::string path = dir.path() + "/a.bin";
   EXPECT_FALSE(fs::exists(path)) << "loading writes nothing";
@@ -120,7 +120,7 @@ class FlashFileCannotBeMade : public ::testing::TestWithParam<CannotMake> {};
 
 TEST_P(FlashFileCannotBeMade, TheProbeDoesNotOpenAndSaysWhy) {
   const CannotMake& c = GetParam();
-  TempDir plain;
+  ScratchDir plain;
   std::unique_ptr<Tmpfs> mounted;
   std::string dir = plain.path();
   if (!c.mountOptions.empty()) {
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A creation killed halfway (here by the file size limit's signal) leaves no file under the flash
 // file's name, so the next run makes a new erased one instead of taking what was left as flash.
 TEST(FlashFile, CreationKilledHalfwayIsNeverTakenAsFlash) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string toml = NorBench({"a.bin"});
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -230,7 +230,7 @@ TEST(FlashFile, CreationKilledHalfwayIsNeverTakenAsFlash) {
 // owner can close and reopen it as a run does (identification, then the job), and the other side
 // gets it only while the owner has it closed.
 TEST(FlashFile, ASecondOwnerFindsTheProbeInUse) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string toml = NorBench({"shared.bin"});
   auto first = MustLoad(toml, dir.path());
   auto second = MustLoad(toml, dir.path());
@@ -253,7 +253,7 @@ TEST(FlashFile, ASecondOwnerFindsTheProbeInUse) {
 
 // A probe unplugged by its fault lets go of the flash file at once, not at the end of the process.
 TEST(FlashFile, UnpluggedProbeReleasesItsFlashFile) {
-  TempDir dir;
+  ScratchDir dir;
   auto unplugging =
       MustLoad(NorBench({"shared.bin"}) + "[probe.faults]\nunplug_after_transfers = 1\n", dir.path());
   auto other = MustLoad(NorBench({"shared.bin"}), dir.path());

@@ -18,24 +18,14 @@
 #include "probesim/bench.h"
 #include "probesim/inspect.h"
 #include "targets.h"
+#include "testing/scratch_dir.h"
 
 namespace probesim::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// A temporary state folder for flash files, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/probesim-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// A scratch folder for flash files, removed afterwards.
+using zolt::testing::ScratchDir;
 
 inline std::unique_ptr<Bench> MustLoad(const std::string& toml, const std::string& dir) {
   auto result = LoadBenchFromString(toml, "test.toml", dir);

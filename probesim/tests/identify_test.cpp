@@ -22,7 +22,7 @@ firmware_prefix = "ZOLT USB JTAX"
 )";
 
 TEST(Identify, VersionTextsCarryPrefixAndVersionAtTheirBytes) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(kBench, dir.path());
   Host kelda(bench->Probe(0));
   auto fw = kelda.Exchange(Host::FirmwareQuery(), 22);
@@ -49,7 +49,7 @@ TEST(Identify, VersionTextsCarryPrefixAndVersionAtTheirBytes) {
 }
 
 TEST(Identify, FirmwareQueryWithWrongTextOrLengthGetsNoAnswer) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(kBench, dir.path());
   Host h(bench->Probe(0));
   Bytes wrongText = Host::FirmwareQuery();
@@ -63,7 +63,7 @@ TEST(Identify, FirmwareQueryWithWrongTextOrLengthGetsNoAnswer) {
 }
 
 TEST(Identify, JtagIdOnlyAfterBothResetsInOrder) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(kBench, dir.path());
   Host h(bench->Probe(0));
   const std::array<uint8_t, 4> param{0, 1, 0, 1};
@@ -87,7 +87,7 @@ TEST(Identify, EachProductReportsItsIdOneBitPerByte) {
                         {"VTN3300", 0x100015B9, {1, 0, 1, 1}},
                         {"OKO", 0x100015B9, {1, 0, 1, 1}},
                         {"SOLANT", 0x1AEC0ADD, {0, 1, 0, 1}}};
-  TempDir dir;
+  ScratchDir dir;
   for (const Case& c : cases) {
     auto bench = MustLoad(std::string("[[probe]]\ntarget = \"") + c.target + "\"\n", dir.path());
     Host h(bench->Probe(0));

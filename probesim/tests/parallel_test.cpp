@@ -8,7 +8,7 @@ namespace probesim::test {
 namespace {
 
 TEST(ParallelProbes, SixteenDownloadsAtOnceEachLandInTheirOwnFlash) {
-  TempDir dir;
+  ScratchDir dir;
   std::string toml;
   for (int i = 0; i < 16; ++i) toml += "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
   auto bench = MustLoad(toml, dir.path());

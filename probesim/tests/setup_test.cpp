@@ -251,7 +251,7 @@ class SetupSequence : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SetupSequence, FlashIdAnswersOnlyAfterTheRightSteps) {
   const Case& c = GetParam();
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(std::string("[[probe]]\n") + c.board + "\n", dir.path());
   ASSERT_TRUE(bench);
   Host h(bench->Probe(0));
@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, SetupSequence, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SetupSequence, DebugBusNeedsDebugModeAndKeepsWords) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"TARVIS\"\nflash = \"EN29LV040A\"\n", dir.path());
   Host h(bench->Probe(0));
   Resets(h);

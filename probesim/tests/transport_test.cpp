@@ -11,7 +11,7 @@ namespace probesim::test {
 namespace {
 
 TEST(Transport, DescriptorsVisibilityAndEndpoints) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[[probe]]\ntarget = \"KELDA\"\nusb = \"primary\"\n[[probe]]\ntarget = \"OKO\"\nusb = "
       "\"libusb0\"\nproduct_id = 0x17\n",
@@ -36,7 +36,7 @@ TEST(Transport, DescriptorsVisibilityAndEndpoints) {
 }
 
 TEST(Transport, ClosedProbeWrongEndpointAndShortBuffer) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\n", dir.path());
   BenchProbe& p = bench->Probe(0);
   uint8_t buf[64] = {0x01};
@@ -52,7 +52,7 @@ TEST(Transport, ClosedProbeWrongEndpointAndShortBuffer) {
 }
 
 TEST(Transport, UnpluggedAfterTransfersOrBytes) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nunplug_after_transfers = 4\n"
       "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nunplug_after_bytes = 12\n",
@@ -71,7 +71,7 @@ TEST(Transport, UnpluggedAfterTransfersOrBytes) {
 }
 
 TEST(Transport, MissingLateAndGarbledAnswers) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nno_answer = [0x01]\nlate_answer = [0x02]\n"
       "garbled_answer = [0x98]\n",
@@ -90,7 +90,7 @@ TEST(Transport, MissingLateAndGarbledAnswers) {
 }
 
 TEST(Transport, GarbledAnswersNeverLookLikeAValidCode) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench =
       MustLoad("[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\ngarbled_answer = [0x01]\n", dir.path());
   Host h(bench->Probe(0));
@@ -102,7 +102,7 @@ TEST(Transport, GarbledAnswersNeverLookLikeAValidCode) {
 }
 
 TEST(Transport, MissingBlockResponse) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [\"block\"]\n",
       dir.path());
@@ -115,7 +115,7 @@ TEST(Transport, MissingBlockResponse) {
 }
 
 TEST(Transport, LostDownloadAnnouncementLeavesTheProbeTakingCommands) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench =
       MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nno_answer = [0x18]\n",
                dir.path());
@@ -127,7 +127,7 @@ TEST(Transport, LostDownloadAnnouncementLeavesTheProbeTakingCommands) {
 }
 
 TEST(Transport, RealisticTimingHonoursScaledTimeOutsAndStillProgramsTheFlash) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[bench]\ntiming = \"realistic\"\ntime_scale = 0.001\n"
       "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n",
@@ -152,7 +152,7 @@ TEST(Transport, RealisticTimingHonoursScaledTimeOutsAndStillProgramsTheFlash) {
 }
 
 TEST(Transport, EventLogAndPinEvents) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string log = dir.path() + "/events.log";
   ::setenv("PROBESIM_LOG", log.c_str(), 1);
   auto bench = MustLoad("[[probe]]\ntarget = \"OKO\"\n[[probe]]\ntarget = \"KELDA\"\n", dir.path());
@@ -193,7 +193,7 @@ TEST(Transport, EventLogAndPinEvents) {
 }
 
 TEST(Transport, EventLogMarksDataAndStopChunks) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string log = dir.path() + "/events.log";
   ::setenv("PROBESIM_LOG", log.c_str(), 1);
   auto bench = MustLoad("[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n", dir.path());
@@ -224,7 +224,7 @@ namespace probesim::test {
 namespace {
 
 TEST(Transport, RealisticEraseLongerThanTheHostTimeOutIsReadLater) {
-  TempDir dir;
+  ScratchDir dir;
   auto bench = MustLoad(
       "[bench]\ntiming = \"realistic\"\ntime_scale = 0.01\n"
       "[[probe]]\ntarget = \"KELDA\"\nflash = \"AM29LV040B\"\n",

@@ -8,13 +8,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <cstdio>
 
+#include "testing/qt_wait.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_application.h"
 #include "ui/pages/file_selection_page.h"
@@ -23,6 +23,8 @@
 
 namespace {
 
+using zolt::testing::ServeUntil;  // a minute at most
+using zolt::testing::VisibleBox;
 using zolt::ui::ProgrammerDialog;
 
 bool Save(QWidget& widget, const QString& path) {
@@ -33,25 +35,6 @@ bool Save(QWidget& widget, const QString& path) {
   }
   std::printf("%s\n", qPrintable(path));
   return true;
-}
-
-// Serves events until `done` holds or a minute has passed.
-template <class Done>
-bool ServeUntil(Done done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > 60000) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
-QMessageBox* VisibleBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  }
-  return nullptr;
 }
 
 bool PictureTabs(ProgrammerDialog& dialog, const QDir& out) {

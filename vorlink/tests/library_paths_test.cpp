@@ -33,12 +33,12 @@ struct BadBench {
 class BenchPathIsNotAFile : public ::testing::TestWithParam<BadBench> {};
 
 TEST_P(BenchPathIsNotAFile, LoadsWithoutProbesAndTracesWhy) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string bench = GetParam().make(dir.path());
-  const fs::path trace = dir.path() / "trace.log";
-  const Output out = Shell(Guard() + "env -u VORLINK_TRACE PROBESIM_STATE_DIR='" + dir.path().string() +
-                           "' VORLINK_BENCH='" + bench + "' VORLINK_TRACE='" + trace.string() +
-                           "' '" VORLINK_RUN "' '" VORLINK_LIBRARY "' sweep 0x16");
+  const fs::path trace = dir / "trace.log";
+  const Output out =
+      Shell(Guard() + "env -u VORLINK_TRACE PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench +
+            "' VORLINK_TRACE='" + trace.string() + "' '" VORLINK_RUN "' '" VORLINK_LIBRARY "' sweep 0x16");
   ASSERT_EQ(out.status, 0) << out.text;
   EXPECT_EQ(out.text.rfind("sweep 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", 0), 0u) << out.text;
   const std::string traced = ReadFile(trace);
@@ -79,12 +79,12 @@ class TracePathKind : public ::testing::TestWithParam<TracePath> {};
 // A refused trace is said once on stderr (there is no trace to note it in); the probes work as
 // without a trace.
 TEST_P(TracePathKind, IsOpenedOnlyWhenARegularFileOrCharacterDevice) {
-  TempDir dir;
-  std::ofstream(dir.path() / "bench.toml") << kNorBench;
+  ScratchDir dir;
+  std::ofstream(dir / "bench.toml") << kNorBench;
   const std::string trace = GetParam().make(dir.path());
-  const Output out = Shell(Guard() + "env -u VORLINK_BENCH PROBESIM_STATE_DIR='" + dir.path().string() +
-                           "' VORLINK_BENCH='" + (dir.path() / "bench.toml").string() + "' VORLINK_TRACE='" +
-                           trace + "' '" VORLINK_RUN "' '" VORLINK_LIBRARY "' open 0x16 0 close 0 2>&1");
+  const Output out = Shell(Guard() + "env -u VORLINK_BENCH PROBESIM_STATE_DIR='" + dir.path() +
+                           "' VORLINK_BENCH='" + (dir / "bench.toml") + "' VORLINK_TRACE='" + trace +
+                           "' '" VORLINK_RUN "' '" VORLINK_LIBRARY "' open 0x16 0 close 0 2>&1");
   ASSERT_EQ(out.status, 0) << out.text;
   const std::string refusal = "libVorlink.so: VORLINK_TRACE '" + trace +
                               "': not a regular file or character device; no trace is written\n";
@@ -109,13 +109,12 @@ INSTANTIATE_TEST_SUITE_P(
 // Another process (flock(1) here) holds the flash file: the probe does not open through either
 // transport, and each says so before the OpenDevice line.
 TEST(VorlinkLibraryBench, FlashFileInUseByAnotherProcessKeepsTheProbeClosed) {
-  TempDir dir;
-  const fs::path bench = dir.path() / "one.toml";
-  const fs::path trace = dir.path() / "trace.log";
-  const fs::path flash = dir.path() / "board.bin";
+  ScratchDir dir;
+  const fs::path bench = dir / "one.toml";
+  const fs::path trace = dir / "trace.log";
+  const fs::path flash = dir / "board.bin";
   std::ofstream(bench) << kNorBench;
-  const std::string env =
-      "PROBESIM_STATE_DIR='" + dir.path().string() + "' VORLINK_BENCH='" + bench.string() + "'";
+  const std::string env = "PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() + "'";
   ASSERT_EQ(RunLibrary(env, "open 0x16 0 close 0").text, "open 0 1\nclose 0\n");  // makes the file
   ASSERT_TRUE(fs::exists(flash));
 
@@ -137,12 +136,12 @@ TEST(VorlinkLibraryBench, FlashFileInUseByAnotherProcessKeepsTheProbeClosed) {
 
 // A state folder without room for the flash (a small tmpfs; skipped where it cannot be mounted).
 TEST(VorlinkLibraryBench, FullStateFolderKeepsTheProbeClosedAndTracesWhy) {
-  TempDir dir;
-  const fs::path state = dir.path() / "state";
+  ScratchDir dir;
+  const fs::path state = dir / "state";
   fs::create_directory(state);
   if (::mount("tmpfs", state.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-  const fs::path bench = dir.path() / "one.toml";
-  const fs::path trace = dir.path() / "trace.log";
+  const fs::path bench = dir / "one.toml";
+  const fs::path trace = dir / "trace.log";
   std::ofstream(bench) << kNorBench;
   const Output out = RunLibrary("PROBESIM_STATE_DIR='" + state.string() + "' VORLINK_BENCH='" +
                                     bench.string() + "' VORLINK_TRACE='" + trace.string() + "'",

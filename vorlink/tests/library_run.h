@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/scratch_dir.h"
+
 namespace vorlink::testing {
 
 namespace fs = std::filesystem;
@@ -52,20 +54,6 @@ inline std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vorlink-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using zolt::testing::ScratchDir;
 
 }  // namespace vorlink::testing

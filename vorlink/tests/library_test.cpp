@@ -47,8 +47,8 @@ TEST(VorlinkLibrary, NoProbeAttachedEveryIndexFailsQuickly) {
 }
 
 TEST(VorlinkLibrary, TraceAppendsOneLinePerCall) {
-  TempDir dir;
-  const fs::path trace = dir.path() / "trace.log";
+  ScratchDir dir;
+  const fs::path trace = dir / "trace.log";
   const Output out = RunLibrary("VORLINK_TRACE='" + trace.string() + "'",
                                 "sweep 0x16 write 3 98a1ff 500 read 20 4 250 close 3");
   ASSERT_EQ(out.status, 0) << out.text;
@@ -78,12 +78,12 @@ TEST(VorlinkLibrary, TraceAppendsOneLinePerCall) {
 }
 
 TEST(VorlinkLibrary, MalformedBenchFileActsAsNoProbeAndIsTraced) {
-  TempDir dir;
-  const fs::path bench = dir.path() / "broken.toml";
-  const fs::path trace = dir.path() / "trace.log";
+  ScratchDir dir;
+  const fs::path bench = dir / "broken.toml";
+  const fs::path trace = dir / "trace.log";
   std::ofstream(bench) << "[[probe]\nthis is = = not toml\n";
-  const Output out = RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() + "' VORLINK_BENCH='" +
-                                    bench.string() + "' VORLINK_TRACE='" + trace.string() + "'",
+  const Output out = RunLibrary("PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() +
+                                    "' VORLINK_TRACE='" + trace.string() + "'",
                                 "sweep 0x16 write 0 01 500");
   ASSERT_EQ(out.status, 0) << out.text;
   EXPECT_TRUE(out.text.rfind("sweep 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 ", 0) == 0) << out.text;
@@ -94,9 +94,9 @@ TEST(VorlinkLibrary, MalformedBenchFileActsAsNoProbeAndIsTraced) {
 
 #ifdef VORLINK_HAVE_BENCH
 TEST(VorlinkLibrary, BenchProbeAnswersThroughTheLibrary) {
-  TempDir dir;
+  ScratchDir dir;
   const Output out =
-      RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() +
+      RunLibrary("PROBESIM_STATE_DIR='" + dir.path() +
                      "' VORLINK_BENCH='" ZOLT_SOURCE_DIR "/examples/benches/kelda-4.toml'",
                  "open 0x16 0 write 0 0100000000 500 read 0 5 500 close 0 write 0 0100000000 500 "
                  "open 0x16 4");
@@ -114,14 +114,14 @@ TEST(VorlinkLibrary, BenchProbeAnswersThroughTheLibrary) {
 // Probes seen only by libusb0: device index 0 falls back, opens the last one in the walk, and
 // every other index stays closed.
 TEST(VorlinkLibrary, BenchFallBackToLibusb0ReachesTheLastProbe) {
-  TempDir dir;
-  const fs::path bench = dir.path() / "libusb0-only.toml";
-  const fs::path trace = dir.path() / "trace.log";
-  const fs::path events = dir.path() / "events.log";
+  ScratchDir dir;
+  const fs::path bench = dir / "libusb0-only.toml";
+  const fs::path trace = dir / "trace.log";
+  const fs::path events = dir / "events.log";
   std::ofstream(bench) << "[[probe]]\ntarget = \"KELDA\"\nflash = \"none\"\nusb = \"libusb0\"\n"
                        << "[[probe]]\ntarget = \"KELDA\"\nflash = \"none\"\nusb = \"libusb0\"\n";
   const Output out =
-      RunLibrary("PROBESIM_STATE_DIR='" + dir.path().string() + "' PROBESIM_LOG='" + events.string() +
+      RunLibrary("PROBESIM_STATE_DIR='" + dir.path() + "' PROBESIM_LOG='" + events.string() +
                      "' VORLINK_BENCH='" + bench.string() + "' VORLINK_TRACE='" + trace.string() + "'",
                  "sweep 0x16 write 0 0100000000 500 read 0 5 500 close 0");
   ASSERT_EQ(out.status, 0) << out.text;

@@ -12,13 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "testing/scratch_dir.h"
+
 namespace vorlink {
 namespace {
 
 TEST(Trace, LinesFromConcurrentThreadsNeverInterleave) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vorlink-trace-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path dir = pattern, file = dir / "trace.log";
+  const zolt::testing::ScratchDir dir("vorlink-trace");
+  const std::filesystem::path file = dir / "trace.log";
   constexpr int kThreads = 4, kLines = 500;
   {
     std::unique_ptr<Trace> trace = Trace::Open(file.string());
@@ -50,7 +51,6 @@ TEST(Trace, LinesFromConcurrentThreadsNeverInterleave) {
     ASSERT_EQ(match[2], expected);
   }
   EXPECT_EQ(count, kThreads * kLines);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Trace, UnwritablePathGivesNoTrace) {

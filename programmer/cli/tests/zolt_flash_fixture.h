@@ -8,9 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "flash_process.h"
+#include "testing/flash_child.h"
+#include "testing/pattern_bytes.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::cli::testing {
+
+using ::zolt::testing::Crc32;
+using ::zolt::testing::FlashChild;
+using ::zolt::testing::FlashProgram;
+using ::zolt::testing::PatternBytes;
+using ::zolt::testing::ProcessResult;
+using ::zolt::testing::ReadFileBytes;
+using ::zolt::testing::ScratchDir;
+using ::zolt::testing::WaitForFileText;
 
 // Three KELDA boards with an EN29LV040A (64 KiB erase blocks); the middle one cannot program
 // one byte of the image placed at block 1, when `faulty`.
@@ -33,15 +44,15 @@ inline std::vector<std::string> Args(std::vector<std::string> base, const std::v
 
 class ZoltFlash : public ::testing::Test {
  protected:
-  FlashProcess::Env BenchEnv(const std::string& benchToml) {
+  FlashChild::Env BenchEnv(const std::string& benchToml) {
     std::filesystem::create_directories(dir / "state");
     return {{"VORLINK_BENCH", dir.Write("bench.toml", benchToml)},
             {"PROBESIM_STATE_DIR", dir / "state"},
             {"PROBESIM_LOG", dir / "probe.log"}};
   }
-  ProcessResult Run(const std::vector<std::string>& args, const FlashProcess::Env& env,
+  ProcessResult Run(const std::vector<std::string>& args, const FlashChild::Env& env,
                     const std::string& program = FlashProgram()) {
-    return FlashProcess(program, args, env, dir.path()).Wait();
+    return FlashChild(program, args, env, dir.path()).Wait();
   }
   // The board's flash file holds `image` at `offset`.
   void ExpectFlashHolds(int board, const std::string& image, size_t offset) {

@@ -14,7 +14,6 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
-#include "flash_process.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
@@ -106,7 +105,7 @@ TEST_F(ZoltFlashHostile, SummaryPathOfEveryKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir / "probe.log");
-    const FlashProcess::Env env = BenchEnv(bench);
+    const FlashChild::Env env = BenchEnv(bench);
     const std::string json = c.prepare();
     ProcessResult r = Run(Args(kKeldaNor, {"--image1", image, "--json", json}), env);
     EXPECT_EQ(r.exitCode, c.status) << r.err;
@@ -176,7 +175,7 @@ TEST_F(ZoltFlashHostile, FullDiskLeavesThePreviousSummaryWhole) {
 TEST_F(ZoltFlashHostile, KilledRunLeavesRunningNotAnOldSuccess) {
   const std::string json = dir.Write("summary.json", R"({"result": "complete", "exitCode": 0})");
   // The probe never answers a block, so the run is still under way when it is killed.
-  FlashProcess flash(
+  FlashChild flash(
       FlashProgram(),
       Args(kKeldaNor, {"--image1", dir.Write("image.bin", PatternBytes(64 * 1024, 9)), "--json", json}),
       BenchEnv(OneKeldaBench("realistic", "no_answer = [\"block\"]")), dir.path());
@@ -219,9 +218,9 @@ TEST_F(ZoltFlashHostile, StopWatchdogEndsARunThatDoesNotStop) {
   // One SIGTERM (what `timeout` sends) while the probe never answers a block: the stop cannot
   // complete for 14 s, and the watchdog (shortened here) ends the program first.
   const std::string json = dir / "summary.json";
-  FlashProcess::Env env = BenchEnv(OneKeldaBench("realistic", "no_answer = [\"block\"]"));
+  FlashChild::Env env = BenchEnv(OneKeldaBench("realistic", "no_answer = [\"block\"]"));
   env["ZOLT_FLASH_STOP_WATCHDOG_MS"] = "500";
-  FlashProcess flash(
+  FlashChild flash(
       FlashProgram(),
       Args(kKeldaNor, {"--image1", dir.Write("image.bin", PatternBytes(64 * 1024, 10)), "--json", json}), env,
       dir.path());

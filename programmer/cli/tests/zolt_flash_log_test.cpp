@@ -7,12 +7,20 @@
 
 #include <filesystem>
 
-#include "flash_process.h"
 #include "jobs/run_control.h"
+#include "testing/flash_child.h"
+#include "testing/pattern_bytes.h"
 #include "testing/recording_operator.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::cli::testing {
 namespace {
+
+using ::zolt::testing::FlashChild;
+using ::zolt::testing::FlashProgram;
+using ::zolt::testing::PatternBytes;
+using ::zolt::testing::ProcessResult;
+using ::zolt::testing::ScratchDir;
 
 TEST(ZoltFlashLog, StdoutIsTheLogAndStderrTheBoxesByteForByte) {
   ScratchDir dir;
@@ -44,10 +52,10 @@ TEST(ZoltFlashLog, StdoutIsTheLogAndStderrTheBoxesByteForByte) {
     ASSERT_EQ(run.LastOutcome(), RunOutcome::kComplete) << rec.Log();
   }
 
-  ProcessResult r = FlashProcess(FlashProgram(),
-                                 {"--product", "KELDA", "--nor", "--nor-type", "EN29LV040A", "--single",
-                                  "--image1", image1, "--block1", "2", "--image2", image2, "--block2", "5"},
-                                 {{"VORLINK_BENCH", bench}, {"PROBESIM_STATE_DIR", dir / "cli"}}, dir.path())
+  ProcessResult r = FlashChild(FlashProgram(),
+                               {"--product", "KELDA", "--nor", "--nor-type", "EN29LV040A", "--single",
+                                "--image1", image1, "--block1", "2", "--image2", image2, "--block2", "5"},
+                               {{"VORLINK_BENCH", bench}, {"PROBESIM_STATE_DIR", dir / "cli"}}, dir.path())
                         .Wait();
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, rec.Log());

@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "flash_process.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
@@ -150,8 +149,8 @@ TEST_F(ZoltFlash, ProgressLineOnlyOnATerminalAndNeverInTheLog) {
   int master = -1, slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
   const std::string image = dir.Write("image.bin", PatternBytes(24 * 1024, 5));
-  FlashProcess flash(FlashProgram(), Args(kKeldaNor, {"--image1", image}),
-                     BenchEnv(KeldaBench(2, "realistic")), dir.path(), slave);
+  FlashChild flash(FlashProgram(), Args(kKeldaNor, {"--image1", image}), BenchEnv(KeldaBench(2, "realistic")),
+                   dir.path(), {.stderrFd = slave});
   ::close(slave);
   std::string terminal;
   ::fcntl(master, F_SETFL, O_NONBLOCK);
@@ -212,8 +211,8 @@ TEST_F(ZoltFlashStop, FirstSignalStopsTheDownloadThroughTheProbe) {
     SCOPED_TRACE(::strsignal(signal));
     std::filesystem::remove(dir / "probe.log");
     const std::string json = dir / "summary.json";
-    FlashProcess flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
-                       BenchEnv(KeldaBench(1, "realistic")), dir.path());
+    FlashChild flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
+                     BenchEnv(KeldaBench(1, "realistic")), dir.path());
     ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
     flash.Signal(signal);
     ExpectStoppedByHandshake(flash.Wait());
@@ -224,9 +223,9 @@ TEST_F(ZoltFlashStop, FirstSignalStopsTheDownloadThroughTheProbe) {
 TEST_F(ZoltFlashStop, SecondSigintEndsAtOnceWith130) {
   // The probe never answers a block, so the job sits in its 14 s wait: only the second signal ends it.
   const std::string json = dir / "summary.json";
-  FlashProcess flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
-                     BenchEnv(KeldaBench(1, "realistic") + "[probe.faults]\nno_answer = [\"block\"]\n"),
-                     dir.path());
+  FlashChild flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
+                   BenchEnv(KeldaBench(1, "realistic") + "[probe.faults]\nno_answer = [\"block\"]\n"),
+                   dir.path());
   ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
   flash.Signal(SIGINT);
   // Two signals sent at once may merge into one; an operator's second Ctrl-C comes later.

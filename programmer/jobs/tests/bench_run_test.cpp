@@ -86,7 +86,7 @@ class BenchRunTest : public ::testing::Test {
     return out;
   }
   std::vector<uint8_t> Flash(int p) const {
-    return TempDir::Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
+    return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
   }
   static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
     return flash.size() >= offset + image.size() &&
@@ -104,7 +104,7 @@ class BenchRunTest : public ::testing::Test {
     op.multiDevice = true;
   }
 
-  TempDir dir;
+  ScratchDir dir{"zolt-jobs"};
   HoldingOperator op;
   RunControlOptions options;
   std::string benchPath_;
@@ -135,7 +135,7 @@ target = "KELDA"
 flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
-  const std::string a = dir.Image("a.bin", 5000, 3), b = dir.Image("b.bin", 100, 5);
+  const std::string a = ImageFile(dir, "a.bin", 5000, 3), b = ImageFile(dir, "b.bin", 100, 5);
   op.imageEnabled = {true, false, true};
   op.imagePath = {a, "", b};
   op.imageBlock = {2, 0, 5};
@@ -148,8 +148,8 @@ flash = "EN29LV040A"
                                             "0x18", "data", "0x18", "data", "0x01"}));
     const auto flash = Flash(p);
     EXPECT_EQ(flash.size(), 512u * 1024u);
-    EXPECT_TRUE(Holds(flash, 0x20000, TempDir::Contents(a)));  // block 2 of 64 KiB sectors
-    EXPECT_TRUE(Holds(flash, 0x50000, TempDir::Contents(b)));
+    EXPECT_TRUE(Holds(flash, 0x20000, Contents(a)));  // block 2 of 64 KiB sectors
+    EXPECT_TRUE(Holds(flash, 0x50000, Contents(b)));
     EXPECT_EQ(flash[0x20000 + 5000], 0xFF);
     EXPECT_NE(op.Log().find("  DEVICE #" + std::to_string(p) + ": Downloading done.(0[s], b.bin)\r\n"),
               std::string::npos);
@@ -170,7 +170,7 @@ target = "KELDA"
 flash = "K9F5608"
 )");
   Download(kKelda, true);
-  const std::string image = dir.Image("nand.bin", 2048 * 3 + 17);
+  const std::string image = ImageFile(dir, "nand.bin", 2048 * 3 + 17);
   op.imagePath[0] = image;
   op.imageBlock[0] = 3;
   RunControl control(op, options);
@@ -180,7 +180,7 @@ flash = "K9F5608"
     SCOPED_TRACE(p);
     EXPECT_EQ(Commands(p), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x14", "0x15", "0x18",
                                             "data", "0x01"}));
-    EXPECT_TRUE(Holds(Flash(p), 3 * 0x4000, TempDir::Contents(image)));
+    EXPECT_TRUE(Holds(Flash(p), 3 * 0x4000, Contents(image)));
   }
   EXPECT_EQ(Commands(1), kIdentify);  // the OKO board is not a KELDA
   // The maker line and the part line are two appends, so another job's line may stand between them.
@@ -203,7 +203,7 @@ target = "TARVIS"
 flash = "EN29LV010A"
 )");
   Download(kTarvis, false);
-  const std::string image = dir.Image("t.bin", 4096);
+  const std::string image = ImageFile(dir, "t.bin", 4096);
   op.imagePath[0] = image;
   op.imageBlock[0] = 1;
   RunControl control(op, options);
@@ -211,10 +211,10 @@ flash = "EN29LV010A"
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x03", "0x05", "0x05", "0x05", "0x07",
                                           "0x06", "0x15", "0x14", "0x16", "0x18", "data", "0x01"}));
-  EXPECT_TRUE(Holds(Flash(0), 0x4000, TempDir::Contents(image)));  // EN29LV010A: 16 KiB sectors
+  EXPECT_TRUE(Holds(Flash(0), 0x4000, Contents(image)));  // EN29LV010A: 16 KiB sectors
 
   // An empty image: announced with size 0, one empty chunk, its block response, 100 %.
-  op.imagePath[0] = dir.Image("empty.bin", 0);
+  op.imagePath[0] = ImageFile(dir, "empty.bin", 0);
   Run(control);
   EXPECT_NE(op.Log().find("  DEVICE #0: Downloading done.(0[s], empty.bin)\r\n"), std::string::npos);
   EXPECT_EQ(op.deviceCells[0], "100%");
@@ -248,7 +248,7 @@ target = "KELDA"
 flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
-  op.imagePath[0] = dir.Image("a.bin", 300);
+  op.imagePath[0] = ImageFile(dir, "a.bin", 300);
   RunControl control(op, options);
   Run(control);
   EXPECT_EQ(op.deviceStates, (std::array<uint8_t, 16>{0, 0, 1, 0, 1, 1}));
@@ -279,7 +279,7 @@ flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
   op.multiDevice = false;
-  op.imagePath[0] = dir.Image("a.bin", 300);
+  op.imagePath[0] = ImageFile(dir, "a.bin", 300);
   RunControl control(op, options);
   Run(control);
   EXPECT_EQ(Commands(3), std::vector<std::string>{});  // never opened
@@ -287,7 +287,7 @@ flash = "EN29LV040A"
   op.multiDevice = true;
   Run(control);
   EXPECT_EQ(op.deviceStates, (std::array<uint8_t, 16>{1, 0, 0, 1}));
-  EXPECT_TRUE(Holds(Flash(3), 0, TempDir::Contents(op.imagePath[0])));
+  EXPECT_TRUE(Holds(Flash(3), 0, Contents(op.imagePath[0])));
 }
 
 TEST_F(BenchRunTest, SolantWithoutBootloaderWarnsAndStillDownloads) {
@@ -298,7 +298,7 @@ flash = "EN29LV040A"
 bootloader = "none"
 )");
   Download(kSolant, false, 1);
-  const std::string image = dir.Image("s.bin", 1000);
+  const std::string image = ImageFile(dir, "s.bin", 1000);
   op.imagePath[0] = image;
   RunControl control(op, options);
   Run(control);
@@ -307,7 +307,7 @@ bootloader = "none"
             std::string::npos);
   EXPECT_EQ(op.Messages(), (std::vector<std::string>{"Cannot Read 'Get BootloaderFirmware Version' Response",
                                                      "Download Complete !"}));
-  EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(image)));
+  EXPECT_TRUE(Holds(Flash(0), 0, Contents(image)));
 }
 
 TEST_F(BenchRunTest, EveryNorErrorCodeIsReportedWithItsDeviceAndAddress) {
@@ -334,7 +334,7 @@ flash = "EN29LV040A"
 read_fault = [0x1000]
 )");
   Download(kKelda, false, 1);
-  op.imagePath[0] = dir.Image("a.bin", 0x20000, 1);  // byte 0x901 is 0xA4: its stuck bit 0 stays 1
+  op.imagePath[0] = ImageFile(dir, "a.bin", 0x20000, 1);  // byte 0x901 is 0xA4: its stuck bit 0 stays 1
   RunControl control(op, options);
   Run(control);
   const std::string log = op.Log();
@@ -350,7 +350,7 @@ read_fault = [0x1000]
   // The same boards: a start off a sector boundary, then a range beyond the flash.
   op.Append("--\r\n");
   op.offset = 0x1000;
-  op.imagePath[0] = dir.Image("small.bin", 100);
+  op.imagePath[0] = ImageFile(dir, "small.bin", 100);
   Run(control);
   op.offset = 0;
   op.imageBlock[0] = 8;
@@ -374,7 +374,7 @@ flash = "K9F5608"
 program_fail = [0x4200]
 )");
   Download(kKelda, true);
-  op.imagePath[0] = dir.Image("n.bin", 0x8000);
+  op.imagePath[0] = ImageFile(dir, "n.bin", 0x8000);
   op.imageBlock[0] = 1;
   RunControl control(op, options);
   Run(control);
@@ -393,7 +393,7 @@ target = "KELDA"
 flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
-  op.imagePath[0] = dir.Image("big.bin", 64 * 1024);
+  op.imagePath[0] = ImageFile(dir, "big.bin", 64 * 1024);
   std::promise<void> go;
   op.release = go.get_future().share();
   op.holdDevice = 0;
@@ -414,7 +414,7 @@ flash = "EN29LV040A"
   EXPECT_NE(op.Log().find("  DEVICE #0: Download stopping, Please wait ... \r\n"), std::string::npos);
   EXPECT_TRUE(op.Messages().empty());
   const auto flash = Flash(0);
-  const auto image = TempDir::Contents(op.imagePath[0]);
+  const auto image = Contents(op.imagePath[0]);
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 3 * 2048, flash.begin()));
   EXPECT_EQ(flash[3 * 2048], 0xFF);  // nothing of the stopped block was programmed
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kStopped);
@@ -459,7 +459,7 @@ flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
   op.offset = 0xE0000000;
-  op.imagePath[0] = dir.Image("a.bin", 100);
+  op.imagePath[0] = ImageFile(dir, "a.bin", 100);
   RunControl control(op, options);
   Run(control);
   EXPECT_NE(op.Log().find("  DEVICE #0: No chip select for offset 0xE0000000\r\n"), std::string::npos);
@@ -478,7 +478,8 @@ target = "KELDA"
 flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
-  const std::string first = dir.Image("first.bin", 200000, 3), second = dir.Image("second.bin", 4096, 9);
+  const std::string first = ImageFile(dir, "first.bin", 200000, 3),
+                    second = ImageFile(dir, "second.bin", 4096, 9);
   op.imageEnabled = {true, true, false};
   op.imagePath = {first, second, ""};
   op.imageBlock = {0, 1, 0};
@@ -491,14 +492,14 @@ flash = "EN29LV040A"
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kFailed);
   EXPECT_EQ(Commands(0), Join(kIdentify, {"0x98", "0x08", "0x04", "0x12", "0x13", "0x15", "0x14", "0x16",
                                           "0x18", "data"}));
-  EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(first)));
+  EXPECT_TRUE(Holds(Flash(0), 0, Contents(first)));
 
   // Moved past image 1's last block, the same two images program as ever.
   op.imageBlock[1] = 4;
   Run(control);
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
-  EXPECT_TRUE(Holds(Flash(0), 0, TempDir::Contents(first)));
-  EXPECT_TRUE(Holds(Flash(0), 4 * 0x10000, TempDir::Contents(second)));
+  EXPECT_TRUE(Holds(Flash(0), 0, Contents(first)));
+  EXPECT_TRUE(Holds(Flash(0), 4 * 0x10000, Contents(second)));
 }
 
 // The part answers 0x6E where the NOR type table's row says 0x6F: the default NOR type programs it.
@@ -513,7 +514,7 @@ flash = "EN29LV010A"
 interleave = 2
 )");
   Download(kKelda, false, 0);
-  const std::string image = dir.Image("e.bin", 5000);
+  const std::string image = ImageFile(dir, "e.bin", 5000);
   op.imagePath[0] = image;
   op.imageBlock[0] = 1;
   RunControl control(op, options);
@@ -521,7 +522,7 @@ interleave = 2
   EXPECT_EQ(op.Messages(), std::vector<std::string>{"Download Complete !"});
   EXPECT_NE(op.Log().find("  NAME: EN29LV010A\r\n"), std::string::npos);
   EXPECT_NE(op.Log().find("  DEVICE #0: Maker ID(0x001C) Device ID(0x006E)\r\n"), std::string::npos);
-  EXPECT_TRUE(Holds(Flash(0), 0x4000, TempDir::Contents(image)));  // block 1 of 16 KiB sectors
+  EXPECT_TRUE(Holds(Flash(0), 0x4000, Contents(image)));  // block 1 of 16 KiB sectors
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
 
   // Two parts side by side answer 0x6E6E and have 32 KiB blocks.
@@ -529,7 +530,7 @@ interleave = 2
   op.interleave = 2;
   Run(control);
   EXPECT_NE(op.Log().find(" Device ID(0x6E6E)\r\n"), std::string::npos);
-  EXPECT_TRUE(Holds(Flash(1), 0x8000, TempDir::Contents(image)));
+  EXPECT_TRUE(Holds(Flash(1), 0x8000, Contents(image)));
   EXPECT_EQ(control.LastOutcome(), RunOutcome::kComplete);
 }
 
@@ -547,7 +548,7 @@ target = "KELDA"
 flash = "EN29LV040A"
 )");
   Download(kKelda, false, 1);
-  op.imagePath[0] = dir.Image("big.bin", 0x20000);
+  op.imagePath[0] = ImageFile(dir, "big.bin", 0x20000);
   std::promise<void> go;
   op.release = go.get_future().share();
   op.holdDevice = 1;

@@ -19,7 +19,7 @@ class DownloadJobTest : public JobFixture {
   DownloadJobTest() {
     Probe([](FakeProbeConfig&) {});
     SetDownload(kKelda, /*nand=*/false, 1);
-    UseImages({dir.Image("a.bin", 100)});
+    UseImages({ImageFile(dir, "a.bin", 100)});
   }
   void Probe(const std::function<void(FakeProbeConfig&)>& change, int device = kDevice,
              int product = kKelda) {
@@ -323,15 +323,15 @@ TEST_F(DownloadJobTest, NandIdentificationSendsTheNandDescription) {
 }
 
 TEST_F(DownloadJobTest, ImageFilesAreTakenInOrderAndSkippedWhenDisabledOrWithoutPath) {
-  const std::string second = dir.Image("b.bin", 3000, 2);
+  const std::string second = ImageFile(dir, "b.bin", 3000, 2);
   op.imageEnabled = {true, true, false};
-  op.imagePath = {"", second, dir.Image("c.bin", 10)};
+  op.imagePath = {"", second, ImageFile(dir, "c.bin", 10)};
   op.imageBlock = {7, 9, 11};
   RunJob();
   EXPECT_EQ(Failed(), 0);
   const auto files = bench.Files(kDevice);
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].bytes, TempDir::Contents(second));
+  EXPECT_EQ(files[0].bytes, Contents(second));
   EXPECT_EQ(files[0].dataInfo[7], 9);
   EXPECT_EQ(op.SentBytes(kDevice, 1), 3000u);  // file number 1
   EXPECT_EQ(op.SentBytes(kDevice, 0), 0u);
@@ -381,8 +381,8 @@ TEST_F(DownloadJobTest, EveryEndThatLeavesTheBoardUnprogrammedCountsAsFailed) {
     Probe(c.change);
     ctx.failedDeviceCount.store(0);
     op.imageEnabled = {true, true, false};
-    op.imagePath = {c.missingFirstFile ? dir.path() + "/none.bin" : dir.Image("a.bin", 100),
-                    dir.Image("b.bin", 10)};
+    op.imagePath = {c.missingFirstFile ? dir.path() + "/none.bin" : ImageFile(dir, "a.bin", 100),
+                    ImageFile(dir, "b.bin", 10)};
     const size_t before = op.Log().size();
     RunJob();
     EXPECT_EQ(Failed(), 1);
@@ -396,7 +396,7 @@ TEST_F(DownloadJobTest, EveryEndThatLeavesTheBoardUnprogrammedCountsAsFailed) {
 
 TEST_F(DownloadJobTest, FailedFileEndsTheJobWithoutFurtherFilesOrReset) {
   Probe([](FakeProbeConfig& p) { p.blockResponses[1] = {0x56, 0, 0, 0, 0}; });
-  UseImages({dir.Image("a.bin", 100), dir.Image("b.bin", 100)});
+  UseImages({ImageFile(dir, "a.bin", 100), ImageFile(dir, "b.bin", 100)});
   RunJob();
   EXPECT_EQ(Failed(), 1);
   EXPECT_EQ(bench.Files(kDevice).size(), 1u);
@@ -458,11 +458,11 @@ TEST_F(DownloadJobTest, JobsClaimTheLowestMarkedSlotAndNameTheirDevice) {
 TEST_F(DownloadJobTest, ObserverHearsEachFileWithTheCrcOfTheBytesWritten) {
   RecordingObserver observer;
   ctx.observer = &observer;
-  const std::string image = dir.Image("a.bin", 5000);
+  const std::string image = ImageFile(dir, "a.bin", 5000);
   op.imageEnabled = {true, true, false};
   op.imagePath = {dir.path() + "/none.bin", image};
   RunJob();
-  const auto bytes = TempDir::Contents(image);
+  const auto bytes = Contents(image);
   EXPECT_EQ(observer.crc, Crc32Final(Crc32Update(kCrc32Initial, bytes.data(), bytes.size())));
   EXPECT_EQ(observer.events,
             (std::vector<std::string>{"start 3", "file 3 1 a.bin 5000 5000 ok",

@@ -64,7 +64,7 @@ TEST_F(StreamTest, SendsChunksOf64WithABlockResponseEvery2048BytesAndAfterTheLas
     bench.Reset();
     bench.Configure(kDevice, ProbeFor(kKelda));
     op.ShowDeviceStates({});
-    const std::string path = dir.Image("image" + std::to_string(c.size) + ".bin", c.size);
+    const std::string path = ImageFile(dir, "image" + std::to_string(c.size) + ".bin", c.size);
     const StreamResult result = Stream(path);
 
     EXPECT_EQ(result.outcome, StreamOutcome::kDone);
@@ -72,7 +72,7 @@ TEST_F(StreamTest, SendsChunksOf64WithABlockResponseEvery2048BytesAndAfterTheLas
     EXPECT_EQ(Folded(), c.events);
     const auto files = bench.Files(kDevice);
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].bytes, TempDir::Contents(path));
+    EXPECT_EQ(files[0].bytes, Contents(path));
     EXPECT_EQ(op.SentBytes(kDevice, 1), c.size);
     EXPECT_EQ(op.deviceCells[kDevice], "100%");
     // DownloadDataInfo: code, 'A', flash type, offset, block, size, verify, its text.
@@ -89,7 +89,7 @@ TEST_F(StreamTest, SendsChunksOf64WithABlockResponseEvery2048BytesAndAfterTheLas
 
 TEST_F(StreamTest, FinishedCodeAfterTheFirstBlockEndsTheFileAsDoneAtHalf) {
   Configure([](FakeProbeConfig& c) { c.blockResponses[1] = {0x60, 0, 0, 0, 0}; });
-  const std::string path = dir.Image("half.bin", 4096);
+  const std::string path = ImageFile(dir, "half.bin", 4096);
   const StreamResult result = Stream(path);
   EXPECT_EQ(result.outcome, StreamOutcome::kDone);
   EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "32x data 64", "block"}));
@@ -150,7 +150,7 @@ TEST_F(StreamTest, ReportsEveryRefusalAndMissingAnswerOfTheProbe) {
        {"Unknow Download Response"},
        ""},
   };
-  const std::string path = dir.Image("image.bin", 4096);
+  const std::string path = ImageFile(dir, "image.bin", 4096);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     bench.Reset();
@@ -171,12 +171,12 @@ TEST_F(StreamTest, ReportsEveryRefusalAndMissingAnswerOfTheProbe) {
 TEST_F(StreamTest, StopMarkerGoesIntoTheFirstChunkOfEveryBlockWhileTheStopStands) {
   ctx.stopRequested.store(1);
   Configure([](FakeProbeConfig& c) { c.honourStop = false; });
-  const std::string path = dir.Image("stop.bin", 4096);
+  const std::string path = ImageFile(dir, "stop.bin", 4096);
   EXPECT_EQ(Stream(path).outcome, StreamOutcome::kDone);
   EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "data 64 stop", "31x data 64", "block",
                                                 "data 64 stop", "31x data 64", "block"}));
   const auto sent = bench.Files(kDevice)[0].bytes;
-  const auto file = TempDir::Contents(path);
+  const auto file = Contents(path);
   EXPECT_EQ(std::memcmp(sent.data(), "USBJTAG_Down_STOP", 18), 0);
   EXPECT_TRUE(
       std::equal(sent.begin() + 18, sent.begin() + 2048, file.begin() + 18));  // rest of the chunk is data
@@ -189,14 +189,14 @@ TEST_F(StreamTest, StopMarkerGoesIntoTheFirstChunkOfEveryBlockWhileTheStopStands
 
 TEST_F(StreamTest, ProbeEndsAStoppedFileWithTheFinishedCode) {
   ctx.stopRequested.store(1);
-  EXPECT_EQ(Stream(dir.Image("stop.bin", 8192)).outcome, StreamOutcome::kDone);
+  EXPECT_EQ(Stream(ImageFile(dir, "stop.bin", 8192)).outcome, StreamOutcome::kDone);
   EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "data 64 stop", "31x data 64", "block"}));
   EXPECT_NE(op.Log().find("Downloading done.(0[s], stop.bin)"), std::string::npos);
 }
 
 TEST_F(StreamTest, StopMarkerInAShortLastChunkIsCutToTheChunk) {
   ctx.stopRequested.store(1);
-  EXPECT_EQ(Stream(dir.Image("tiny.bin", 10)).outcome, StreamOutcome::kDone);
+  EXPECT_EQ(Stream(ImageFile(dir, "tiny.bin", 10)).outcome, StreamOutcome::kDone);
   EXPECT_EQ(Folded(), (std::vector<std::string>{"cmd=0x18", "data 10 stop", "block"}));
   const auto sent = bench.Files(kDevice)[0].bytes;
   EXPECT_EQ(std::string(sent.begin(), sent.end()), "USBJTAG_Do");
@@ -211,7 +211,7 @@ TEST_F(StreamTest, MissingFileIsNotOpenedAndNothingIsSent) {
 }
 
 TEST_F(StreamTest, FileThatShrinksWhileStreamingFailsWithoutSendingShortChunks) {
-  const std::string path = dir.Image("shrinks.bin", 4096);
+  const std::string path = ImageFile(dir, "shrinks.bin", 4096);
   bench.OnCommand([&path](int, uint8_t code) {
     if (code == 0x18) {
       ASSERT_EQ(::truncate(path.c_str(), 100), 0);
@@ -251,7 +251,7 @@ TEST_F(StreamTest, PathWithoutSlashIsItsOwnDisplayNameAndCrcCoversTheBytesSent) 
 
 TEST_F(StreamTest, DoneLineCountsSecondsFromTheJobStart) {
   clock.Advance(65'500);
-  const std::string path = dir.Image("slow.bin", 10);
+  const std::string path = ImageFile(dir, "slow.bin", 10);
   bench.Open(kProbeProductId, kDevice);
   uint8_t command[64] = {};
   StreamImageFile(ctx, op, StreamRequest{kDevice, 0, path, 1, 1000}, command, false);

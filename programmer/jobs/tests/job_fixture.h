@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the jobs' tests share: the fake bench reset per test, a recording operator, a job context
-// bound to the fake link, a fake clock, and a temporary folder for image files.
+// bound to the fake link, a fake clock, and a scratch folder for image files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,36 +21,22 @@
 #include "probe/products.h"
 #include "probe/records.h"
 #include "testing/recording_operator.h"
+#include "testing/scratch_dir.h"
 
 namespace zolt::testing {
 
-// A folder under the system's temp folder, removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zolt-jobs-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  // Writes a file of `size` bytes whose byte i is (i * 7 + seed) & 0xFF; returns its path.
-  std::string Image(const std::string& name, size_t size, int seed = 1) const {
-    const std::string file = path_ + "/" + name;
-    std::ofstream out(file, std::ios::binary);
-    for (size_t i = 0; i < size; ++i) out.put(static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF));
-    return file;
-  }
-  static std::vector<uint8_t> Contents(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+// Writes a file of `size` bytes whose byte i is (i * 7 + seed) & 0xFF into `dir`; returns its path.
+inline std::string ImageFile(const ScratchDir& dir, const std::string& name, size_t size, int seed = 1) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
+  return dir.Write(name, bytes);
+}
 
- private:
-  std::string path_;
-};
+// The bytes of `file`, as the fake flash holds them.
+inline std::vector<uint8_t> Contents(const std::string& file) {
+  const std::string bytes = ReadFileBytes(file);
+  return {bytes.begin(), bytes.end()};
+}
 
 // A probe of this system on a target of `product`, answering every command.
 inline FakeProbeConfig ProbeFor(int product) {
@@ -169,7 +155,7 @@ class JobFixture : public ::testing::Test {
   FakeClock clock;
   TestOperator op;
   JobContext ctx{op, clock};
-  TempDir dir;
+  ScratchDir dir{"zolt-jobs"};
 };
 
 }  // namespace zolt::testing

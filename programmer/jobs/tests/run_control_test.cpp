@@ -24,7 +24,7 @@ class RunControlTest : public JobFixture {
     op.fields.nandSelected = false;
     op.fields.norSelected = true;
     op.norType = 1;
-    op.imagePath[0] = dir.Image("a.bin", 3000);
+    op.imagePath[0] = ImageFile(dir, "a.bin", 3000);
   }
   void Probes(std::initializer_list<int> devices, int product = kKelda) {
     for (int d : devices) {
@@ -60,7 +60,7 @@ TEST_F(RunControlTest, VerifyIsReadLiveAtEachAnnouncementAndThePagesOnceAtRun) {
   Probes({0});
   op.multiDevice = false;
   op.imageEnabled = {true, true, false};
-  op.imagePath[1] = dir.Image("b.bin", 100, 9);
+  op.imagePath[1] = ImageFile(dir, "b.bin", 100, 9);
   RunControl control(op, options);
   control.SetVerify(false);
   int announcements = 0;
@@ -123,7 +123,7 @@ TEST_F(RunControlTest, MultiDeviceRunProgramsEveryMatchingProbeSideBySide) {
   bench.Configure(1, stranger);
   bench.Configure(2, ProbeFor(kOko));
   op.imageEnabled = {true, true, false};
-  op.imagePath[1] = dir.Image("b.bin", 5000, 9);
+  op.imagePath[1] = ImageFile(dir, "b.bin", 5000, 9);
   RunControl control(op, options);
   Run(control);
   EXPECT_EQ(op.deviceStates, (std::array<uint8_t, 16>{1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0}));
@@ -131,8 +131,8 @@ TEST_F(RunControlTest, MultiDeviceRunProgramsEveryMatchingProbeSideBySide) {
     SCOPED_TRACE(d);
     const auto files = bench.Files(d);
     ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].bytes, TempDir::Contents(op.imagePath[0]));
-    EXPECT_EQ(files[1].bytes, TempDir::Contents(op.imagePath[1]));
+    EXPECT_EQ(files[0].bytes, Contents(op.imagePath[0]));
+    EXPECT_EQ(files[1].bytes, Contents(op.imagePath[1]));
     EXPECT_NE(op.Log().find("  DEVICE #" + std::to_string(d) + ": Downloading done.(0[s], b.bin)"),
               std::string::npos);
   }
@@ -276,7 +276,7 @@ TEST_F(RunControlTest, ImageOf4GiBIsRefusedAndTheRunFails) {
 
 TEST_F(RunControlTest, StopPressedMidFileStopsEveryJob) {
   Probes({0, 1});
-  op.imagePath[0] = dir.Image("big.bin", 64 * 1024);
+  op.imagePath[0] = ImageFile(dir, "big.bin", 64 * 1024);
   // The probes hold their announcement until STOP has been pressed.
   std::promise<void> pressed;
   std::shared_future<void> stop = pressed.get_future().share();

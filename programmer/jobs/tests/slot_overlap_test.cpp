@@ -214,7 +214,8 @@ TEST_F(SlotOverlapTest, AFileWhoseEraseReachesAnEarlierImageIsRefusedBeforeItIsA
     op.imagePath = {"", "", ""};
     std::vector<std::string> paths;
     for (size_t f = 0; f < l.slots.size(); ++f) {
-      paths.push_back(dir.Image("image" + std::to_string(f) + ".bin", l.slots[f].size, static_cast<int>(f)));
+      paths.push_back(
+          ImageFile(dir, "image" + std::to_string(f) + ".bin", l.slots[f].size, static_cast<int>(f)));
       op.imageEnabled[f] = true;
       op.imagePath[f] = paths.back();
       op.imageBlock[f] = l.slots[f].block;
@@ -264,7 +265,7 @@ TEST_F(SlotOverlapTest, AFileThatDidNotOpenClaimsNoBlocks) {
   bench.Configure(kDevice, config);
   SetDownload(kKelda, false, 1);
   op.imageEnabled = {true, true, false};
-  op.imagePath = {dir.path() + "/missing.bin", dir.Image("b.bin", 100)};
+  op.imagePath = {dir.path() + "/missing.bin", ImageFile(dir, "b.bin", 100)};
   op.imageBlock = {0, 0, 0};
   MarkSlots({kDevice});
   TakeRequest();

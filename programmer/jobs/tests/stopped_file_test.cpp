@@ -43,7 +43,7 @@ TEST_F(StoppedFileTest, AFileThatCarriedAStopMarkerIsReportedNotOk) {
     config.honourStop = c.honourStop;
     bench.Configure(kDevice, config);
     SetDownload(kKelda, false, 1);
-    UseImages({dir.Image("a.bin", 5000), dir.Image("b.bin", 100)});
+    UseImages({ImageFile(dir, "a.bin", 5000), ImageFile(dir, "b.bin", 100)});
     op.imageBlock = {0, 1, 0};
     ctx.stopRequested.store(0);
     ctx.failedDeviceCount.store(0);

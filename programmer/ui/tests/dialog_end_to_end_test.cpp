@@ -11,10 +11,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
 
+#include "testing/qt_wait.h"
+#include "testing/scratch_dir.h"
 #include "ui/dialog_application.h"
 #include "ui/log_view.h"
 #include "ui/pages/file_selection_page.h"
@@ -26,25 +27,10 @@
 namespace zolt::ui {
 namespace {
 
+using zolt::testing::ServeUntil;
+using zolt::testing::VisibleBox;
+
 constexpr int kBoards = 4;
-
-// Serves the GUI thread's events until `done` holds; a generous guard against hangs only.
-template <class Done>
-bool ServeUntil(Done done, int seconds = 60) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-QMessageBox* VisibleBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  }
-  return nullptr;
-}
 
 QByteArray Pattern(int size) {
   QByteArray bytes(size, '\0');
@@ -56,23 +42,23 @@ class DialogEndToEnd : public ::testing::Test {
  protected:
   // Four KELDA boards with an EN29LV040A each; `timing` "instant" or a realistic line set.
   void WriteBench(const std::string& benchTable) {
-    ASSERT_TRUE(dir.isValid());
-    QDir().mkpath(dir.filePath(QStringLiteral("state")));
+    ASSERT_TRUE(QDir(Path("")).exists());
+    QDir().mkpath(Path("state"));
     QByteArray toml = QByteArray::fromStdString(benchTable);
     for (int i = 0; i < kBoards; ++i) {
       toml += "\n[[probe]]\nname = \"board-" + QByteArray::number(i) +
               "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n";
     }
-    QFile bench(dir.filePath(QStringLiteral("bench.toml")));
+    QFile bench(Path("bench.toml"));
     ASSERT_TRUE(bench.open(QIODevice::WriteOnly));
     bench.write(toml);
     bench.close();
     ::setenv("VORLINK_BENCH", QFile::encodeName(bench.fileName()).constData(), 1);
-    ::setenv("PROBESIM_STATE_DIR", QFile::encodeName(dir.filePath(QStringLiteral("state"))).constData(), 1);
+    ::setenv("PROBESIM_STATE_DIR", QFile::encodeName(Path("state")).constData(), 1);
   }
 
   QString WriteImage(int size) {
-    QFile file(dir.filePath(QStringLiteral("image.bin")));
+    QFile file(Path("image.bin"));
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(Pattern(size));
     return file.fileName();
@@ -95,7 +81,12 @@ class DialogEndToEnd : public ::testing::Test {
            d.RunButton()->isEnabled();
   }
 
-  QTemporaryDir dir;
+  // The path of `name` in the scratch folder, as Qt names files.
+  QString Path(const std::string& name) const {
+    return QFile::decodeName(QByteArray::fromStdString(dir / name));
+  }
+
+  zolt::testing::ScratchDir dir;
 };
 
 TEST_F(DialogEndToEnd, RunProgramsEveryBoardAndReportsCompletion) {
@@ -140,7 +131,7 @@ TEST_F(DialogEndToEnd, RunProgramsEveryBoardAndReportsCompletion) {
   EXPECT_NE(d.FirmwareVersion()->FirmwareVersion(), QStringLiteral("?"));
 
   for (int board = 0; board < kBoards; ++board) {
-    QFile flash(dir.filePath(QStringLiteral("state/bench-%1.bin").arg(board)));
+    QFile flash(Path("state/bench-" + std::to_string(board) + ".bin"));
     ASSERT_TRUE(flash.open(QIODevice::ReadOnly)) << board;
     EXPECT_EQ(flash.read(size), Pattern(size)) << "board " << board;
   }

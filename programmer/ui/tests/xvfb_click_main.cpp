@@ -8,15 +8,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPixmap>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <chrono>
 #include <cstdio>
 
+#include "testing/qt_wait.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_application.h"
 #include "ui/log_view.h"
@@ -28,6 +29,9 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+using zolt::testing::ServeUntil;
+using zolt::testing::VisibleBox;
 using zolt::ui::ProgrammerDialog;
 
 int failures = 0;
@@ -37,23 +41,11 @@ void Check(bool ok, const char* what) {
   if (!ok) ++failures;
 }
 
-// Serves events until `done` holds; a guard against hangs only.
-template <class Done>
-bool ServeUntil(Done done, int ms = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 // Runs xdotool and lets its events arrive.
 bool XdoTool(const QStringList& args) {
   QProcess xdo;
   xdo.start(QStringLiteral("xdotool"), args);
-  if (!ServeUntil([&] { return xdo.state() == QProcess::NotRunning; })) return false;
+  if (!ServeUntil([&] { return xdo.state() == QProcess::NotRunning; }, 20s)) return false;
   QApplication::processEvents();
   return xdo.exitCode() == 0;
 }
@@ -64,19 +56,12 @@ bool ClickAt(const QPoint& global, int clicks = 1) {
                   QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
 }
 
-QMessageBox* VisibleBox() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
-  }
-  return nullptr;
-}
-
 void ClickEveryTab(ProgrammerDialog& d) {
   QTabBar* bar = d.PageTabs()->tabBar();
   for (int tab : {4, 3, 2, 1, 0}) {
     const QPoint centre = bar->mapToGlobal(bar->tabRect(tab).center());
     ClickAt(centre);
-    const bool switched = ServeUntil([&] { return d.PageTabs()->CurrentIndex() == tab; }, 5000);
+    const bool switched = ServeUntil([&] { return d.PageTabs()->CurrentIndex() == tab; }, 5s);
     bool onlyItsPage = true;
     for (int i = 0; i < ProgrammerDialog::kPageCount; ++i)
       onlyItsPage &= d.PageOfTab(i)->isVisible() == (i == tab);
@@ -99,7 +84,7 @@ QStringList ServeRun(zolt::ui::DialogApplication& program) {
         return !program.Driver()->IsRunning() && d.RunButton()->isEnabled() &&
                d.RunButton()->text() == QStringLiteral("RUN");
       },
-      120000);
+      120s);
   return boxes;
 }
 
@@ -125,7 +110,7 @@ void DoubleClickRunThenSpace(zolt::ui::DialogApplication& program, const QString
   const int before = log.count(QStringLiteral("[Download to NOR FLASH]"));
   XdoTool({QStringLiteral("key"), QStringLiteral("space")});
   ServeUntil([&] { return d.Log()->toPlainText().count(QStringLiteral("[Download to NOR FLASH]")) > before; },
-             5000);
+             5s);
   ServeRun(program);
   Check(d.Log()->toPlainText().count(QStringLiteral("[Download to NOR FLASH]")) == before + 1,
         "Space after the run starts the next run");
@@ -143,7 +128,7 @@ int main(int argc, char** argv) {
   d.show();
   d.raise();
   d.activateWindow();
-  ServeUntil([&] { return d.isActiveWindow(); }, 10000);
+  ServeUntil([&] { return d.isActiveWindow(); }, 10s);
   std::printf("dialog %dx%d at %d,%d: %s\n", d.width(), d.height(), d.x(), d.y(),
               qPrintable(d.windowTitle()));
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "flash_child.h"
+#include "testing/flash_child.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,74 +7,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "testing/scratch_dir.h"
 
 extern char** environ;
 
-namespace zolt::reliability {
+namespace zolt::testing {
 
-ScratchDir::ScratchDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zolt-reliability.XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-  path_ = pattern;
+std::string FlashProgram() {
+  return ZOLT_FLASH_PATH;
 }
 
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
+FlashChild::FlashChild(const std::string& program, const std::vector<std::string>& args, const Env& env,
+                       const std::string& dir, ChildStreams streams) {
+  static std::atomic<int> serial{0};
+  const int n = ++serial;
+  outPath_ = dir + "/stdout." + std::to_string(n);
+  errPath_ = dir + "/stderr." + std::to_string(n);
 
-std::string ScratchDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::string path = *this / name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string PatternBytes(size_t size, uint32_t seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (char& b : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-FlashChild::FlashChild(const std::vector<std::string>& args, const Env& env, const std::string& dir) {
-  static int serial = 0;
-  ++serial;
-  outPath_ = dir + "/stdout." + std::to_string(serial);
-  errPath_ = dir + "/stderr." + std::to_string(serial);
-
-  // Everything the child needs is built before fork: only async-signal-safe calls after it.
+  // Everything the child needs is built before fork: tests that fork may run other threads, so
+  // only async-signal-safe calls come after it.
   std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     if (entry.rfind("VORLINK_", 0) == 0 || entry.rfind("PROBESIM_", 0) == 0) continue;
+    // A variable the test names must not come twice: getenv would find the inherited one first.
+    if (env.count(entry.substr(0, entry.find('='))) != 0) continue;
     envStrings.push_back(entry);
   }
   for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::string program = ZOLT_FLASH_PATH;
   std::vector<std::string> argStrings{program};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -82,20 +50,34 @@ FlashChild::FlashChild(const std::vector<std::string>& args, const Env& env, con
   argv.push_back(nullptr);
 
   const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execve(program.c_str(), argv.data(), envp.data());
-    ::_exit(127);
+  const int err =
+      streams.stderrFd >= 0 ? -1 : ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int in = streams.stdinFd >= 0 ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int childIn = streams.stdinFd >= 0 ? streams.stdinFd : in;
+  const int childErr = streams.stderrFd >= 0 ? streams.stderrFd : err;
+  if (out < 0 || childErr < 0 || childIn < 0) {
+    ADD_FAILURE() << "cannot open the child's streams in " << dir << ": " << std::strerror(errno);
+  } else {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(childIn, 0);
+      ::dup2(out, 1);
+      ::dup2(childErr, 2);
+      // The test runner may have blocked or ignored signals; the program starts with defaults.
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGTERM, SIG_DFL);
+      ::signal(SIGHUP, SIG_DFL);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    if (pid_ < 0) ADD_FAILURE() << "fork: " << std::strerror(errno);
   }
-  ::close(out);
-  ::close(err);
-  ::close(in);
-  if (pid_ < 0) ADD_FAILURE() << "fork: " << std::strerror(errno);
+  for (int fd : {out, err, in}) {
+    if (fd >= 0) ::close(fd);
+  }
 }
 
 FlashChild::~FlashChild() {
@@ -121,7 +103,7 @@ ProcessResult FlashChild::Wait(std::chrono::seconds hangGuard) {
       break;
     }
     if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "hang guard: zolt-flash still running after " << hangGuard.count() << " s";
+      ADD_FAILURE() << "hang guard: zolt-flash still running after " << hangGuard.count() << " s; killed";
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
       pid_ = -1;
@@ -148,4 +130,4 @@ bool WaitForFileText(const std::string& path, const std::string& text, std::chro
   return true;
 }
 
-}  // namespace zolt::reliability
+}  // namespace zolt::testing
