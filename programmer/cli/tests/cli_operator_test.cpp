@@ -7,38 +7,31 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
+
+#include "testing/scratch_dir.h"
 
 namespace zolt::cli {
 namespace {
 
-// A temporary file of `bytes` bytes (sparse: nothing is written), removed at the end.
-class SparseFile {
- public:
-  explicit SparseFile(uint64_t bytes) {
-    const char* tmp = std::getenv("TMPDIR");
-    path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/zolt-cli-image-XXXXXX";
-    const int fd = ::mkstemp(path_.data());
-    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) path_.clear();
-    if (fd >= 0) ::close(fd);
-  }
-  ~SparseFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// A file of `bytes` bytes in `dir` (sparse: nothing is written).
+std::string SparseFile(const testing::ScratchDir& dir, const char* name, uint64_t bytes) {
+  const std::string path = dir / name;
+  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  const bool made = fd >= 0 && ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+  if (fd >= 0) ::close(fd);
+  return made ? path : std::string();
+}
 
 TEST(CliOperator, ADevicePercentCountsOnlyTheFilesTheJobsWillSend) {
-  SparseFile small(1000), huge(uint64_t(1) << 32);  // exactly 4 GiB: refused by the job
-  ASSERT_FALSE(small.path().empty());
-  ASSERT_FALSE(huge.path().empty());
+  testing::ScratchDir dir("zolt-cli-operator");
+  const std::string small = SparseFile(dir, "small.bin", 1000);
+  const std::string huge = SparseFile(dir, "huge.bin", uint64_t(1) << 32);  // exactly 4 GiB: refused
+  ASSERT_FALSE(small.empty());
+  ASSERT_FALSE(huge.empty());
   FlashOptions options;
   options.imageEnabled = {true, true, true};
-  options.imagePath = {small.path(), huge.path(), "/nonexistent/zolt-image"};
+  options.imagePath = {small, huge, dir / "missing.bin"};
   const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(null, 0);
   {
