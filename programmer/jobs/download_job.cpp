@@ -10,6 +10,7 @@
 #include "jobs/job_steps.h"
 #include "jobs/nand_flash.h"
 #include "jobs/text_format.h"
+#include "probe/nor_type_table.h"
 #include "probe/probe_commands.h"
 #include "probe/records.h"
 
@@ -30,8 +31,11 @@ class Download {
         probe_(ctx.link, op_),
         product_(ctx.request.productIndex) {}
 
-  void Run() {
-    device_ = ClaimDeviceSlot(settings_.deviceSlots);
+  // `device` < 0: claims the lowest marked device index; otherwise claims exactly that one.
+  void Run(int device) {
+    device_ = device < 0 ? ClaimDeviceSlot(settings_.deviceSlots)
+              : device < kMaxProbes && settings_.deviceSlots[device].exchange(0) == 1 ? device
+                                                                                      : -1;
     if (device_ >= 0) {
       if (ctx_.observer != nullptr) ctx_.observer->OnJobStarted(device_);
       startMs_ = ctx_.clock.NowMs();
@@ -65,6 +69,7 @@ class Download {
       FailWithLog(Format("  DEVICE #%d: Cannot open\r\n", device_));
       return;
     }
+    if (ctx_.observer != nullptr) ctx_.observer->OnProbeOpened(device_, ProbeLocation(ctx_.link, device_));
     if (!CheckProbe() || !PrepareTarget() || !IdentifyFlash()) return;
     StreamFiles();
   }
@@ -163,6 +168,9 @@ class Download {
       const CommandResult described = probe_.SetFlashInfo(device_, flashInfo_, kFlashTypeNand);
       if (!described.ok()) return Failed(described);
       geometry_ = {0, NandEraseBlockBytes(flashInfo_)};  // NAND places by block only
+      if (ctx_.observer != nullptr)
+        ctx_.observer->OnFlashIdentified(device_, reply.makerId, reply.deviceId,
+                                         NandPartName(reply.deviceId));
       return true;
     }
     return AcceptNorFlash(reply);
@@ -180,6 +188,8 @@ class Download {
     if (!described.ok()) return Failed(described);
     geometry_ = {settings_.norOffset % kChipSelectRegionBytes,
                  NorEraseBlockBytes(type, settings_.norInterleave, flashCfi_, reply.deviceId, reply.thirdId)};
+    if (ctx_.observer != nullptr)
+      ctx_.observer->OnFlashIdentified(device_, reply.makerId, reply.deviceId, NorTypeLogName(type));
     return true;
   }
 
@@ -246,7 +256,12 @@ class Download {
 
 void DownloadJob(JobContext& ctx) {
   Download download(ctx);
-  download.Run();
+  download.Run(-1);
+}
+
+void DownloadJobOn(JobContext& ctx, int device) {
+  Download download(ctx);
+  download.Run(device < 0 ? kMaxProbes : device);
 }
 
 }  // namespace zolt

@@ -17,4 +17,9 @@ namespace zolt {
 // ended. Calls ctx.observer (if any) from this thread.
 void DownloadJob(JobContext& ctx);
 
+// The same job for exactly `device` (the station's fixture): claims that index's mark only; a
+// device whose slot is not marked (or outside 0..15) ends the job at once, without a probe
+// exchange, decrementing the count as every job does.
+void DownloadJobOn(JobContext& ctx, int device);
+
 }  // namespace zolt

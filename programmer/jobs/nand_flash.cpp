@@ -26,6 +26,13 @@ constexpr NandDevice kNandDevices[] = {
 
 }  // namespace
 
+const char* NandPartName(uint16_t deviceId) {
+  for (const NandDevice& device : kNandDevices) {
+    if (device.deviceId == deviceId) return device.name;
+  }
+  return "";
+}
+
 int IdentifyNand(RunView& op, FlashInfo& info, const FlashIdReply& reply) {
   PutLe16(info.data(), reply.makerId);
   PutLe16(info.data() + 2, reply.deviceId);

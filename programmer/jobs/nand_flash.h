@@ -18,4 +18,7 @@ namespace zolt {
 // returns -1. Never blocks on the operator.
 int IdentifyNand(RunView& op, FlashInfo& info, const FlashIdReply& reply);
 
+// The NAND table's part name for a device ID ("5608"), "" for an ID not in the table.
+const char* NandPartName(uint16_t deviceId);
+
 }  // namespace zolt

@@ -16,6 +16,14 @@ class RunObserver {
   virtual ~RunObserver() = default;
   // A job claimed `device` and starts.
   virtual void OnJobStarted(int device) { (void)device; }
+  // The job opened the probe of `device`; `location` as ProbeLocation gives it ("unknown" when
+  // the library cannot tell).
+  virtual void OnProbeOpened(int device, const std::string& location) { (void)device, (void)location; }
+  // The job read the flash's IDs and accepted the flash: `part` is the NAND table's part name or
+  // the NOR type's log name.
+  virtual void OnFlashIdentified(int device, uint16_t makerId, uint16_t deviceId, const std::string& part) {
+    (void)device, (void)makerId, (void)deviceId, (void)part;
+  }
   // One image file of `device` has ended (any outcome but "not opened"): bytes sent, seconds since
   // the job started, CRC-32 (IEEE) of the bytes actually written to the probe as data. `ok` only
   // when the file went out and the probe accepted it: false for a failed file, one refused before

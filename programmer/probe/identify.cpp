@@ -97,6 +97,8 @@ int BindProbeLink(ProbeLink& link, RunView& op, const std::string& libraryName) 
                         ": undefined symbol: " + missing);
     return 0;
   }
+  // Optional: a library with only the four exports leaves it null, silently.
+  (void)BindExport(library, "DeviceLocation", link.DeviceLocation);
   return 1;
 }
 

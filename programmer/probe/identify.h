@@ -16,7 +16,8 @@ namespace zolt {
 inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 
 // Loads `libraryName` and binds its four exports into `link`, in the order OpenDevice, Write,
-// Read, Close. A bare name is loaded from the directory of the running executable when a file of
+// Read, Close, and then the optional DeviceLocation export when the library has it (no message
+// when it has not). A bare name is loaded from the directory of the running executable when a file of
 // that name is there, else through the dynamic loader's search path; a name with a slash is
 // loaded as that path. The library is never unloaded; binding again finds the same entries.
 //  - Returns 1 when the library is loaded and all four names are bound.

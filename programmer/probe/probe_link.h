@@ -12,7 +12,11 @@
 //  - Threads: calls for different device indices may run at once; calls for one index must not
 //    overlap. The entries are written only by BindProbeLink, before any job starts.
 //  - An entry is null until bound, and stays null after a bind that did not find it.
+//  - DeviceLocation is optional: a library with only the four entries leaves it null, and the
+//    programmer then calls a probe's location "unknown" (ProbeLocation).
 #pragma once
+
+#include <string>
 
 namespace zolt {
 
@@ -20,13 +24,29 @@ using OpenDeviceFn = int (*)(int productId, int deviceIndex);
 using WriteFn = int (*)(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 using ReadFn = int (*)(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 using CloseFn = void (*)(int deviceIndex);
+// Writes the location of the probe open at `deviceIndex` ("usb:<bus>-<port path>", "bench:<name>")
+// as NUL-terminated text into `buffer` (at most `size` bytes, cut to fit); returns the location's
+// full length without the NUL, or 0 when the index is not open (buffer[0] is then NUL).
+using DeviceLocationFn = int (*)(int deviceIndex, char* buffer, int size);
 
 struct ProbeLink {
   OpenDeviceFn OpenDevice = nullptr;
   WriteFn Write = nullptr;
   ReadFn Read = nullptr;
   CloseFn Close = nullptr;
+  DeviceLocationFn DeviceLocation = nullptr;  // optional export
 };
+
+// The location of the probe open at `device`, "unknown" when the library has no DeviceLocation
+// export or does not know it. Any thread; the device must not be opened or closed meanwhile.
+inline std::string ProbeLocation(const ProbeLink& link, int device) {
+  if (link.DeviceLocation == nullptr) return "unknown";
+  char buffer[512] = {};
+  const int length = link.DeviceLocation(device, buffer, static_cast<int>(sizeof buffer));
+  if (length <= 0 || buffer[0] == '\0') return "unknown";
+  buffer[sizeof buffer - 1] = '\0';
+  return buffer;
+}
 
 // USB product ID with which the programmer opens all of its probes.
 inline constexpr int kProbeProductId = 0x16;
