@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "jobs/text_format.h"
+#include "probe/nor_type_table.h"
+#include "probe/products.h"
 
 namespace zolt {
 
@@ -78,6 +80,20 @@ std::string ExtestFailedText(int device) {
 const char* DisplayName(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash != nullptr ? slash + 1 : path;
+}
+
+void AppendFlashTypeHeader(RunView& op, const RunRequest& request, const RunSettings& settings) {
+  if (request.flashType == FlashType::kNand) {
+    op.Append("[Download to NAND FLASH]\r\n");
+    return;
+  }
+  op.Append("[Download to NOR FLASH]\r\n");
+  if (request.productIndex == kTarvis) return;  // TARVIS detects its part
+  op.Append("  **** NOR FLASH SETTING ********************************\r\n");
+  op.Append(Format("  NAME: %s\r\n", NorTypeLogName(settings.norType)));
+  op.Append(Format("  WIDTH: %d\r\n", settings.norWidth));
+  op.Append(Format("  INTERLEAVE: %d\r\n", settings.norInterleave));
+  op.Append("  **********************************************************\r\n");
 }
 
 }  // namespace zolt

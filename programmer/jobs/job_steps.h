@@ -63,4 +63,8 @@ void DelayMs(const TickClock& clock, int ms);
 // The part of `path` after its last '/', or the whole path.
 const char* DisplayName(const char* path);
 
+// The lines a download run's log begins with: the flash type and, for NOR on every product but
+// TARVIS, the NOR setting block. Caller's thread; never blocks.
+void AppendFlashTypeHeader(RunView& op, const RunRequest& request, const RunSettings& settings);
+
 }  // namespace zolt

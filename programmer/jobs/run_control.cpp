@@ -15,6 +15,7 @@
 #include "core/image_size.h"
 #include "jobs/download_job.h"
 #include "jobs/job_context.h"
+#include "jobs/job_steps.h"
 #include "jobs/monitor_job.h"
 #include "jobs/pin_toggle_job.h"
 #include "jobs/run_settings.h"
@@ -161,18 +162,7 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
   const RunRequest& request = ctx.request;
   ctx.failedDeviceCount.store(0);
   if (!FillDownloadSettings(settings, request)) return false;
-  if (request.flashType == FlashType::kNand) {
-    op.Append("[Download to NAND FLASH]\r\n");
-  } else {
-    op.Append("[Download to NOR FLASH]\r\n");
-    if (request.productIndex != kTarvis) {
-      op.Append("  **** NOR FLASH SETTING ********************************\r\n");
-      op.Append(Format("  NAME: %s\r\n", NorTypeLogName(settings.norType)));
-      op.Append(Format("  WIDTH: %d\r\n", settings.norWidth));
-      op.Append(Format("  INTERLEAVE: %d\r\n", settings.norInterleave));
-      op.Append("  **********************************************************\r\n");
-    }
-  }
+  AppendFlashTypeHeader(op, request, settings);
 
   std::array<uint8_t, kMaxProbes> slots{};
   const int found = request.multiDevice

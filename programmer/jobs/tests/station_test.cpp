@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: MIT
+// The station end to end through the real libVorlink.so on bench files: which boards it programs,
+// how often, what it records, and how it stops. Each test runs in a process of its own (the
+// library reads its bench once).
+#include <stdlib.h>
+
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "job_fixture.h"
+#include "jobs/station.h"
+
+namespace zolt::testing {
+namespace {
+
+class RecordingStationView final : public StationView {
+ public:
+  void ShowFixture(const FixtureStatus& status) override {
+    std::lock_guard lock(mu);
+    states[status.device].push_back(status.state);
+  }
+  void BoardStarted(const BoardRecord& record) override {
+    std::lock_guard lock(mu);
+    started.push_back(record);
+  }
+  void BoardEnded(const BoardRecord& record) override {
+    std::lock_guard lock(mu);
+    ended.push_back(record);
+  }
+  void ShowFixtureMessage(int device, std::string_view text) override {
+    std::lock_guard lock(mu);
+    messages[device].emplace_back(text);
+  }
+  void StationNote(std::string_view text) override {
+    std::lock_guard lock(mu);
+    notes.emplace_back(text);
+  }
+  size_t EndedCount() {
+    std::lock_guard lock(mu);
+    return ended.size();
+  }
+  std::mutex mu;
+  std::map<int, std::vector<FixtureState>> states;
+  std::vector<BoardRecord> started, ended;
+  std::map<int, std::vector<std::string>> messages;
+  std::vector<std::string> notes;
+};
+
+// Keeps every line; the `failAt`-th Append (1-based) and all after it fail.
+class MemoryHistory final : public BoardHistory {
+ public:
+  bool Append(const BoardRecord& record, bool ended, std::string* error) override {
+    std::lock_guard lock(mu);
+    if (failAt != 0 && ++appends >= failAt) {
+      *error = "history.jsonl: No space left on device";
+      return false;
+    }
+    lines.emplace_back(record.sequence, ended);
+    return true;
+  }
+  std::mutex mu;
+  int failAt = 0, appends = 0;
+  std::vector<std::pair<uint64_t, bool>> lines;
+};
+
+class StationTest : public ::testing::Test {
+ protected:
+  void UseBench(const std::string& toml) {
+    const std::string bench = dir.path() + "/bench.toml";
+    std::ofstream(bench) << toml;
+    ::setenv("VORLINK_BENCH", bench.c_str(), 1);
+    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
+    ::unsetenv("PROBESIM_LOG");
+    ::unsetenv("VORLINK_TRACE");
+    options.libraryName = VORLINK_PATH;
+    options.pollMs = 5;
+    options.history = &history;
+    options.version = "2.0.0";
+    options.host = "test-host";
+  }
+  RunRequest KeldaNor(const std::string& image) {
+    op.fields.productIndex = kKelda;
+    op.fields.nandSelected = false;
+    op.fields.norSelected = true;
+    op.norType = 1;  // EN29LV040A
+    op.imagePath = {image, "", ""};
+    op.imageBlock = {1, 0, 0};
+    return op.Request();
+  }
+  std::vector<uint8_t> Flash(int p) const { return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin"); }
+  static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
+    return flash.size() >= offset + image.size() && std::equal(image.begin(), image.end(), flash.begin() + offset);
+  }
+
+  ScratchDir dir{"zolt-station"};
+  TestOperator op;
+  RecordingStationView view;
+  MemoryHistory history;
+  StationOptions options;
+};
+
+const char* const kThreeKeldasAndAnOko = R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[[probe]]
+target = "OKO"
+flash = "EN29LV040A"
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+)";
+
+TEST_F(StationTest, EveryBoardOnIsProgrammedOnceAndRecordedWhole) {
+  UseBench(kThreeKeldasAndAnOko);
+  const std::string image = ImageFile(dir, "app.bin", 3000, 9);
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(image)));
+  ASSERT_TRUE(WaitUntil([&] { return view.EndedCount() == 3; }));
+  // Boards that stay on are watched, not programmed again.
+  for (int p : {0, 2, 3}) {
+    ASSERT_TRUE(WaitUntil([&] { return station.Fixture(p).state == FixtureState::kOk; }));
+  }
+  const std::string logBefore = op.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // twenty polls more
+  station.StopAccepting();
+  station.Wait();
+  EXPECT_TRUE(station.Ended());
+  EXPECT_EQ(view.ended.size(), 3u);
+  EXPECT_EQ(op.Log(), logBefore);
+  EXPECT_EQ(station.Counts().ok, 3u);
+  EXPECT_EQ(station.Counts().failed, 0u);
+  EXPECT_EQ(station.Fixture(1).state, FixtureState::kWaiting);  // a probe, but no KELDA on it
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{});
+
+  // The header once, then each board's job lines.
+  const std::string log = op.Log();
+  EXPECT_EQ(log.rfind("[Download to NOR FLASH]\r\n", 0), 0u);
+  EXPECT_EQ(log.find("  JTAG ID: 0x00AECADD\r\n"), log.rfind("  JTAG ID: 0x00AECADD\r\n"));
+  std::set<uint64_t> sequences;
+  for (const BoardRecord& record : view.ended) {
+    SCOPED_TRACE(record.device);
+    sequences.insert(record.sequence);
+    EXPECT_EQ(record.result, "ok");
+    EXPECT_EQ(record.product, "KELDA");
+    EXPECT_EQ(record.jtagId, 0x00AECADDu);
+    EXPECT_EQ(record.flashPart, "EN29LV040A");
+    EXPECT_EQ(record.host, "test-host");
+    EXPECT_FALSE(record.startedUtc.empty());
+    EXPECT_FALSE(record.endedUtc.empty());
+    ASSERT_EQ(record.images.size(), 1u);
+    EXPECT_EQ(record.images[0].size, 3000u);
+    EXPECT_EQ(record.images[0].sentBytes, 3000u);
+    EXPECT_TRUE(record.images[0].ok);
+    EXPECT_EQ(record.bytesSent, 3000u);
+    EXPECT_TRUE(Holds(Flash(record.device), 0x10000, Contents(image)));
+    EXPECT_NE(log.find("  DEVICE #" + std::to_string(record.device) + ": Downloading done."), std::string::npos);
+  }
+  EXPECT_EQ(sequences, (std::set<uint64_t>{1, 2, 3}));
+  // A started and an ended line per board, the started one first.
+  EXPECT_EQ(history.lines.size(), 6u);
+  for (uint64_t s : {1, 2, 3}) {
+    const auto first = std::find(history.lines.begin(), history.lines.end(), std::make_pair(s, false));
+    const auto last = std::find(history.lines.begin(), history.lines.end(), std::make_pair(s, true));
+    EXPECT_LT(first, last);
+  }
+}
+
+TEST_F(StationTest, ABoardLimitStartsExactlyThatManyBoardsAndEndsTheStation) {
+  UseBench(kThreeKeldasAndAnOko);
+  options.boardLimit = 2;
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 500))));
+  station.Wait();  // ends by itself
+  EXPECT_EQ(view.started.size(), 2u);
+  EXPECT_EQ(view.ended.size(), 2u);
+  EXPECT_EQ(station.Counts().ok, 2u);
+}
+
+TEST_F(StationTest, AFailingBoardIsRecordedWithItsBoxAndTheOthersGoOn) {
+  UseBench(R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[probe.faults]
+no_answer = [0x14]
+)");
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 700))));
+  ASSERT_TRUE(WaitUntil([&] { return view.EndedCount() == 2; }));
+  station.StopAccepting();
+  station.Wait();
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{});  // no modal box: the fixture shows it
+  EXPECT_EQ(view.messages[1], std::vector<std::string>{"Cannot Read 'Read Flash ID' Response"});
+  EXPECT_EQ(station.Fixture(1).state, FixtureState::kFailed);
+  EXPECT_EQ(station.Fixture(1).failureText, "Cannot Read 'Read Flash ID' Response");
+  EXPECT_EQ(station.Fixture(0).state, FixtureState::kOk);
+  EXPECT_EQ(station.Counts().ok, 1u);
+  EXPECT_EQ(station.Counts().failed, 1u);
+  for (const BoardRecord& record : view.ended) {
+    if (record.device != 1) continue;
+    EXPECT_EQ(record.result, "failed");
+    EXPECT_EQ(record.failureTexts, std::vector<std::string>{"Cannot Read 'Read Flash ID' Response"});
+  }
+}
+
+TEST_F(StationTest, AHistoryThatCannotBeWrittenStopsTheStationAndNoUntracedBoardIsProgrammed) {
+  UseBench(kThreeKeldasAndAnOko);
+  history.failAt = 2;  // the first started line is written, nothing after it
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 500))));
+  station.Wait();  // ends by itself
+  EXPECT_TRUE(station.HistoryFailed());
+  EXPECT_EQ(view.notes, std::vector<std::string>{"history: history.jsonl: No space left on device"});
+  // The board whose started line was written finishes; no other board starts.
+  EXPECT_EQ(view.started.size(), 1u);
+  EXPECT_EQ(view.ended.size(), 1u);
+  EXPECT_EQ(history.lines.size(), 1u);
+}
+
+TEST_F(StationTest, StopBoardsEndsTheBoardsInProgressWithTheStopMarker) {
+  UseBench(R"(
+[bench]
+timing = "realistic"
+usb_latency_us = 200
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+)");
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "big.bin", 256 * 1024))));
+  ASSERT_TRUE(WaitUntil([&] { return station.FixturePercent(0) > 0; }));
+  station.StopAccepting();
+  EXPECT_EQ(station.Fixture(0).state, FixtureState::kProgramming);  // the first stop lets it finish...
+  station.StopBoards();                                              // ...the second stops it
+  EXPECT_EQ(station.Fixture(0).state, FixtureState::kStopping);
+  station.Wait();
+  ASSERT_EQ(view.ended.size(), 1u);
+  EXPECT_EQ(view.ended[0].result, "stopped");
+  EXPECT_FALSE(view.ended[0].images[0].ok);
+  EXPECT_LT(view.ended[0].bytesSent, 256u * 1024u + 1);
+  EXPECT_NE(op.Log().find("  DEVICE #0: Download stopping, Please wait ... \r\n"), std::string::npos);
+}
+
+TEST_F(StationTest, AStartThatCannotBindShowsTheBoxAndStartsNothing) {
+  UseBench(kThreeKeldasAndAnOko);
+  options.libraryName = dir.path() + "/missing/libVorlink.so";
+  Station station(op, view, options);
+  EXPECT_FALSE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 10))));
+  EXPECT_EQ(op.Messages().back(), "Cannot load 'libVorlink.so'");
+  EXPECT_TRUE(station.Ended());
+  station.Wait();
+  EXPECT_TRUE(view.started.empty());
+}
+
+}  // namespace
+}  // namespace zolt::testing
