@@ -235,6 +235,11 @@ bool BenchPrimaryTransport::ReadPipe(TransportHandle handle, uint8_t pipeId, uin
   return Transfer(handle, pipeId, true, buffer, length, transferred);
 }
 
+std::string BenchPrimaryTransport::Location(TransportHandle handle, const char* /*devicePath*/) {
+  BenchFile* file = As<BenchFile>(handle);
+  return file ? "bench:" + file->probe->Name() : std::string();
+}
+
 std::vector<Libusb0Bus> BenchLibusb0Transport::GetBusses() {
   std::vector<Libusb0Bus> busses;
   const size_t count = bench_ ? bench_->ProbeCount() : 0;
@@ -306,6 +311,11 @@ int BenchLibusb0Transport::Close(TransportHandle handle) {
   h->probe->Close();
   delete h;
   return 0;
+}
+
+std::string BenchLibusb0Transport::Location(TransportHandle handle) {
+  BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
+  return h ? "bench:" + h->probe->Name() : std::string();
 }
 
 }  // namespace vorlink

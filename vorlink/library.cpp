@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The four exports of libVorlink.so and the library's load-time initialisation.
+// The exports of libVorlink.so (the four entry points and DeviceLocation) and the library's
+// load-time initialisation.
 //
 // At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,
 // the only thing the library ever writes there). VORLINK_BENCH, when set, serves both
@@ -129,6 +130,13 @@ void Close(int deviceIndex) {
   g_state->link->Close(deviceIndex);
   if (g_trace) [[unlikely]]
     g_trace->Close(deviceIndex);
+}
+
+int DeviceLocation(int deviceIndex, char* buffer, int size) {
+  const int result = g_state->link->DeviceLocation(deviceIndex, buffer, size);
+  if (g_trace) [[unlikely]]
+    g_trace->Location(deviceIndex, size, result, buffer != nullptr && size > 0 ? buffer : nullptr);
+  return result;
 }
 
 }  // extern "C"

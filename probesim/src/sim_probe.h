@@ -23,6 +23,7 @@ class SimProbe final : public BenchProbe, private AnswerSink {
  public:
   SimProbe(ProbeConfig config, int index, const EventLog& log);
 
+  std::string Name() const override { return config_.name; }
   uint16_t VendorId() const override { return 0x1F3A; }
   uint16_t ProductId() const override { return config_.productId; }
   bool VisibleToPrimary() const override { return config_.visiblePrimary; }

@@ -39,6 +39,8 @@ struct TransferResult {
 class BenchProbe {
  public:
   virtual ~BenchProbe() = default;
+  // The probe's name in the bench file ("line-1"; "probe <index>" when it has none).
+  virtual std::string Name() const { return {}; }
   virtual uint16_t VendorId() const = 0;   // 0x1F3A
   virtual uint16_t ProductId() const = 0;  // 0x16 unless the bench says otherwise
   virtual bool VisibleToPrimary() const = 0;
