@@ -5,7 +5,8 @@
 // At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,
 // the only thing the library ever writes there). VORLINK_BENCH, when set, serves both
 // transports from the bench file it names (a bench that cannot be loaded leaves the library
-// with no probe, and the error goes to the trace). Otherwise the primary transport is
+// with no probe, and the error goes to the trace; PROBESIM_CONTROL then names the bench's control
+// socket). Otherwise the primary transport is
 // libusb-1.0 and the libusb0 transport is libusb 0.1; LinkMode starts as the primary transport,
 // or as libusb0 when libusb-1.0 cannot be initialised.
 //
@@ -86,6 +87,15 @@ LibraryState* Load(Trace* trace) {
 // Both are set before any export can be called and never change afterwards.
 Trace* const g_trace = OpenTrace();
 LibraryState* const g_state = Load(g_trace);
+
+// The bench's PROBESIM_CONTROL thread is the one thread the library starts: it is stopped and
+// joined when the library is unloaded or the process exits (defined after g_state, so destroyed
+// before it would be). The bench itself stays, like every record.
+struct ControlStopper {
+  ~ControlStopper() {
+    if (g_state->bench) g_state->bench->StopControl();
+  }
+} g_controlStopper;
 
 }  // namespace
 }  // namespace vorlink
