@@ -5,6 +5,7 @@
 #include <set>
 
 #include "cli/cli_operator.h"
+#include "core/json_text.h"
 #include "probe/nor_type_table.h"
 #include "probe/products.h"
 
@@ -137,7 +138,7 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
 }
 
 std::string SummaryText(const nlohmann::json& document) {
-  return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return JsonText(document, 2) + "\n";
 }
 
 }  // namespace zolt::cli
