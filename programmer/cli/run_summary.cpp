@@ -16,6 +16,11 @@ void RunSummary::OnJobStarted(int device) {
   devices_[device].started = true;
 }
 
+void RunSummary::OnProbeOpened(int device, const std::string& location) {
+  std::lock_guard lock(mu_);
+  devices_[device].location = location;
+}
+
 void RunSummary::OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
                              uint64_t sentBytes, double seconds, uint32_t crc32, bool ok) {
   std::lock_guard lock(mu_);
@@ -114,8 +119,11 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       } else {
         result = "ok";
       }
-      devices.push_back(
-          {{"index", index}, {"result", result}, {"failureText", d.failureText}, {"files", files}});
+      devices.push_back({{"index", index},
+                         {"location", d.location},
+                         {"result", result},
+                         {"failureText", d.failureText},
+                         {"files", files}});
     }
   }
 
@@ -134,6 +142,9 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       {"bench", bench.empty() ? json(nullptr) : json(bench)},
       {"pinApplyFailures", PinApplyFailures()},
       {"internalError", ending.internalError.empty() ? json(nullptr) : json(ending.internalError)},
+      {"expected", o.expectBoards ? json(*o.expectBoards) : json(nullptr)},
+      {"found", ending.found ? json(*ending.found) : json(nullptr)},
+      {"historyError", ending.historyError.empty() ? json(nullptr) : json(ending.historyError)},
   };
 }
 
