@@ -86,7 +86,8 @@ const char* const kFooter = R"(Output:
 
 Exit status:
   0    download complete (no job failed, no stop requested), or a toggle run that stopped normally
-  1    a job failed, or the run could not start (library not loaded, no matching probe, no image file)
+  1    a job failed, or the run could not start (library not loaded, no matching probe, no image file),
+       or fewer boards than --expect, or a --history line could not be written
   2    usage error
   3    a download stopped on request (first SIGINT/SIGTERM, or --stop-after)
   130  a second SIGINT/SIGTERM ends the program at once
