@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -197,6 +198,42 @@ TEST(HistoryFile, FullDiskFailsTheAppendAndKeepsWholeLines) {
     EXPECT_NE(error.find(c.errorHas), std::string::npos) << error;
     EXPECT_EQ(ReadFileBytes(path), first) << "no part of a line is left";
   }
+}
+
+// A real full disk: a tiny tmpfs, filled but for a few bytes. Needs the right to mount.
+TEST(HistoryFile, FullTmpfsFailsTheAppendWithItsCause) {
+  ScratchDir dir("history");
+  const std::string full = dir / "full";
+  std::filesystem::create_directory(full);
+  if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  const std::string path = full + "/history.jsonl";
+  std::string error;
+  auto history = HistoryFile::Open(path, &error);
+  ASSERT_NE(history, nullptr) << error;
+  ASSERT_TRUE(history->Append(Board(1), false, &error)) << error;
+  const std::string before = ReadFileBytes(path);
+  {
+    // Fill the rest of the file system.
+    const int filler = ::open((full + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::string block(4096, 'f');
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    ::close(filler);
+  }
+  bool failed = false;
+  // Lines until the page the file already has is full too.
+  for (int i = 0; i < 100 && !failed; ++i) failed = !history->Append(Board(2 + i), true, &error);
+  EXPECT_TRUE(failed) << "a full disk took every line";
+  EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+  EXPECT_TRUE(error.find("No space left on device") != std::string::npos ||
+              error.find("only ") != std::string::npos)
+      << error;
+  const std::string after = ReadFileBytes(path);
+  EXPECT_EQ(after.rfind(before, 0), 0u);
+  EXPECT_TRUE(after.empty() || after.back() == '\n') << "no part of a line is left";
+  for (const auto& line : Lines(path)) EXPECT_TRUE(line.is_object());
+  history.reset();
+  ::umount2(full.c_str(), MNT_DETACH);
 }
 
 }  // namespace
