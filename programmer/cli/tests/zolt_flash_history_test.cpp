@@ -226,7 +226,9 @@ TEST_F(ZoltFlashHistory, AHistoryWriteThatFailsMidRunEndsWithStatusOne) {
   const std::string history = dir.Write("history.jsonl", earlier);
 
   std::vector<std::string> args = {"-c", "ulimit -f 2048 && exec \"$0\" \"$@\"", FlashProgram()};
-  args = Args(args, Args(kKeldaNor, {"--image1", imagePath, "--block1", "1", "--history", history}));
+  const std::string summary = dir / "summary.json";
+  args = Args(args, Args(kKeldaNor,
+                         {"--image1", imagePath, "--block1", "1", "--history", history, "--json", summary}));
   ProcessResult r = Run(args, BenchEnv(KeldaBench(2, "instant")), "/bin/sh");
   EXPECT_EQ(r.exitCode, 1) << r.err;
   const std::string expected = "zolt-flash: history: " + history + ": File too large\n";
@@ -234,6 +236,11 @@ TEST_F(ZoltFlashHistory, AHistoryWriteThatFailsMidRunEndsWithStatusOne) {
   EXPECT_EQ(r.err.find(expected), r.err.rfind(expected)) << "said once: " << r.err;
   EXPECT_NE(r.err.find("message: Download Complete !"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(history), earlier) << "no part of a line was added";
+  // The summary tells the run went well but its history did not.
+  const json s = json::parse(ReadFileBytes(summary));
+  EXPECT_EQ(s["result"], "complete");
+  EXPECT_EQ(s["exitCode"], 1);
+  EXPECT_EQ(s["historyError"], history + ": File too large");
   ExpectFlashHolds(0, image, 0x10000);
   ExpectFlashHolds(1, image, 0x10000);
 }
