@@ -11,6 +11,7 @@
 
 #include "cli/flash_session.h"
 #include "cli/options.h"
+#include "cli/station_session.h"
 #include "cli/stop_watchdog.h"
 #include "cli/summary_file.h"
 #include "cli/terminal_text.h"
@@ -72,11 +73,6 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  if (options.station) {
-    WriteWhole(STDERR_FILENO, "zolt-flash: --station: not built yet\n");
-    return kExitUsage;
-  }
-
   SummaryFile summary;
   if (!options.jsonPath.empty()) {
     std::string error = summary.Open(options.jsonPath, ProtectedFiles(options));
@@ -102,6 +98,7 @@ int Main(int argc, char** argv) {
       return kExitUsage;
     }
   }
+  if (options.station) return RunStation(options, history.get());
   return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary, history.get(),
                   watchdog.limit.value_or(kStopWatchdog));
 }

@@ -212,6 +212,9 @@ std::string ResolveRunKind(const RawOptions& raw, FlashOptions& o) {
   o.station = raw.station;
   if (raw.station && o.pinToggle) return "--station: programs boards; it does not toggle pins (--toggle)";
   if (raw.station && o.expectBoards) return "--station: takes boards as they come; --expect is for one run";
+  if (raw.station && !o.jsonPath.empty()) return "--json: a station records each board with --history";
+  if (raw.station && o.stopAfterSeconds) return "--stop-after: a station ends on a signal or with --boards";
+  if (raw.station && !o.multiDevice) return "--station: every fixture takes boards; --single is for one run";
   o.pollMs = 250;
   if (!raw.poll.empty()) {
     if (!raw.station) return "--poll: only with --station";

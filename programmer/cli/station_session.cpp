@@ -16,6 +16,7 @@
 #include "cli/progress_line.h"
 #include "cli/signal_watcher.h"
 #include "jobs/station.h"
+#include "probe/probe_link.h"
 
 namespace zolt::cli {
 
@@ -113,8 +114,9 @@ std::string StatusLine(const Station& station) {
   }
   const StationCounts counts = station.Counts();
   char tail[128];
-  std::snprintf(tail, sizeof tail, " ok %llu failed %llu  %.0f/h  ", static_cast<unsigned long long>(counts.ok),
-                static_cast<unsigned long long>(counts.failed), counts.boardsPerHour);
+  std::snprintf(tail, sizeof tail, " ok %llu failed %llu  %.0f/h  ",
+                static_cast<unsigned long long>(counts.ok), static_cast<unsigned long long>(counts.failed),
+                counts.boardsPerHour);
   return line + tail + FormatMinutesSeconds(static_cast<uint64_t>(counts.elapsedSeconds));
 }
 
@@ -131,7 +133,6 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
   CliOperator op(options, console);
   CliStationView view(console);
   StationOptions stationOptions;
-  stationOptions.libraryName = options.libraryPath.empty() ? std::string("libVorlink.so") : options.libraryPath;
   stationOptions.pollMs = options.pollMs;
   stationOptions.boardLimit = options.boardLimit;
   stationOptions.history = history;
@@ -160,7 +161,7 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
   }
 
   Station station(op, view, stationOptions);
-  station.SetVerify(options.verify);
+  station.SetVerify(options.verifyEnabled);
   if (!station.Start(BuildRunRequest(options))) return 1;
   running.store(&station);
   if (signals.load() != 0) station.StopAccepting();  // a signal before the station ran

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "core/image_size.h"
+#include "jobs/board_record_json.h"
+#include "jobs/board_recorder.h"
 #include "jobs/download_job.h"
 #include "jobs/job_context.h"
 #include "jobs/job_steps.h"
@@ -46,18 +48,6 @@ namespace {
 constexpr int kPollsToAgree = 2;
 // Failed polls of a probe that answers as ours before the station says so (once).
 constexpr int kPollFailuresToNote = 8;
-
-std::string UtcNow() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  return Format("%s.%03dZ", text, static_cast<int>(ms));
-}
 
 // The fixture whose thread is running: the jobs' boxes carry no device index, but each board's
 // job runs on its fixture's own thread.
@@ -357,7 +347,7 @@ struct Station::State final : RunView, RunObserver {
   BoardRecord NewRecord(int device, uint64_t sequence) {
     BoardRecord record;
     record.sequence = sequence;
-    record.startedUtc = UtcNow();
+    record.startedUtc = UtcTimestamp(std::chrono::system_clock::now());
     record.device = device;
     const ProductSettings* product = FindProduct(ctx.request.productIndex);
     record.product = product != nullptr ? product->name : "";
@@ -371,9 +361,7 @@ struct Station::State final : RunView, RunObserver {
       image.slot = f;
       image.path = slot.path;
       image.size = CountedImageBytes(slot.path);
-      image.place = ctx.request.flashType == FlashType::kNor
-                        ? Format("offset 0x%08X, block %u", ctx.settings.norOffset, ctx.request.Block(f))
-                        : Format("block %u", ctx.request.Block(f));
+      image.place = ImagePlace(ctx.request, f);
       record.images.push_back(image);
     }
     return record;
@@ -421,7 +409,7 @@ struct Station::State final : RunView, RunObserver {
     BoardRecord ended;
     {
       std::lock_guard lock(mu);
-      fx.record.endedUtc = UtcNow();
+      fx.record.endedUtc = UtcTimestamp(std::chrono::system_clock::now());
       fx.record.seconds = static_cast<uint32_t>(clock.NowMs() - boardStartMs) / 1000.0;
       if (fx.record.result.empty()) fx.record.result = "failed";
       ended = fx.record;
