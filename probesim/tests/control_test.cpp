@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "board_setup.h"
 #include "control_client.h"
@@ -300,6 +302,41 @@ TEST(Control, PathThatIsNotAFreeSocketIsLeftAloneAndNoted) {
   ASSERT_EQ(loaded.notes.size(), 1u);
   EXPECT_NE(loaded.notes[0].find("not a socket path of 1 to 107 bytes"), std::string::npos)
       << loaded.notes[0];
+}
+
+// Commands fall between the transfers of a probe driven from another thread: every ID read is the
+// board's or the empty fixture's, never a mix, and nothing is torn.
+TEST(Control, CommandsFallBetweenTheTransfersOfAnotherThread) {
+  ControlledBench b(Probe("t", "flash = \"EN29LV040A\"\n"));
+  BenchProbe& probe = b.bench->Probe(0);
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, odd{0};
+  std::thread host([&] {
+    const Bytes command = Host::Short(0x11, kKeldaParam);
+    while (!done) {
+      if (!probe.Open()) continue;  // unplugged just now
+      for (int i = 0; i < 50; ++i) {
+        uint8_t answer[32];
+        if (probe.BulkWrite(0x01, command.data(), 5, 500).status != TransferStatus::kOk) break;
+        const TransferResult r = probe.BulkRead(0x82, answer, 32, 500);
+        if (r.status != TransferStatus::kOk) continue;
+        uint32_t id = 0;
+        for (int k = 0; k < 32; ++k) id |= static_cast<uint32_t>(answer[k] & 1) << k;
+        ++reads;
+        if (id != kKeldaId && id != 0xFFFFFFFFu && id != 0) ++odd;
+      }
+      probe.Close();
+    }
+  });
+  ControlClient control(b.socket);
+  for (int round = 0; round < 25; ++round) {
+    for (const char* line : {"detach t", "attach t", "unplug t", "plug t"})
+      ASSERT_EQ(control.Send(line), "ok");
+  }
+  done = true;
+  host.join();
+  EXPECT_EQ(odd, 0) << "of " << reads << " reads";
+  EXPECT_EQ(FlashFilePath(*b.bench, 0), b.dir / "t-25.bin");
 }
 
 TEST(Control, BoardKeyTakesTrueOrFalse) {
