@@ -172,12 +172,18 @@ TEST(Control, BoardDetachedDuringADownloadFailsItAndNothingMoreIsProgrammed) {
   for (int i = 0; i < 16; ++i) h.Write(Bytes(64, 0x22));  // 1024 bytes
   const std::string path = FlashFilePath(*b.bench, 0);
   ASSERT_EQ(control.Send("detach d"), "ok");
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
+  // A new board placed before the host has sent the rest: the probe's download has failed, and
+  // none of the rest reaches the new board.
+  ASSERT_EQ(control.Send("attach d"), "ok");
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
   auto reply = h.Read(5);
   ASSERT_TRUE(reply);
   EXPECT_EQ((*reply)[0], 0x55) << "program failure";
   EXPECT_EQ((*reply)[1] | ((*reply)[2] << 8), 1024) << "at the first byte that was not programmed";
+  EXPECT_TRUE(AllErased(ReadFile(b.dir / "d-1.bin")));
   // The probe takes commands again; without a board nothing erases.
+  ASSERT_EQ(control.Send("detach d"), "ok");
   EXPECT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 4096, false)), 0x52);
   EXPECT_EQ(h.JtagId(kKeldaParam), 0xFFFFFFFFu);
   const Bytes flash = ReadFile(path);
