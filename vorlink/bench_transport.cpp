@@ -75,6 +75,22 @@ bool OpenProbe(probesim::BenchProbe& probe, const DiagnosticSink& diagnostics, c
   return false;
 }
 
+// Counts a handle opened under `generation` (Use locked); earlier generations' handles are dead.
+void CountOpen(BenchProbeUses::Use& use, uint64_t generation) {
+  if (use.generation != generation) {
+    use.generation = generation;
+    use.opens = 0;
+    use.claimedBy = nullptr;
+  }
+  ++use.opens;
+}
+
+// Uncounts a closing handle (Use locked): true when it was the probe's last live one.
+bool CountClose(BenchProbeUses::Use& use, const void* handle, uint64_t generation, bool live) {
+  if (use.claimedBy == handle) use.claimedBy = nullptr;
+  return live && use.generation == generation && use.opens > 0 && --use.opens == 0;
+}
+
 // libusb 0.1 reports failures as negative errno values.
 int Libusb0Result(const probesim::TransferResult& result) {
   switch (result.status) {
@@ -132,28 +148,48 @@ DetailResult BenchPrimaryTransport::GetDeviceInterfaceDetail(TransportHandle han
   return DetailResult::kOk;
 }
 
+BenchProbeUses::Use& BenchProbeUses::Of(const probesim::BenchProbe* probe) {
+  std::lock_guard lock(mutex_);
+  return uses_[probe];
+}
+
 TransportHandle BenchPrimaryTransport::CreateFile(const char* path) {
   size_t index = 0;
   if (!bench_ || !ParseBenchPath(path, &index) || index >= bench_->ProbeCount()) return kInvalidHandle;
   probesim::BenchProbe& probe = bench_->Probe(index);
+  BenchProbeUses::Use& use = uses_->Of(&probe);
+  std::lock_guard lock(use.mutex);
   const uint64_t generation = probe.Generation();
   if (!probe.VisibleToPrimary() || !OpenProbe(probe, diagnostics_, "bench")) return kInvalidHandle;
+  CountOpen(use, generation);
   return reinterpret_cast<TransportHandle>(new BenchFile{&probe, generation});
 }
 
 bool BenchPrimaryTransport::CloseHandle(TransportHandle handle) {
   BenchFile* file = As<BenchFile>(handle);
   if (!file) return false;
-  if (file->Live()) file->probe->Close();
+  BenchProbeUses::Use& use = uses_->Of(file->probe);
+  {
+    std::lock_guard lock(use.mutex);
+    // The probe closes with its last handle: another device index that has it open keeps it.
+    if (CountClose(use, file, file->generation, file->Live())) file->probe->Close();
+  }
   delete file;
   return true;
 }
 
 bool BenchPrimaryTransport::Initialize(TransportHandle handle, TransportHandle* interfaceHandle) {
   BenchFile* file = As<BenchFile>(handle);
-  // Interface 0 can be claimed once at a time, as on a real device.
-  if (!file || !interfaceHandle || file->claimed) return false;
-  file->claimed = true;
+  if (!file || !interfaceHandle) return false;
+  BenchProbeUses::Use& use = uses_->Of(file->probe);
+  {
+    std::lock_guard lock(use.mutex);
+    // Interface 0 can be claimed by one handle at a time, as on a real device (usbfs answers EBUSY):
+    // a second device index that reaches the same probe does not open it.
+    if (file->claimed || (use.claimedBy != nullptr && use.claimedBy != file && file->Live())) return false;
+    use.claimedBy = file;
+    file->claimed = true;
+  }
   std::vector<probesim::EndpointInfo> endpoints = file->probe->Endpoints();
   std::vector<unsigned> timeouts(endpoints.size(), 0);
   *interfaceHandle =
@@ -164,7 +200,12 @@ bool BenchPrimaryTransport::Initialize(TransportHandle handle, TransportHandle* 
 bool BenchPrimaryTransport::Free(TransportHandle handle) {
   BenchInterface* interface = As<BenchInterface>(handle);
   if (!interface) return false;
-  interface->file->claimed = false;
+  BenchProbeUses::Use& use = uses_->Of(interface->file->probe);
+  {
+    std::lock_guard lock(use.mutex);
+    if (use.claimedBy == interface->file) use.claimedBy = nullptr;
+    interface->file->claimed = false;
+  }
   delete interface;
   return true;
 }
@@ -266,8 +307,11 @@ std::vector<Libusb0Bus> BenchLibusb0Transport::GetBusses() {
 TransportHandle BenchLibusb0Transport::Open(std::uintptr_t device) {
   if (!bench_ || device == 0 || device > bench_->ProbeCount()) return kNullHandle;
   probesim::BenchProbe& probe = bench_->Probe(device - 1);
+  BenchProbeUses::Use& use = uses_->Of(&probe);
+  std::lock_guard lock(use.mutex);
   const uint64_t generation = probe.Generation();
   if (!probe.VisibleToLibusb0() || !OpenProbe(probe, diagnostics_, "bench libusb0")) return kNullHandle;
+  CountOpen(use, generation);
   return reinterpret_cast<TransportHandle>(new BenchLibusb0Handle{&probe, generation});
 }
 
@@ -283,6 +327,10 @@ int BenchLibusb0Transport::ClaimInterface(TransportHandle handle, int interface)
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (interface != 0 || !h->configured) return -EINVAL;
+  BenchProbeUses::Use& use = uses_->Of(h->probe);
+  std::lock_guard lock(use.mutex);
+  if (use.claimedBy != nullptr && use.claimedBy != h && h->Live()) return -EBUSY;  // claimed elsewhere
+  use.claimedBy = h;
   h->claimed = true;
   return 0;
 }
@@ -291,6 +339,9 @@ int BenchLibusb0Transport::ReleaseInterface(TransportHandle handle, int interfac
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (interface != 0 || !h->claimed) return -EINVAL;
+  BenchProbeUses::Use& use = uses_->Of(h->probe);
+  std::lock_guard lock(use.mutex);
+  if (use.claimedBy == h) use.claimedBy = nullptr;
   h->claimed = false;
   return 0;
 }
@@ -319,7 +370,11 @@ int BenchLibusb0Transport::BulkRead(TransportHandle handle, int endpoint, char* 
 int BenchLibusb0Transport::Close(TransportHandle handle) {
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
-  if (h->Live()) h->probe->Close();
+  {
+    BenchProbeUses::Use& use = uses_->Of(h->probe);
+    std::lock_guard lock(use.mutex);
+    if (CountClose(use, h, h->generation, h->Live())) h->probe->Close();
+  }
   delete h;
   return 0;
 }

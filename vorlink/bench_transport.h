@@ -20,21 +20,50 @@
 // probe does, up to the pipe's time-out.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
 #include "diagnostic_sink.h"
 #include "libusb0_transport.h"
 #include "primary_transport.h"
 
 namespace probesim {
 class Bench;
-}
+class BenchProbe;
+}  // namespace probesim
 
 namespace vorlink {
 
+// How the handles of a bench's two transports use each probe: the handles of its current
+// Generation that have it open (the probe closes with the last of them), and the one that has
+// claimed its interface 0 (a second claim fails, as usbfs answers EBUSY, through either
+// transport). The two transports of one bench share one, since both reach the same probes.
+class BenchProbeUses {
+ public:
+  struct Use {
+    std::mutex mutex;  // held across the probe's Open and Close
+    uint64_t generation = 0;
+    int opens = 0;
+    const void* claimedBy = nullptr;
+  };
+  Use& Of(const probesim::BenchProbe* probe);
+
+ private:
+  std::mutex mutex_;  // guards the map, not its entries (map nodes stay where they are)
+  std::map<const probesim::BenchProbe*, Use> uses_;
+};
+
 class BenchPrimaryTransport final : public PrimaryTransport {
  public:
-  // `bench` (may be null) must outlive the transport.
-  explicit BenchPrimaryTransport(probesim::Bench* bench, DiagnosticSink diagnostics = {})
-      : bench_(bench), diagnostics_(std::move(diagnostics)) {}
+  // `bench` (may be null) must outlive the transport. `uses`: shared with the bench's libusb0
+  // transport (null: one of its own).
+  explicit BenchPrimaryTransport(probesim::Bench* bench, DiagnosticSink diagnostics = {},
+                                 std::shared_ptr<BenchProbeUses> uses = nullptr)
+      : bench_(bench),
+        diagnostics_(std::move(diagnostics)),
+        uses_(uses ? std::move(uses) : std::make_shared<BenchProbeUses>()) {}
 
   TransportHandle GetClassDevices(const Guid& classGuid) override;
   void DestroyDeviceInfoList(TransportHandle set) override;
@@ -64,13 +93,17 @@ class BenchPrimaryTransport final : public PrimaryTransport {
                 uint32_t* transferred);
   probesim::Bench* bench_;
   DiagnosticSink diagnostics_;
+  std::shared_ptr<BenchProbeUses> uses_;
 };
 
 class BenchLibusb0Transport final : public Libusb0Transport {
  public:
-  // `bench` (may be null) must outlive the transport.
-  explicit BenchLibusb0Transport(probesim::Bench* bench, DiagnosticSink diagnostics = {})
-      : bench_(bench), diagnostics_(std::move(diagnostics)) {}
+  // `bench` (may be null) must outlive the transport. `uses` as for BenchPrimaryTransport.
+  explicit BenchLibusb0Transport(probesim::Bench* bench, DiagnosticSink diagnostics = {},
+                                 std::shared_ptr<BenchProbeUses> uses = nullptr)
+      : bench_(bench),
+        diagnostics_(std::move(diagnostics)),
+        uses_(uses ? std::move(uses) : std::make_shared<BenchProbeUses>()) {}
 
   void Init() override {}
   int FindBusses() override { return 0; }
@@ -89,6 +122,7 @@ class BenchLibusb0Transport final : public Libusb0Transport {
  private:
   probesim::Bench* bench_;
   DiagnosticSink diagnostics_;
+  std::shared_ptr<BenchProbeUses> uses_;
 };
 
 }  // namespace vorlink

@@ -65,8 +65,10 @@ LibraryState* Load(Trace* trace) {
     // Why a bench probe did not open (its flash file) goes to the trace.
     DiagnosticSink diagnostics;
     if (trace) diagnostics = [trace](const std::string& text) { trace->Note(text); };
-    state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get(), diagnostics);
-    state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get(), diagnostics);
+    // Both transports reach the same probes: one probe's claim counts for both.
+    auto uses = std::make_shared<BenchProbeUses>();
+    state->primary = std::make_unique<BenchPrimaryTransport>(state->bench.get(), diagnostics, uses);
+    state->libusb0 = std::make_unique<BenchLibusb0Transport>(state->bench.get(), diagnostics, uses);
   } else {
     // Why a real probe could not be opened (permissions, a claimed interface) goes to the trace.
     DiagnosticSink diagnostics;

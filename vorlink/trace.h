@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// VORLINK_TRACE: one line per call of the four exports, appended to a file, like usbmon for this
+// VORLINK_TRACE: one line per call of the exports, appended to a file, like usbmon for this
 // protocol. Off unless the variable names a file when the library loads.
 //
 // Line format (fields separated by one space, bytes in lower-case hex, no separators):

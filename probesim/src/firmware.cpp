@@ -58,16 +58,12 @@ const std::vector<uint8_t> kDebugScans[3] = {{0, 0, 0, 0, 0}, {1, 0, 0, 1, 0, 1}
 }  // namespace
 
 Firmware::Firmware(const ProbeConfig& config, int index, const EventLog& log)
-    : Firmware(config, index, log, BoardSpec{config.board, config.flashPath, false}) {}
-
-Firmware::Firmware(const ProbeConfig& config, int index, const EventLog& log, BoardSpec board)
     : config_(config),
       index_(index),
       log_(log),
-      board_(board.present),
-      store_(std::move(board.flashPath), config.FlashSize(), board.fresh) {
+      board_(config.board),
+      store_(config.flashPath, config.FlashSize()) {
   if (config_.flashKind == FlashKind::kNor) sectorStarts_ = config_.nor.SectorStarts();
-  if (board.fresh) resetStage_ = 2;  // powered up: the TAP is in Test-Logic-Reset, IDCODE selected
 }
 
 bool Firmware::OnOpen(std::string& why) {
@@ -78,6 +74,22 @@ bool Firmware::OnOpen(std::string& why) {
 
 void Firmware::OnClose() {
   store_.Detach();
+}
+
+bool Firmware::PlaceBoard(const std::string& flashPath, bool open, std::string& why) {
+  store_.Rebind(flashPath, true);
+  board_ = true;
+  if (open && config_.flashKind != FlashKind::kNone && !store_.Attach(why)) {
+    board_ = false;
+    return false;
+  }
+  resetStage_ = 2;  // powered up: the TAP is in Test-Logic-Reset, IDCODE selected
+  extest_ = Extest::kNone;
+  scanStage_ = 0;
+  scansDone_ = false;
+  flashConfig_ = kFlashConfigResetValue;
+  debugMemory_.clear();
+  return true;
 }
 
 void Firmware::RemoveBoard() {

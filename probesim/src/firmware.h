@@ -30,20 +30,10 @@ class AnswerSink {
   ~AnswerSink() = default;
 };
 
-// The board on the probe's target connector.
-struct BoardSpec {
-  bool present = true;
-  std::string flashPath;  // its flash file
-  // A board placed while the bench runs: its flash file is made anew, erased, and its TAP is in
-  // Test-Logic-Reset as after power-up, so its JTAG ID reads without the two resets.
-  bool fresh = false;
-};
-
 class Firmware {
  public:
   // With the board the bench file describes (config.board, config.flashPath).
   Firmware(const ProbeConfig& config, int index, const EventLog& log);
-  Firmware(const ProbeConfig& config, int index, const EventLog& log, BoardSpec board);
 
   // One OUT transfer. Adds the modelled time the probe spends on it to `workUs`.
   void OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs);
@@ -58,6 +48,11 @@ class Firmware {
   // rest of its data is taken but not programmed, and the block response reports a program
   // failure at the first byte that was not programmed.
   void RemoveBoard();
+  // A new board is placed on the connector (there is none now): its TAP is in Test-Logic-Reset
+  // as after power-up, its flash file at `flashPath` is made anew, erased, now when `open`, else
+  // at the next OnOpen. What the probe holds (JTAG type, boundary records, flash records, a failing
+  // download) stays. False, with `why` and still no board, when the flash file cannot be made.
+  bool PlaceBoard(const std::string& flashPath, bool open, std::string& why);
   bool boardPresent() const { return board_; }
 
   const std::vector<PinEvent>& pinEvents() const { return pinEvents_; }

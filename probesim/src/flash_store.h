@@ -39,6 +39,12 @@ class FlashStore {
   bool Attach(std::string& why);
   // Writes the map back (asynchronously), unmaps and unlocks. Does nothing when not attached.
   void Detach();
+  // Detaches and stands for another board's flash file from now on (see `fresh` above).
+  void Rebind(std::string path, bool fresh) {
+    Detach();
+    path_ = std::move(path);
+    fresh_ = fresh;
+  }
   bool attached() const { return data_ != nullptr; }
 
   uint8_t* data() { return data_; }

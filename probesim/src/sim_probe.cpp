@@ -21,15 +21,10 @@ SimProbe::SimProbe(ProbeConfig config, int index, const EventLog& log)
 std::string SimProbe::AttachBoard(const std::string& flashPath, int serial) {
   std::lock_guard lock(mutex_);
   if (firmware_->boardPresent()) return "it has a board";
-  auto board = std::make_unique<Firmware>(config_, index_, log_,
-                                          BoardSpec{true, config_.FlashSize() > 0 ? flashPath : "", true});
-  if (open_) {
-    std::string why;
-    if (!board->OnOpen(why)) return why;
-  }
-  firmware_ = std::move(board);
+  std::string why;
+  if (!firmware_->PlaceBoard(flashPath, open_, why)) return why;
   boardSerial_ = serial;
-  if (config_.FlashSize() > 0) flashFiles_.push_back(flashPath);
+  if (!flashPath.empty()) flashFiles_.push_back(flashPath);
   log_.Board(index_, "attach", serial);
   return "";
 }

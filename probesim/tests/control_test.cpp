@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "board_setup.h"
 #include "control_client.h"
@@ -170,12 +172,18 @@ TEST(Control, BoardDetachedDuringADownloadFailsItAndNothingMoreIsProgrammed) {
   for (int i = 0; i < 16; ++i) h.Write(Bytes(64, 0x22));  // 1024 bytes
   const std::string path = FlashFilePath(*b.bench, 0);
   ASSERT_EQ(control.Send("detach d"), "ok");
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
+  // A new board placed before the host has sent the rest: the probe's download has failed, and
+  // none of the rest reaches the new board.
+  ASSERT_EQ(control.Send("attach d"), "ok");
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(h.Write(Bytes(64, 0x22)).status, TransferStatus::kOk);
   auto reply = h.Read(5);
   ASSERT_TRUE(reply);
   EXPECT_EQ((*reply)[0], 0x55) << "program failure";
   EXPECT_EQ((*reply)[1] | ((*reply)[2] << 8), 1024) << "at the first byte that was not programmed";
+  EXPECT_TRUE(AllErased(ReadFile(b.dir / "d-1.bin")));
   // The probe takes commands again; without a board nothing erases.
+  ASSERT_EQ(control.Send("detach d"), "ok");
   EXPECT_EQ(h.Code(Host::DownloadInfo(kNor, 0, 0, 4096, false)), 0x52);
   EXPECT_EQ(h.JtagId(kKeldaParam), 0xFFFFFFFFu);
   const Bytes flash = ReadFile(path);
@@ -300,6 +308,41 @@ TEST(Control, PathThatIsNotAFreeSocketIsLeftAloneAndNoted) {
   ASSERT_EQ(loaded.notes.size(), 1u);
   EXPECT_NE(loaded.notes[0].find("not a socket path of 1 to 107 bytes"), std::string::npos)
       << loaded.notes[0];
+}
+
+// Commands fall between the transfers of a probe driven from another thread: every ID read is the
+// board's or the empty fixture's, never a mix, and nothing is torn.
+TEST(Control, CommandsFallBetweenTheTransfersOfAnotherThread) {
+  ControlledBench b(Probe("t", "flash = \"EN29LV040A\"\n"));
+  BenchProbe& probe = b.bench->Probe(0);
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, odd{0};
+  std::thread host([&] {
+    const Bytes command = Host::Short(0x11, kKeldaParam);
+    while (!done) {
+      if (!probe.Open()) continue;  // unplugged just now
+      for (int i = 0; i < 50; ++i) {
+        uint8_t answer[32];
+        if (probe.BulkWrite(0x01, command.data(), 5, 500).status != TransferStatus::kOk) break;
+        const TransferResult r = probe.BulkRead(0x82, answer, 32, 500);
+        if (r.status != TransferStatus::kOk) continue;
+        uint32_t id = 0;
+        for (int k = 0; k < 32; ++k) id |= static_cast<uint32_t>(answer[k] & 1) << k;
+        ++reads;
+        if (id != kKeldaId && id != 0xFFFFFFFFu && id != 0) ++odd;
+      }
+      probe.Close();
+    }
+  });
+  ControlClient control(b.socket);
+  for (int round = 0; round < 25; ++round) {
+    for (const char* line : {"detach t", "attach t", "unplug t", "plug t"})
+      ASSERT_EQ(control.Send(line), "ok");
+  }
+  done = true;
+  host.join();
+  EXPECT_EQ(odd, 0) << "of " << reads << " reads";
+  EXPECT_EQ(FlashFilePath(*b.bench, 0), b.dir / "t-25.bin");
 }
 
 TEST(Control, BoardKeyTakesTrueOrFalse) {

@@ -98,6 +98,25 @@ TEST(VorlinkLibraryControl, CloseOfAHandleFromBeforeAnUnplugLeavesTheNewOpenAlon
             "write 1 0 0\nclose 1\nwrite 0 1 5\nread 0 1 5 5100000000\n");
 }
 
+// After an unplug the probes behind move up an index. An index that then reaches a probe another
+// index has open does not open it (its interface is claimed, as usbfs answers EBUSY), and neither
+// that failed open nor its close takes the probe from the index that has it.
+TEST(VorlinkLibraryControl, IndexThatReachesAProbeAnotherIndexHasDoesNotOpenIt) {
+  ScratchDir dir;
+  const fs::path bench = dir / "two.toml";
+  std::ofstream(bench) << "[[probe]]\nname = \"a\"\ntarget = \"KELDA\"\n"
+                       << "[[probe]]\nname = \"b\"\ntarget = \"KELDA\"\n";
+  const Output out = RunLibrary(
+      "PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() + "' PROBESIM_CONTROL='" +
+          (dir / "control.sock") + "'",
+      "open 0x16 0 open 0x16 1 control 'unplug a' open 0x16 0 location 0 64 write 1 0100000000 500 "
+      "read 1 5 500 close 0 write 1 0100000000 500 read 1 5 500 location 1 64");
+  ASSERT_EQ(out.status, 0) << out.text;
+  EXPECT_EQ(out.text,
+            "open 0 1\nopen 1 1\ncontrol ok\nopen 0 0\nlocation 0 0 []\nwrite 1 1 5\nread 1 1 5 5100000000\n"
+            "close 0\nwrite 1 1 5\nread 1 1 5 5100000000\nlocation 1 7 [bench:b]\n");
+}
+
 TEST(VorlinkLibraryControl, ControlPathThatIsARegularFileIsRefusedAndTraced) {
   ScratchDir dir;
   const std::string file = dir.Write("control", "not a socket");

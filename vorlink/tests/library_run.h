@@ -38,7 +38,7 @@ inline Output Shell(const std::string& command) {
 
 // Runs vorlink_run in a clean environment plus `env` ("NAME=value" words).
 inline Output RunLibrary(const std::string& env, const std::string& calls) {
-  return Shell("env -u VORLINK_BENCH -u VORLINK_TRACE -u PROBESIM_LOG " + env +
+  return Shell("env -u VORLINK_BENCH -u VORLINK_TRACE -u PROBESIM_LOG -u PROBESIM_CONTROL " + env +
                " '" VORLINK_RUN "' '" VORLINK_LIBRARY "' " + calls);
 }
 
