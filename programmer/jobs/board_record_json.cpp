@@ -20,14 +20,17 @@ json TextOrNull(const std::string& text) {
 json BoardRecordJson(const BoardRecord& r, bool ended) {
   json images = json::array();
   for (const BoardImage& image : r.images) {
-    images.push_back({{"slot", image.slot + 1},
-                      {"path", ValidUtf8(image.path)},
-                      {"place", ValidUtf8(image.place)},
-                      {"size", image.size},
-                      // As the run summary writes CRCs: 8 lower-case hex digits.
-                      {"crc32", Format("%08x", static_cast<unsigned>(image.crc32))},
-                      {"sentBytes", image.sentBytes},
-                      {"ok", image.ok}});
+    // What a file sent, its CRC-32 and whether it went out whole are known only at the end: a
+    // started line says nothing of them (null), rather than a CRC of 0 and "not ok".
+    images.push_back(
+        {{"slot", image.slot + 1},
+         {"path", ValidUtf8(image.path)},
+         {"place", ValidUtf8(image.place)},
+         {"size", image.size},
+         // As the run summary writes CRCs: 8 lower-case hex digits.
+         {"crc32", ended ? json(Format("%08x", static_cast<unsigned>(image.crc32))) : json(nullptr)},
+         {"sentBytes", ended ? json(image.sentBytes) : json(nullptr)},
+         {"ok", ended ? json(image.ok) : json(nullptr)}});
   }
   json failures = json::array();
   for (const std::string& text : r.failureTexts) failures.push_back(ValidUtf8(text));
@@ -40,13 +43,15 @@ json BoardRecordJson(const BoardRecord& r, bool ended) {
       {"location", ValidUtf8(r.location)},
       {"product", ValidUtf8(r.product)},
       {"jtagId", Format("0x%08X", static_cast<unsigned>(r.jtagId))},
-      {"flash",
-       {{"makerId", Format("0x%04X", static_cast<unsigned>(r.makerId))},
-        {"deviceId", Format("0x%04X", static_cast<unsigned>(r.deviceId))},
-        {"part", ValidUtf8(r.flashPart)}}},
+      // The flash is known once the job has identified it: null before (and when it never was).
+      {"flash", r.flashPart.empty() && r.makerId == 0 && r.deviceId == 0
+                    ? json(nullptr)
+                    : json{{"makerId", Format("0x%04X", static_cast<unsigned>(r.makerId))},
+                           {"deviceId", Format("0x%04X", static_cast<unsigned>(r.deviceId))},
+                           {"part", ValidUtf8(r.flashPart)}}},
       {"images", images},
-      {"bytesSent", r.bytesSent},
-      {"seconds", r.seconds},
+      {"bytesSent", ended ? json(r.bytesSent) : json(nullptr)},
+      {"seconds", ended ? json(r.seconds) : json(nullptr)},
       {"result", ended ? TextOrNull(r.result) : json(nullptr)},
       {"failures", failures},
       {"version", ValidUtf8(r.version)},

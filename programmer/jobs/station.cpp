@@ -256,12 +256,12 @@ struct Station::State final : RunView, RunObserver {
   }
 
   // One poll of a fixture that is not programming: true when the board is there (the expected
-  // JTAG ID read), false when not (no probe, no board, or a failed exchange).
+  // JTAG ID read), false when not (no probe, no board, or a failed exchange; the probe is then
+  // closed). The caller moves the state: a board to be taken off stays shown until two polls agree.
   bool Poll(int device) {
     Fixture& fx = fixtures[static_cast<size_t>(device)];
     if (!fx.open) {
       if (ctx.link.OpenDevice(kProbeProductId, device) == 0) {
-        SetState(device, FixtureState::kNoProbe);
         return false;
       }
       fx.open = true;
@@ -269,7 +269,6 @@ struct Station::State final : RunView, RunObserver {
       if (CheckProbeFirmware(ctx.link, device, version) != 0) {
         // Not a probe of this system, or it does not answer: look again at the next poll.
         CloseProbe(device);
-        SetState(device, FixtureState::kNoProbe);
         return false;
       }
       const std::string location = ProbeLocation(ctx.link, device);
@@ -302,7 +301,6 @@ struct Station::State final : RunView, RunObserver {
       // The probe stopped answering (unplugged, or in trouble): open it afresh next time.
       CloseProbe(device);
       NotePollFailure(device);
-      SetState(device, FixtureState::kNoProbe);
       return false;
     }
     fx.pollFailures = 0;
@@ -447,7 +445,9 @@ struct Station::State final : RunView, RunObserver {
         // The last board is still there, or has just gone.
         if (fx.missed >= kPollsToAgree)
           SetState(device, fx.open ? FixtureState::kWaiting : FixtureState::kNoProbe);
-      } else if (fx.open) {
+      } else if (!fx.open) {
+        SetState(device, FixtureState::kNoProbe);
+      } else {
         SetState(device, FixtureState::kWaiting);
         if (fx.seen >= kPollsToAgree && !IndexStillNamesTheProbe(device)) {
           fx.seen = 0;  // another probe answers at this index now: look at it afresh
@@ -463,7 +463,8 @@ struct Station::State final : RunView, RunObserver {
       // A first sighting (or a first miss of a board to be taken off) is confirmed after half a
       // period: a board starts within one and a half periods of being placed, while an idle
       // fixture still costs one poll a period.
-      const bool confirming = fx.open && (fx.seen == 1 || fx.missed == 1);
+      const bool confirming =
+          fx.seen == 1 || (fx.missed == 1 && (state == FixtureState::kOk || state == FixtureState::kFailed));
       std::unique_lock lock(mu);
       wake.wait_for(lock, confirming ? period / 2 : period, [&] { return !accepting.load(); });
     }

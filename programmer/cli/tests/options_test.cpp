@@ -227,6 +227,9 @@ TEST(Options, BadValuesAreUsageErrorsNamingTheOption) {
       {{"--product", "KELDA", "--nor=false"}, "--nor"},
       {{"--product", "KELDA", "--station", "--toggle"}, "--station"},
       {{"--station", "--expect", "2"}, "--station"},
+      {{"--station", "--json", "s.json"}, "--json"},
+      {{"--station", "--stop-after", "5"}, "--stop-after"},
+      {{"--station", "--single"}, "--station"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

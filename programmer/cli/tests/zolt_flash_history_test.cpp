@@ -190,8 +190,8 @@ TEST_F(ZoltFlashHistory, AHistoryThatCannotTakeTheLinesIsAUsageError) {
        "it is the --json summary"},
       {"the bench file", {"--history", dir / "bench.toml"}, "it is the file VORLINK_BENCH names"},
       {"a toggle run", {"--history", dir / "h.jsonl", "--toggle"}, "--history: a pin toggle run"},
-      // Reserved: the station front end is not there yet, and says so before it touches anything.
-      {"station mode", {"--station", "--history", dir / "h.jsonl"}, "zolt-flash: --station: not built yet"},
+      // A station's history is checked as strictly, before any fixture is polled.
+      {"a station's history that is the image", {"--station", "--history", image}, "it is image1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -63,6 +63,10 @@ TEST(BoardRecordJson, StartedLineHasNoEndAndNoResult) {
   EXPECT_EQ(j["started"], "2026-12-10T20:41:07.123Z");
   EXPECT_TRUE(j["ended"].is_null());
   EXPECT_TRUE(j["result"].is_null());
+  for (const char* unknownYet : {"bytesSent", "seconds"}) EXPECT_TRUE(j[unknownYet].is_null()) << unknownYet;
+  for (const char* unknownYet : {"crc32", "sentBytes", "ok"})
+    EXPECT_TRUE(j["images"][0][unknownYet].is_null()) << unknownYet;
+  EXPECT_EQ(j["images"][0]["size"], r.images[0].size);
   // An ended line whose record was never finished says so with nulls too, not with "".
   r.endedUtc.clear();
   r.result.clear();
