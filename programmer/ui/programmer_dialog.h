@@ -78,6 +78,16 @@ class ProgrammerDialog : public QDialog {
   void SetStopQuestion(std::function<bool()> ask) { askStop_ = std::move(ask); }
   // Milliseconds of a steady clock, for telling a double click from a later STOP (tests).
   void SetClock(std::function<int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
+  // What the "Station..." entry opens; without one the entry is disabled.
+  void SetStationOpener(std::function<void()> open);
+  // Closing while the station runs calls `close` with the dialog's result instead (it asks about
+  // the station and ends the dialog once the station has ended).
+  void SetStationCloser(std::function<void(int result)> close) { closeStation_ = std::move(close); }
+  // While the station runs, RUN is disabled and does nothing.
+  void SetStationRunning(bool running);
+  bool StationRunning() const { return stationRunning_; }
+  // A normal run is in progress.
+  bool RunInProgress() const;
 
   // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
   void UpdateData(bool takeIn);
@@ -129,6 +139,8 @@ class ProgrammerDialog : public QDialog {
   TemplatePage* PageOfTab(int index) const;
   // The about entry ("ZOLT_USB_JTAG 정보(&A)...") of the dialog's context menu.
   QAction* AboutAction() const { return aboutAction_; }
+  // The "Station..." entry beside it.
+  QAction* StationAction() const { return stationAction_; }
 
   void done(int result) override;
 
@@ -156,6 +168,10 @@ class ProgrammerDialog : public QDialog {
 
   QMenu* systemMenu_ = nullptr;
   QAction* aboutAction_ = nullptr;
+  QAction* stationAction_ = nullptr;
+  std::function<void()> openStation_;
+  std::function<void(int)> closeStation_;
+  bool stationRunning_ = false;
   RunDriver* driver_ = nullptr;
   std::function<bool()> askStop_;
   std::function<int64_t()> nowMs_;
