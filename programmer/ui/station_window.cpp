@@ -75,6 +75,7 @@ StationWindow::StationWindow(RunView& log, StationHost& host, HistoryOpener open
   failedCount_ = CounterLabel(this);
   rate_ = CounterLabel(this);
   elapsed_ = CounterLabel(this);
+  counters->setSpacing(3 * fontMetrics().averageCharWidth());
   for (QLabel* label : {okCount_, failedCount_, rate_, elapsed_}) counters->addWidget(label);
   counters->addStretch(1);
   layout->addLayout(counters);
@@ -357,7 +358,7 @@ void StationWindow::ShowCounts(const StationCounts& counts) {
   };
   set(okCount_, QStringLiteral("Boards OK: %1").arg(counts.ok));
   set(failedCount_, QStringLiteral("Failed: %1").arg(counts.failed));
-  set(rate_, QStringLiteral("Per hour: %1").arg(counts.boardsPerHour, 0, 'f', 0));
+  set(rate_, QStringLiteral("Boards per hour: %1").arg(counts.boardsPerHour, 0, 'f', 0));
   set(elapsed_, QStringLiteral("Elapsed: %1").arg(HoursMinutesSeconds(counts.elapsedSeconds)));
 }
 
