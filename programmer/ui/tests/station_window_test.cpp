@@ -182,24 +182,35 @@ TEST(StationTileLook, TextsOfATile) {
   EXPECT_EQ(tile.DetailText(), QStringLiteral("remove board"));
 }
 
-// A box instead of a start: a normal run in progress, a history file that cannot be opened.
+// A box instead of a start: a normal run in progress, a history file that cannot be opened, no
+// image file (the station's own check, as RUN's).
 TEST(StationWindowRefusal, StartShowsWhyAndStartsNothing) {
   struct Case {
     bool runInProgress;
-    const char* box;
+    const char* history;  // the chosen history file, "" for none
+    bool image;
+    const char* box;         // the window's modal box, or null
+    const char* logMessage;  // the box the station showed through the log's RunView, or null
   } cases[] = {
-      {true, "A run is in progress. The station can start once it has ended."},
-      {false,
+      {true, "", true, "A run is in progress. The station can start once it has ended.", nullptr},
+      {false, "/nonexistent/h.jsonl", true,
        "Cannot open the history file /nonexistent/h.jsonl: /nonexistent/h.jsonl: No such file or directory. "
        "The "
-       "station does not start."},
+       "station does not start.",
+       nullptr},
+      {false, "", false, nullptr, "Cannot open image files"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.box);
+    SCOPED_TRACE(c.box != nullptr ? c.box : c.logMessage);
     FakeHost host;
     host.runInProgress = c.runInProgress;
+    host.op.fields.productIndex = 1;
+    host.op.norType = 1;
+    if (c.image) host.op.imagePath = {"/nonexistent/app.bin", "", ""};
     zolt::testing::RecordingOperator log;
     int opened = 0;
+    StationOptions options;
+    options.libraryName = VORLINK_PATH;
     StationWindow window(
         log, host,
         [&](const std::string& path, std::string* error) -> std::unique_ptr<BoardHistory> {
@@ -207,25 +218,30 @@ TEST(StationWindowRefusal, StartShowsWhyAndStartsNothing) {
           *error = path + ": No such file or directory";
           return nullptr;
         },
-        StationOptions{});
+        options);
     window.show();
     // No history chosen: said in a warning colour, still readable.
     const QColor warning = window.HistoryText()->palette().color(QPalette::WindowText);
     EXPECT_NE(warning, window.palette().color(QPalette::WindowText));
     EXPECT_GE(ContrastRatio(warning, window.palette().color(QPalette::Window)), kReadableContrast);
-    window.SetHistoryChooser([] { return QStringLiteral("/nonexistent/h.jsonl"); });
-    window.HistoryButton()->click();
-    EXPECT_EQ(window.HistoryText()->text(), QStringLiteral("/nonexistent/h.jsonl"));
-    EXPECT_EQ(window.HistoryText()->palette().color(QPalette::WindowText),
-              window.palette().color(QPalette::WindowText));
+    if (*c.history != '\0') {
+      window.SetHistoryChooser([&] { return QString::fromLatin1(c.history); });
+      window.HistoryButton()->click();
+      EXPECT_EQ(window.HistoryText()->text(), QString::fromLatin1(c.history));
+      EXPECT_EQ(window.HistoryText()->palette().color(QPalette::WindowText),
+                window.palette().color(QPalette::WindowText));
+    }
 
     BoxAnswerer answerer;
     window.StartButton()->click();
-    EXPECT_EQ(answerer.texts, QStringList{QString::fromLatin1(c.box)});
+    EXPECT_EQ(answerer.texts, c.box != nullptr ? QStringList{QString::fromLatin1(c.box)} : QStringList{});
+    EXPECT_EQ(log.Messages(),
+              c.logMessage != nullptr ? std::vector<std::string>{c.logMessage} : std::vector<std::string>{});
     EXPECT_FALSE(window.Running());
     EXPECT_TRUE(window.StartButton()->isEnabled());
+    EXPECT_FALSE(window.StopButton()->isEnabled());
     EXPECT_EQ(host.shown, std::vector<bool>{});  // RUN never locked
-    EXPECT_EQ(opened, c.runInProgress ? 0 : 1);
+    EXPECT_EQ(opened, *c.history != '\0' ? 1 : 0);
     EXPECT_EQ(log.Log(), "");
   }
 }
@@ -512,6 +528,15 @@ TEST_F(StationWindowBench, TheDialogOpensTheWindowLendsItsSettingsAndLocksRun) {
   EXPECT_TRUE(d.Log()->toPlainText().startsWith(QStringLiteral("[Download to NOR FLASH]\n")));
   ASSERT_EQ(dialogHistories.size(), 1u);
   EXPECT_EQ(dialogHistories[0]->Lines(), 6u);
+
+  // RUN comes back when the station has ended, and goes again with the next station.
+  window.StopButton()->click();
+  ASSERT_TRUE(ServeUntil([&] { return !window.Running(); }));
+  EXPECT_TRUE(d.RunButton()->isEnabled());
+  EXPECT_FALSE(d.StationRunning());
+  window.StartButton()->click();
+  ASSERT_TRUE(window.Running());
+  EXPECT_FALSE(d.RunButton()->isEnabled());
 
   // Closing the dialog asks about the station; it closes once the station has ended.
   d.reject();
