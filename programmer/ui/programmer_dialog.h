@@ -19,6 +19,9 @@
 // to RUN when RUN is enabled again. A STOP press within the double-click interval of the press
 // that started the run is the second click of a double click on RUN and is ignored.
 //
+// The station (station_window.h, opened by the "Station..." entry of the context menu): while it
+// runs, RUN is disabled and does nothing, and closing the dialog asks about the station first.
+//
 // With the virtual bench serving the probes (VORLINK_BENCH set), the caption ends in
 // " [virtual bench]".
 //
