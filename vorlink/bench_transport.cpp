@@ -22,9 +22,13 @@ struct BenchSet {
   std::vector<size_t> probes;  // bench indices, in bench order
 };
 
+// A handle stays bound to the probe's Generation at its open: after an unplug it is dead, also
+// once the probe is back, and its close leaves the probe's later opens alone.
 struct BenchFile {
   probesim::BenchProbe* probe;
+  uint64_t generation;
   bool claimed = false;
+  bool Live() const { return probe->Generation() == generation; }
 };
 
 struct BenchInterface {
@@ -35,8 +39,10 @@ struct BenchInterface {
 
 struct BenchLibusb0Handle {
   probesim::BenchProbe* probe;
+  uint64_t generation;
   bool configured = false;
   bool claimed = false;
+  bool Live() const { return probe->Generation() == generation; }
 };
 
 template <typename T>
@@ -130,14 +136,15 @@ TransportHandle BenchPrimaryTransport::CreateFile(const char* path) {
   size_t index = 0;
   if (!bench_ || !ParseBenchPath(path, &index) || index >= bench_->ProbeCount()) return kInvalidHandle;
   probesim::BenchProbe& probe = bench_->Probe(index);
+  const uint64_t generation = probe.Generation();
   if (!probe.VisibleToPrimary() || !OpenProbe(probe, diagnostics_, "bench")) return kInvalidHandle;
-  return reinterpret_cast<TransportHandle>(new BenchFile{&probe});
+  return reinterpret_cast<TransportHandle>(new BenchFile{&probe, generation});
 }
 
 bool BenchPrimaryTransport::CloseHandle(TransportHandle handle) {
   BenchFile* file = As<BenchFile>(handle);
   if (!file) return false;
-  file->probe->Close();
+  if (file->Live()) file->probe->Close();
   delete file;
   return true;
 }
@@ -214,6 +221,7 @@ bool BenchPrimaryTransport::Transfer(TransportHandle handle, uint8_t pipeId, boo
     // The bench's probes move data on bulk pipes only.
     if (endpoint.type != probesim::EndpointType::kBulk) return false;
     probesim::BenchProbe& probe = *interface->file->probe;
+    if (!interface->file->Live()) return false;  // unplugged since it was opened
     const probesim::TransferResult result =
         in ? probe.BulkRead(pipeId, buffer, static_cast<int>(length), interface->timeoutsMs[i])
            : probe.BulkWrite(pipeId, buffer, static_cast<int>(length), interface->timeoutsMs[i]);
@@ -235,6 +243,11 @@ bool BenchPrimaryTransport::ReadPipe(TransportHandle handle, uint8_t pipeId, uin
   return Transfer(handle, pipeId, true, buffer, length, transferred);
 }
 
+std::string BenchPrimaryTransport::Location(TransportHandle handle, const char* /*devicePath*/) {
+  BenchFile* file = As<BenchFile>(handle);
+  return file ? "bench:" + file->probe->Name() : std::string();
+}
+
 std::vector<Libusb0Bus> BenchLibusb0Transport::GetBusses() {
   std::vector<Libusb0Bus> busses;
   const size_t count = bench_ ? bench_->ProbeCount() : 0;
@@ -253,8 +266,9 @@ std::vector<Libusb0Bus> BenchLibusb0Transport::GetBusses() {
 TransportHandle BenchLibusb0Transport::Open(std::uintptr_t device) {
   if (!bench_ || device == 0 || device > bench_->ProbeCount()) return kNullHandle;
   probesim::BenchProbe& probe = bench_->Probe(device - 1);
+  const uint64_t generation = probe.Generation();
   if (!probe.VisibleToLibusb0() || !OpenProbe(probe, diagnostics_, "bench libusb0")) return kNullHandle;
-  return reinterpret_cast<TransportHandle>(new BenchLibusb0Handle{&probe});
+  return reinterpret_cast<TransportHandle>(new BenchLibusb0Handle{&probe, generation});
 }
 
 int BenchLibusb0Transport::SetConfiguration(TransportHandle handle, int configuration) {
@@ -286,6 +300,7 @@ int BenchLibusb0Transport::BulkWrite(TransportHandle handle, int endpoint, const
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (!h->claimed || size < 0 || (bytes == nullptr && size > 0)) return -EINVAL;
+  if (!h->Live()) return -ENODEV;
   return Libusb0Result(h->probe->BulkWrite(static_cast<uint8_t>(endpoint),
                                            reinterpret_cast<const uint8_t*>(bytes), size,
                                            static_cast<unsigned>(std::max(timeoutMs, 0))));
@@ -296,6 +311,7 @@ int BenchLibusb0Transport::BulkRead(TransportHandle handle, int endpoint, char* 
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
   if (!h->claimed || size < 0 || (bytes == nullptr && size > 0)) return -EINVAL;
+  if (!h->Live()) return -ENODEV;
   return Libusb0Result(h->probe->BulkRead(static_cast<uint8_t>(endpoint), reinterpret_cast<uint8_t*>(bytes),
                                           size, static_cast<unsigned>(std::max(timeoutMs, 0))));
 }
@@ -303,9 +319,14 @@ int BenchLibusb0Transport::BulkRead(TransportHandle handle, int endpoint, char* 
 int BenchLibusb0Transport::Close(TransportHandle handle) {
   BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
   if (!h) return -ENODEV;
-  h->probe->Close();
+  if (h->Live()) h->probe->Close();
   delete h;
   return 0;
+}
+
+std::string BenchLibusb0Transport::Location(TransportHandle handle) {
+  BenchLibusb0Handle* h = As<BenchLibusb0Handle>(handle);
+  return h ? "bench:" + h->probe->Name() : std::string();
 }
 
 }  // namespace vorlink

@@ -13,6 +13,8 @@
 // diagnostic sink: "bench: probe[0]: flash file ...: in use by another process" (the libusb0
 // transport's notes start "bench libusb0: ").
 //
+// A probe's location is "bench:<its name in the bench file>".
+//
 // Threads: as the interfaces say; the adapter keeps no state of its own beyond the handles it
 // hands out, and the bench serves different probes in parallel. Transfers block as the bench
 // probe does, up to the pipe's time-out.
@@ -54,6 +56,8 @@ class BenchPrimaryTransport final : public PrimaryTransport {
                  uint32_t* transferred) override;
   bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
+  // "bench:<probe name>".
+  std::string Location(TransportHandle file, const char* devicePath) override;
 
  private:
   bool Transfer(TransportHandle interfaceHandle, uint8_t pipeId, bool in, uint8_t* buffer, uint32_t length,
@@ -79,6 +83,8 @@ class BenchLibusb0Transport final : public Libusb0Transport {
   int BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size, int timeoutMs) override;
   int BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) override;
   int Close(TransportHandle handle) override;
+  // "bench:<probe name>".
+  std::string Location(TransportHandle handle) override;
 
  private:
   probesim::Bench* bench_;

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The four exports of libVorlink.so and the library's load-time initialisation.
+// The exports of libVorlink.so (the four entry points and DeviceLocation) and the library's
+// load-time initialisation.
 //
 // At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,
 // the only thing the library ever writes there). VORLINK_BENCH, when set, serves both
 // transports from the bench file it names (a bench that cannot be loaded leaves the library
-// with no probe, and the error goes to the trace). Otherwise the primary transport is
+// with no probe, and the error goes to the trace; PROBESIM_CONTROL then names the bench's control
+// socket). Otherwise the primary transport is
 // libusb-1.0 and the libusb0 transport is libusb 0.1; LinkMode starts as the primary transport,
 // or as libusb0 when libusb-1.0 cannot be initialised.
 //
@@ -86,6 +88,15 @@ LibraryState* Load(Trace* trace) {
 Trace* const g_trace = OpenTrace();
 LibraryState* const g_state = Load(g_trace);
 
+// The bench's PROBESIM_CONTROL thread is the one thread the library starts: it is stopped and
+// joined when the library is unloaded or the process exits (defined after g_state, so destroyed
+// before it would be). The bench itself stays, like every record.
+struct ControlStopper {
+  ~ControlStopper() {
+    if (g_state->bench) g_state->bench->StopControl();
+  }
+} g_controlStopper;
+
 }  // namespace
 }  // namespace vorlink
 
@@ -129,6 +140,13 @@ void Close(int deviceIndex) {
   g_state->link->Close(deviceIndex);
   if (g_trace) [[unlikely]]
     g_trace->Close(deviceIndex);
+}
+
+int DeviceLocation(int deviceIndex, char* buffer, int size) {
+  const int result = g_state->link->DeviceLocation(deviceIndex, buffer, size);
+  if (g_trace) [[unlikely]]
+    g_trace->Location(deviceIndex, size, result, buffer != nullptr && size > 0 ? buffer : nullptr);
+  return result;
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "transport_handle.h"
@@ -48,6 +49,13 @@ class Libusb0Transport {
   virtual int BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) = 0;
   // usb_close: the handle is gone afterwards whatever the result.
   virtual int Close(TransportHandle handle) = 0;
+
+  // Where the device an Open handle reaches sits ("usb:1-1.4" where the port path can be found);
+  // empty when unknown. Not a libusb 0.1 call; called once per open, may block for a bus scan.
+  virtual std::string Location(TransportHandle handle) {
+    (void)handle;
+    return {};
+  }
 };
 
 }  // namespace vorlink

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +19,12 @@ bool ValidIndex(int deviceIndex) {
 
 bool LiveInterface(TransportHandle handle) {
   return handle != kNullHandle && handle != kInvalidHandle;
+}
+
+// Cut at an embedded NUL, so that the length reported is the length of the text the caller gets.
+std::string TextUpToNul(std::string text) {
+  text.resize(std::strlen(text.c_str()));
+  return text;
 }
 
 int Fail(int* transferred) {
@@ -36,7 +44,12 @@ int Link::OpenDevice(int productId, int deviceIndex) {
     // device index 0 alone, so a walk over all indices cannot open one probe sixteen times.
     return deviceIndex == 0 && Libusb0Open(productId) ? 1 : 0;
   }
-  if (PrimaryOpen(records_[deviceIndex], productId, deviceIndex)) return 1;
+  locations_[deviceIndex].clear();
+  if (PrimaryOpen(records_[deviceIndex], productId, deviceIndex)) {
+    DeviceRecord& record = records_[deviceIndex];
+    locations_[deviceIndex] = TextUpToNul(primary_.Location(record.fileHandle, record.devicePath));
+    return 1;
+  }
   if (deviceIndex != 0) return 0;
   if (!Libusb0Open(productId)) return 0;
   mode_.store(LinkMode::kLibusb0, std::memory_order_release);
@@ -148,6 +161,7 @@ bool Link::Libusb0Open(int productId) {
     return false;
   }
   libusb0Handle_ = handle;
+  libusb0Location_ = TextUpToNul(libusb0_.Location(handle));
   return true;
 }
 
@@ -156,6 +170,7 @@ void Link::Libusb0Close() {
   libusb0_.ReleaseInterface(libusb0Handle_, kLibusb0Interface);
   libusb0_.Close(libusb0Handle_);
   libusb0Handle_ = kNullHandle;
+  libusb0Location_.clear();
 }
 
 int Link::Libusb0Transfer(bool write, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
@@ -193,6 +208,27 @@ void Link::Close(int deviceIndex) {
   // A record opened through the primary transport before LinkMode changed is still released.
   PrimaryClose(records_[deviceIndex]);
   if (Mode() == LinkMode::kLibusb0 && deviceIndex == 0) Libusb0Close();
+}
+
+int Link::DeviceLocation(int deviceIndex, char* buffer, int size) const {
+  if (size < 0 || (buffer == nullptr && size > 0)) return 0;
+  if (size > 0) buffer[0] = '\0';
+  if (!ValidIndex(deviceIndex)) return 0;
+  // The same rule as the transfers: under libusb0 only index 0 reaches a probe.
+  const std::string* location = nullptr;
+  if (Mode() == LinkMode::kLibusb0) {
+    if (deviceIndex == 0 && libusb0Handle_ != kNullHandle) location = &libusb0Location_;
+  } else if (LiveInterface(records_[deviceIndex].interfaceHandle)) {
+    location = &locations_[deviceIndex];
+  }
+  if (location == nullptr || location->empty()) return 0;
+  const size_t length = std::min<size_t>(location->size(), INT_MAX);
+  if (size > 0) {
+    const size_t copied = std::min(length, static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, location->data(), copied);
+    buffer[copied] = '\0';
+  }
+  return static_cast<int>(length);
 }
 
 }  // namespace vorlink

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <string>
 
 #include "device_record.h"
 #include "libusb0_transport.h"
@@ -51,6 +52,14 @@ class Link {
   // not open or an index outside 0..15.
   void Close(int deviceIndex);
 
+  // Where the probe open at `deviceIndex` sits ("usb:1-1.4", "bench:line-1"), as NUL-terminated
+  // text cut to fit `size` bytes. Returns the location's full length without the NUL (so a null
+  // buffer with size 0 asks for the length), or 0 when the index is not open, its location is
+  // unknown, the index is outside 0..15, `size` is negative or the buffer is null with a positive
+  // size. buffer[0] is NUL whenever 0 is returned for a valid buffer and a positive size. Never
+  // blocks: the text was taken when the index was opened.
+  int DeviceLocation(int deviceIndex, char* buffer, int size) const;
+
   LinkMode Mode() const { return mode_.load(std::memory_order_acquire); }
 
   // For tests and diagnostics: the record of a device index (0..15).
@@ -75,9 +84,12 @@ class Link {
   Libusb0Transport& libusb0_;
   std::atomic<LinkMode> mode_;
   std::array<DeviceRecord, kDeviceRecordCount> records_{};
+  // Each record's location, taken by its open (written only by OpenDevice of that index).
+  std::array<std::string, kDeviceRecordCount> locations_{};
   // The one libusb0 device handle, serving device index 0 while LinkMode is libusb0;
   // kNullHandle whenever no device is open through it.
   TransportHandle libusb0Handle_ = kNullHandle;
+  std::string libusb0Location_;  // of the device libusb0Handle_ has open
 };
 
 }  // namespace vorlink

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "guid.h"
 #include "transport_handle.h"
@@ -103,6 +104,13 @@ class PrimaryTransport {
                          uint32_t length, uint32_t* transferred) = 0;
   virtual bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                         uint32_t* transferred) = 0;
+
+  // Where the device a CreateFile handle opened sits, for the programmer's records: by default
+  // the device path it was opened by ("usb:1-1.4"). Empty when unknown. Called once per open.
+  virtual std::string Location(TransportHandle file, const char* devicePath) {
+    (void)file;
+    return devicePath != nullptr ? devicePath : "";
+  }
 };
 
 }  // namespace vorlink

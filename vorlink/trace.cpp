@@ -88,6 +88,16 @@ void Trace::Close(int deviceIndex) {
   WriteLine(line);
 }
 
+void Trace::Location(int deviceIndex, int size, int result, const char* text) {
+  std::string line = Timestamp() + " dev=" + std::to_string(deviceIndex) +
+                     " fn=DeviceLocation size=" + std::to_string(size) + " result=" + std::to_string(result) +
+                     " location=";
+  // The location ends the line; a control character in a bench probe's name would break it.
+  for (const char* c = text; c && *c; ++c)
+    line += static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c;
+  WriteLine(line);
+}
+
 void Trace::Note(const std::string& text) {
   std::string line = Timestamp() + " note ";
   for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;

@@ -7,6 +7,7 @@
 //   <t> dev=<index> fn=Write len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes offered>
 //   <t> dev=<index> fn=Read len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes received>
 //   <t> dev=<index> fn=Close
+//   <t> dev=<index> fn=DeviceLocation size=<size> result=<length> location=<text the caller got>
 //   <t> note <free text>
 // <t> is seconds.microseconds on the monotonic clock. Notes say what went wrong: a bench file
 // that could not be loaded, a libusb call that failed while a probe was being opened (with the
@@ -40,6 +41,8 @@ class Trace {
   void Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
                 const unsigned char* bytes, int byteCount);
   void Close(int deviceIndex);
+  // `text` is what the caller's buffer holds (null: nothing); control characters show as '?'.
+  void Location(int deviceIndex, int size, int result, const char* text);
   void Note(const std::string& text);
 
  private:

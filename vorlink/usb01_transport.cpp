@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "usb01_transport.h"
 
+#include <libusb.h>
 #include <usb.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace vorlink {
@@ -82,6 +85,36 @@ int Usb01Transport::BulkRead(TransportHandle handle, int endpoint, char* bytes, 
 
 int Usb01Transport::Close(TransportHandle handle) {
   return handle ? usb_close(AsHandle(handle)) : -ENODEV;
+}
+
+std::string Usb01Transport::Location(TransportHandle handle) {
+  if (!handle) return {};
+  const struct usb_device* device = usb_device(AsHandle(handle));
+  if (!device || !device->bus) return {};
+  // libusb-compat names the bus folder and the device file by their numbers ("001", "004").
+  char* end = nullptr;
+  const unsigned long bus = std::strtoul(device->bus->dirname, &end, 10);
+  const bool numbered = end != device->bus->dirname && *end == '\0';
+  const std::string fallback = std::string("libusb0:") + device->bus->dirname + "/" + device->filename;
+  libusb_context* context = nullptr;
+  if (!numbered || libusb_init(&context) != LIBUSB_SUCCESS) return fallback;
+  std::string location;
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context, &list);
+  for (ssize_t i = 0; i < count; ++i) {
+    if (libusb_get_bus_number(list[i]) != bus || libusb_get_device_address(list[i]) != device->devnum)
+      continue;
+    std::array<uint8_t, 8> ports{};
+    const int depth = libusb_get_port_numbers(list[i], ports.data(), static_cast<int>(ports.size()));
+    if (depth <= 0) break;
+    location = "usb:" + std::to_string(bus) + "-";
+    for (int p = 0; p < depth; ++p)
+      location += (p ? "." : "") + std::to_string(ports[static_cast<size_t>(p)]);
+    break;
+  }
+  if (count >= 0) libusb_free_device_list(list, 1);
+  libusb_exit(context);
+  return location.empty() ? fallback : location;
 }
 
 }  // namespace vorlink

@@ -26,6 +26,11 @@ class Usb01Transport final : public Libusb0Transport {
   int BulkWrite(TransportHandle handle, int endpoint, const char* bytes, int size, int timeoutMs) override;
   int BulkRead(TransportHandle handle, int endpoint, char* bytes, int size, int timeoutMs) override;
   int Close(TransportHandle handle) override;
+  // "usb:<bus>-<port path>" of the device, found through libusb-1.0 by its bus number and
+  // address; "libusb0:<bus folder>/<device file>" (for example "libusb0:001/004") when libusb-1.0
+  // does not know it. Libusb 0.1 itself knows no port path, and its address changes at every
+  // plug.
+  std::string Location(TransportHandle handle) override;
 
  private:
   int Diagnose(const char* what, int result) const;

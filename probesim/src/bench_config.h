@@ -63,7 +63,8 @@ struct ProbeConfig {
   NorBoard nor;
   const NandPart* nand = nullptr;
   int chipSelect = 0;
-  std::string flashPath;  // absolute
+  std::string flashPath;  // absolute: the flash file of the board the bench starts with
+  bool board = true;      // false: the probe starts with no board (PROBESIM_CONTROL attaches one)
   TimingConfig timing;
   FaultConfig faults;
   uint64_t seed = 1;

@@ -306,7 +306,7 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
   r.OnlyKeys(t, prefix,
              {"name", "firmware", "bootloader", "product_id", "usb", "target", "jtag_id", "jtag_param",
               "flash", "width", "interleave", "boot", "chip_select", "flash_file", "timing", "time_scale",
-              "usb_latency_us", "faults"});
+              "usb_latency_us", "board", "faults"});
   ProbeConfig p;
   p.timing = defaults.timing;
   p.seed = defaults.seed + index;
@@ -352,6 +352,7 @@ ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const
     for (size_t i = 0; i < 4; ++i)
       p.jtagParam[i] = static_cast<uint8_t>(r.Integer(*a.get(i), prefix + "jtag_param", 0, 255));
   }
+  if (const auto* n = t.get("board")) p.board = r.Boolean(*n, prefix + "board");
   ReadTiming(r, t, prefix, p.timing);
   ReadFlash(r, t, prefix, p);
 

@@ -113,4 +113,18 @@ void EventLog::Apply(int probe, bool high) const {
   WriteLine(fd_, line);
 }
 
+void EventLog::Board(int probe, const char* event, int serial) const {
+  if (fd_ < 0) return;
+  Line line;
+  line.Start(probe);
+  line.Put(" ");
+  line.Put(event);
+  if (serial >= 0) {
+    line.Put(" board=");
+    line.Decimal(static_cast<uint64_t>(serial));
+  }
+  line.Put("\n");
+  WriteLine(fd_, line);
+}
+
 }  // namespace probesim

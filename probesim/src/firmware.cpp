@@ -58,18 +58,43 @@ const std::vector<uint8_t> kDebugScans[3] = {{0, 0, 0, 0, 0}, {1, 0, 0, 1, 0, 1}
 }  // namespace
 
 Firmware::Firmware(const ProbeConfig& config, int index, const EventLog& log)
-    : config_(config), index_(index), log_(log), store_(config.flashPath, config.FlashSize()) {
+    : Firmware(config, index, log, BoardSpec{config.board, config.flashPath, false}) {}
+
+Firmware::Firmware(const ProbeConfig& config, int index, const EventLog& log, BoardSpec board)
+    : config_(config),
+      index_(index),
+      log_(log),
+      board_(board.present),
+      store_(std::move(board.flashPath), config.FlashSize(), board.fresh) {
   if (config_.flashKind == FlashKind::kNor) sectorStarts_ = config_.nor.SectorStarts();
+  if (board.fresh) resetStage_ = 2;  // powered up: the TAP is in Test-Logic-Reset, IDCODE selected
 }
 
 bool Firmware::OnOpen(std::string& why) {
-  if (config_.flashKind != FlashKind::kNone && !store_.Attach(why)) return false;
+  if (board_ && config_.flashKind != FlashKind::kNone && !store_.Attach(why)) return false;
   if (dl_.active) EndDownload(0);
   return true;
 }
 
 void Firmware::OnClose() {
   store_.Detach();
+}
+
+void Firmware::RemoveBoard() {
+  if (!board_) return;
+  if (dl_.active && !dl_.errorPending && !dl_.stopping) {
+    // The probe's program command finds no flash: it reports the first byte it could not program.
+    dl_.errorPending = true;
+    dl_.errorCode = IsNand() ? 0x58 : 0x55;
+    dl_.errorAddress = dl_.start + dl_.received;
+  }
+  store_.Flush();
+  store_.Detach();
+  board_ = false;
+  resetStage_ = 0;
+  extest_ = Extest::kNone;
+  scanStage_ = 0;
+  scansDone_ = false;
 }
 
 void Firmware::OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs) {
@@ -229,7 +254,9 @@ void Firmware::BootloaderVersion(AnswerSink& sink) const {
 
 void Firmware::JtagId(const uint8_t* param, AnswerSink& sink) const {
   uint32_t id = 0;
-  if (resetStage_ == 2) {
+  if (!board_) {
+    id = 0xFFFFFFFFu;  // no target: the probe's TDO input is pulled up
+  } else if (resetStage_ == 2) {
     // Parameters for another chain position scan past the target: TDO reads all ones.
     id = std::equal(param, param + 4, config_.jtagParam.begin()) ? config_.jtagId : 0xFFFFFFFFu;
   }
@@ -253,7 +280,7 @@ void Firmware::JtagDr(const uint8_t* bits, int count) {
     const bool debugProduct = Model(config_.product).norByDebug;
     const bool extestOk =
         config_.product == Product::kTarvis ? extest_ == Extest::kDebug : extest_ != Extest::kNone;
-    scansDone_ = scansDone_ || (debugProduct && jtagType_ == 1 && extestOk);
+    scansDone_ = scansDone_ || (board_ && debugProduct && jtagType_ == 1 && extestOk);
     scanStage_ = 0;
   }
 }
@@ -282,7 +309,7 @@ void Firmware::DebugWrite(uint32_t address, uint32_t value) {
 
 bool Firmware::BoundaryReady() const {
   const ProductModel& m = Model(config_.product);
-  if (jtagType_ != 0 || extest_ != Extest::kPlain || !havePinMap_ ||
+  if (!board_ || jtagType_ != 0 || extest_ != Extest::kPlain || !havePinMap_ ||
       !SameCells(image_.data(), imageLength_, m.image)) {
     return false;
   }
@@ -292,6 +319,7 @@ bool Firmware::BoundaryReady() const {
 }
 
 bool Firmware::FlashAnswers() const {
+  if (!board_) return false;
   const ProductModel& m = Model(config_.product);
   switch (config_.flashKind) {
     case FlashKind::kNand:
@@ -344,8 +372,8 @@ void Firmware::ApplyPattern(bool high) {
   const ProductModel& m = Model(config_.product);
   const int length = high ? highLength_ : lowLength_;
   const uint8_t* cells = high ? high_.data() : low_.data();
-  const bool driven =
-      extest_ == Extest::kPlain && m.cellCount > 0 && imageLength_ == m.cellCount && length == m.cellCount;
+  const bool driven = board_ && extest_ == Extest::kPlain && m.cellCount > 0 && imageLength_ == m.cellCount &&
+                      length == m.cellCount;
   const auto& own = high ? m.highPattern : m.lowPattern;
   const bool productPattern = driven && SameCells(cells, length, own);
   const uint64_t t = MonotonicMicros();
@@ -469,6 +497,12 @@ void Firmware::ApplyStuckBits(uint64_t from, uint64_t to) {
 
 void Firmware::Program(uint64_t address, const uint8_t* d, uint64_t n, double& workUs) {
   const FaultConfig& f = config_.faults;
+  if (!store_.attached()) {  // no board (or its flash file let go): nothing can be programmed
+    dl_.errorPending = true;
+    dl_.errorCode = IsNand() ? 0x58 : 0x55;
+    dl_.errorAddress = address;
+    return;
+  }
   uint64_t programmed = n;
   if (!f.programFail.empty()) {
     if (const uint64_t* bad = FirstIn(f.programFail, address, address + n)) {

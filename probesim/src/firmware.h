@@ -30,9 +30,20 @@ class AnswerSink {
   ~AnswerSink() = default;
 };
 
+// The board on the probe's target connector.
+struct BoardSpec {
+  bool present = true;
+  std::string flashPath;  // its flash file
+  // A board placed while the bench runs: its flash file is made anew, erased, and its TAP is in
+  // Test-Logic-Reset as after power-up, so its JTAG ID reads without the two resets.
+  bool fresh = false;
+};
+
 class Firmware {
  public:
+  // With the board the bench file describes (config.board, config.flashPath).
   Firmware(const ProbeConfig& config, int index, const EventLog& log);
+  Firmware(const ProbeConfig& config, int index, const EventLog& log, BoardSpec board);
 
   // One OUT transfer. Adds the modelled time the probe spends on it to `workUs`.
   void OnWrite(const uint8_t* data, int length, AnswerSink& sink, double& workUs);
@@ -42,6 +53,12 @@ class Firmware {
   bool OnOpen(std::string& why);
   // The probe is closed: the flash file is written back, unmapped and unlocked.
   void OnClose();
+  // The board is taken off the target connector: its flash file is written back and let go, TDO
+  // floats (reads as ones) and the flash no longer answers. A download in progress fails: the
+  // rest of its data is taken but not programmed, and the block response reports a program
+  // failure at the first byte that was not programmed.
+  void RemoveBoard();
+  bool boardPresent() const { return board_; }
 
   const std::vector<PinEvent>& pinEvents() const { return pinEvents_; }
   const std::string& flashPath() const { return store_.path(); }
@@ -90,6 +107,7 @@ class Firmware {
   const ProbeConfig& config_;
   const int index_;
   const EventLog& log_;
+  bool board_;
   FlashStore store_;
   std::vector<uint64_t> sectorStarts_;  // NOR: sector starts plus the flash size
 

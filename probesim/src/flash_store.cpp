@@ -63,7 +63,7 @@ int PutInPlace(const std::string& temp, const std::string& path) {
 
 }  // namespace
 
-FlashStore::Made FlashStore::MakeErased(int& fd, std::string& why) const {
+FlashStore::Made FlashStore::MakeErased(int& fd, std::string& why, bool replace) const {
   const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -100,7 +100,11 @@ FlashStore::Made FlashStore::MakeErased(int& fd, std::string& why) const {
   }
   std::string fillError;
   if (!FillErased(fd, size_, fillError)) return fail(fillError);
-  if (const int error = PutInPlace(temp, path_); error != 0) {
+  // A fresh board's file takes the place of whatever had its name (rename replaces a symbolic
+  // link itself, never its target, and fails on a folder).
+  if (const int error =
+          replace ? (::rename(temp.c_str(), path_.c_str()) == 0 ? 0 : errno) : PutInPlace(temp, path_);
+      error != 0) {
     if (error == EEXIST) {
       fail("");
       return Made::kExists;
@@ -110,11 +114,38 @@ FlashStore::Made FlashStore::MakeErased(int& fd, std::string& why) const {
   return Made::kMade;
 }
 
+// A fresh board: the file is made erased in place of an existing one, unless another process holds
+// that one (its lock is taken for the replacement, so no other bench can start using it meanwhile).
+bool FlashStore::ReplaceWithErased(int& fd, std::string& why) const {
+  const int old = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  if (old >= 0 && ::flock(old, LOCK_EX | LOCK_NB) != 0) {
+    why = errno == EWOULDBLOCK ? "in use by another process" : "cannot be locked: " + ErrorText(errno);
+    ::close(old);
+    return false;
+  }
+  std::string detail;
+  const Made result = MakeErased(fd, detail, true);
+  if (old >= 0) ::close(old);
+  if (result != Made::kMade) {
+    why = "cannot be made: " + detail;
+    return false;
+  }
+  return true;
+}
+
 bool FlashStore::Attach(std::string& why) {
   if (data_ != nullptr) return true;
   const std::string what = "flash file " + path_ + ": ";
   int fd = -1;
   bool made = false;
+  if (fresh_) {
+    std::string detail;
+    if (!ReplaceWithErased(fd, detail)) {
+      why = what + detail;
+      return false;
+    }
+    made = true;
+  }
   // Another process may make the file between our open and our creation; then take its file.
   for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
     // O_NONBLOCK: a FIFO put in the file's place must not stop the probe's open.
@@ -125,7 +156,7 @@ bool FlashStore::Attach(std::string& why) {
       return false;
     }
     std::string detail;
-    const Made result = MakeErased(fd, detail);
+    const Made result = MakeErased(fd, detail, false);
     if (result == Made::kFailed) {
       why = what + "cannot be made: " + detail;
       return false;
@@ -161,6 +192,7 @@ bool FlashStore::Attach(std::string& why) {
   if (map == MAP_FAILED) return fail("cannot be mapped: " + ErrorText(errno));
   fd_ = fd;
   data_ = static_cast<uint8_t*>(map);
+  fresh_ = false;  // made; later opens keep what the board's flash holds
   return true;
 }
 

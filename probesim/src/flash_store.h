@@ -23,7 +23,11 @@ namespace probesim {
 
 class FlashStore {
  public:
-  FlashStore(std::string path, uint64_t size) : path_(std::move(path)), size_(size) {}
+  // `fresh`: the flash of a board that was just placed on its probe. Its first Attach makes the
+  // file anew, erased, also when a file of that name exists (an earlier bench process's board);
+  // one that another process has locked is left alone and the attach fails "in use".
+  FlashStore(std::string path, uint64_t size, bool fresh = false)
+      : path_(std::move(path)), size_(size), fresh_(fresh) {}
   ~FlashStore() { Detach(); }
   FlashStore(const FlashStore&) = delete;
   FlashStore& operator=(const FlashStore&) = delete;
@@ -45,10 +49,12 @@ class FlashStore {
 
  private:
   enum class Made { kMade, kExists, kFailed };
-  Made MakeErased(int& fd, std::string& why) const;
+  Made MakeErased(int& fd, std::string& why, bool replace) const;
+  bool ReplaceWithErased(int& fd, std::string& why) const;
 
   std::string path_;
   uint64_t size_;
+  bool fresh_;
   int fd_ = -1;
   uint8_t* data_ = nullptr;
 };

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "bench_file.h"
+#include "control_channel.h"
 #include "probesim/bench.h"
 #include "probesim/inspect.h"
 #include "sim_probe.h"
@@ -23,11 +25,26 @@ class SimBench final : public Bench {
     for (size_t i = 0; i < config.probes.size(); ++i) {
       probes_.push_back(std::make_unique<SimProbe>(std::move(config.probes[i]), static_cast<int>(i), log_));
     }
+    nextSerial_.assign(probes_.size(), 1);
+    // Last, when the probes it drives exist.
+    if (const char* path = std::getenv("PROBESIM_CONTROL"); path != nullptr && *path != '\0') {
+      control_ =
+          std::make_unique<ControlChannel>(path, [this](const std::string& line) { return Command(line); });
+      if (!control_->error().empty()) {
+        controlError_ = control_->error();
+        control_.reset();
+      }
+    }
   }
+  ~SimBench() override { StopControl(); }
   size_t ProbeCount() const override { return probes_.size(); }
   BenchProbe& Probe(size_t index) override { return *probes_.at(index); }
+  void StopControl() override {
+    if (control_) control_->Stop();
+  }
   SimProbe& Sim(size_t index) { return *probes_.at(index); }
   const std::string& LogError() const { return log_.error(); }
+  const std::string& ControlError() const { return controlError_; }
 
  private:
   static std::string LogPath() {
@@ -35,8 +52,77 @@ class SimBench final : public Bench {
     return path != nullptr ? path : "";
   }
 
+  // One PROBESIM_CONTROL line: "<command> <probe name>", the name being the rest of the line.
+  // Runs on the control thread only, so nextSerial_ needs no lock.
+  std::string Command(const std::string& line) {
+    const size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string name = space == std::string::npos ? "" : line.substr(space + 1);
+    if (line.empty()) return "error: empty line (attach, detach, unplug or plug, then a probe name)";
+    if (verb != "attach" && verb != "detach" && verb != "unplug" && verb != "plug") {
+      return "error: unknown command \"" + verb + "\" (attach, detach, unplug or plug, then a probe name)";
+    }
+    if (name.empty()) return "error: " + verb + " needs a probe name";
+    size_t index = probes_.size();
+    int matches = 0;
+    for (size_t i = 0; i < probes_.size(); ++i) {
+      if (probes_[i]->Name() == name) {
+        index = i;
+        ++matches;
+      }
+    }
+    const std::string probe = "probe \"" + name + "\"";
+    if (matches == 0) return "error: no " + probe;
+    if (matches > 1) return "error: " + std::to_string(matches) + " probes are named \"" + name + "\"";
+    SimProbe& sim = *probes_[index];
+    std::string why;
+    if (verb == "attach") {
+      std::string path;
+      if (sim.config().FlashSize() > 0) {
+        why = NewBoardFile(index, path);
+        if (why.empty()) {
+          why = sim.AttachBoard(path, nextSerial_[index]);
+          if (why.empty()) ++nextSerial_[index];
+        }
+      } else {
+        why = sim.AttachBoard("", nextSerial_[index]);
+        if (why.empty()) ++nextSerial_[index];
+      }
+    } else if (verb == "detach") {
+      why = sim.DetachBoard();
+    } else if (verb == "unplug") {
+      why = sim.Unplug();
+    } else {
+      why = sim.Plug();
+    }
+    return why.empty() ? "ok" : "error: " + probe + ": " + why;
+  }
+
+  // The flash file of probe `index`'s next board: "<probe name>-<serial>.bin" beside the flash
+  // file the bench file gives it. "" with `path` set, or why it cannot be.
+  std::string NewBoardFile(size_t index, std::string& path) {
+    SimProbe& sim = *probes_[index];
+    const std::string& name = sim.config().name;
+    if (name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos || name.size() > 200) {
+      return "its name cannot name a flash file";
+    }
+    const std::filesystem::path folder = std::filesystem::path(sim.config().flashPath).parent_path();
+    path = (folder / (name + "-" + std::to_string(nextSerial_[index]) + ".bin")).string();
+    for (size_t i = 0; i < probes_.size(); ++i) {
+      if (probes_[i]->HadFlashFile(path)) {
+        return "its new board's flash file " + path + " is a flash file of " +
+               (i == index ? std::string("this probe") : "probe \"" + probes_[i]->Name() + "\"");
+      }
+    }
+    return "";
+  }
+
   EventLog log_;  // outlives the probes, which write to it
   std::vector<std::unique_ptr<SimProbe>> probes_;
+  std::vector<int> nextSerial_;  // per probe: the serial number of its next new board
+  std::string controlError_;
+  std::unique_ptr<ControlChannel> control_;  // last: stopped before the probes go
 };
 
 BenchLoadResult Load(const std::string& text, const std::string& name, const std::string& stateDir) {
@@ -44,6 +130,8 @@ BenchLoadResult Load(const std::string& text, const std::string& name, const std
     auto bench = std::make_unique<SimBench>(ParseBenchFile(text, name, stateDir));
     std::vector<std::string> notes;
     if (!bench->LogError().empty()) notes.push_back("PROBESIM_LOG " + bench->LogError() + "; no event log");
+    if (!bench->ControlError().empty())
+      notes.push_back("PROBESIM_CONTROL " + bench->ControlError() + "; no control channel");
     return {std::move(bench), "", std::move(notes)};
   } catch (const BenchFileError& e) {
     return {nullptr, e.what(), {}};

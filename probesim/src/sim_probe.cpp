@@ -10,9 +10,70 @@ namespace probesim {
 SimProbe::SimProbe(ProbeConfig config, int index, const EventLog& log)
     : config_(std::move(config)),
       index_(index),
-      firmware_(config_, index, log),
+      log_(log),
+      firmware_(std::make_unique<Firmware>(config_, index, log)),
       garble_(config_.seed * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(index)) {
   unplugged_ = config_.faults.unplugAfterTransfers == 0 || config_.faults.unplugAfterBytes == 0;
+  boardSerial_ = config_.board ? 0 : -1;
+  if (config_.board && !config_.flashPath.empty()) flashFiles_.push_back(config_.flashPath);
+}
+
+std::string SimProbe::AttachBoard(const std::string& flashPath, int serial) {
+  std::lock_guard lock(mutex_);
+  if (firmware_->boardPresent()) return "it has a board";
+  auto board = std::make_unique<Firmware>(config_, index_, log_,
+                                          BoardSpec{true, config_.FlashSize() > 0 ? flashPath : "", true});
+  if (open_) {
+    std::string why;
+    if (!board->OnOpen(why)) return why;
+  }
+  firmware_ = std::move(board);
+  boardSerial_ = serial;
+  if (config_.FlashSize() > 0) flashFiles_.push_back(flashPath);
+  log_.Board(index_, "attach", serial);
+  return "";
+}
+
+std::string SimProbe::DetachBoard() {
+  std::lock_guard lock(mutex_);
+  if (!firmware_->boardPresent()) return "it has no board";
+  firmware_->RemoveBoard();
+  log_.Board(index_, "detach", boardSerial_);
+  boardSerial_ = -1;
+  return "";
+}
+
+std::string SimProbe::Unplug() {
+  std::lock_guard lock(mutex_);
+  if (pluggedOut_) return "it is unplugged";
+  pluggedOut_ = true;
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+  if (open_) {
+    open_ = false;
+    firmware_->OnClose();
+  }
+  count_ = 0;
+  log_.Board(index_, "unplug", -1);
+  return "";
+}
+
+std::string SimProbe::Plug() {
+  std::lock_guard lock(mutex_);
+  if (!pluggedOut_) return "it is plugged in";
+  pluggedOut_ = false;
+  log_.Board(index_, "plug", -1);
+  return "";
+}
+
+std::string SimProbe::BoardFlashPath() {
+  std::lock_guard lock(mutex_);
+  return firmware_->boardPresent() && config_.FlashSize() > 0 ? firmware_->flashPath() : "";
+}
+
+bool SimProbe::HadFlashFile(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  return std::find(flashFiles_.begin(), flashFiles_.end(), path) != flashFiles_.end() ||
+         path == config_.flashPath;
 }
 
 std::vector<EndpointInfo> SimProbe::Endpoints() const {
@@ -22,10 +83,10 @@ std::vector<EndpointInfo> SimProbe::Endpoints() const {
 bool SimProbe::Open() {
   std::lock_guard lock(mutex_);
   openFailure_.clear();
-  if (unplugged_) return false;
+  if (unplugged_ || pluggedOut_) return false;
   if (open_) return true;
   std::string why;
-  if (!firmware_.OnOpen(why)) {
+  if (!firmware_->OnOpen(why)) {
     openFailure_ = "probe[" + std::to_string(index_) + "]: " + why;
     return false;
   }
@@ -43,7 +104,7 @@ void SimProbe::Close() {
   std::lock_guard lock(mutex_);
   if (!open_) return;
   open_ = false;
-  firmware_.OnClose();
+  firmware_->OnClose();
 }
 
 SimProbe::Clock::duration SimProbe::Scaled(double microseconds) const {
@@ -62,7 +123,7 @@ bool SimProbe::CountTransfer() {
   if (limit >= 0 && transfers_ > limit) {
     unplugged_ = true;
     open_ = false;
-    firmware_.OnClose();  // an unplugged probe lets go of its flash file
+    firmware_->OnClose();  // an unplugged probe lets go of its flash file
     return false;
   }
   return true;
@@ -108,7 +169,7 @@ TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int le
   }
   double workUs = 0;
   const size_t before = count_;
-  firmware_.OnWrite(data, length, *this, workUs);
+  firmware_->OnWrite(data, length, *this, workUs);
   if (realistic) {
     busyUntil_ += Scaled(workUs);
     for (size_t i = before; i < count_; ++i) ring_[(head_ + i) % kRing].readyAt = busyUntil_;
@@ -165,16 +226,16 @@ TransferResult SimProbe::BulkRead(uint8_t endpoint, uint8_t* data, int length, u
 
 std::vector<PinEvent> SimProbe::PinEventsCopy() {
   std::lock_guard lock(mutex_);
-  return firmware_.pinEvents();
+  return firmware_->pinEvents();
 }
 
 DownloadSummary SimProbe::LastDownloadCopy() {
   std::lock_guard lock(mutex_);
-  return firmware_.lastDownload();
+  return firmware_->lastDownload();
 }
 
 std::string SimProbe::FlashPath() {
-  return config_.flashPath;
+  return BoardFlashPath();
 }
 
 }  // namespace probesim

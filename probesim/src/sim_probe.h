@@ -8,8 +8,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <random>
 
@@ -23,10 +25,13 @@ class SimProbe final : public BenchProbe, private AnswerSink {
  public:
   SimProbe(ProbeConfig config, int index, const EventLog& log);
 
+  std::string Name() const override { return config_.name; }
   uint16_t VendorId() const override { return 0x1F3A; }
   uint16_t ProductId() const override { return config_.productId; }
-  bool VisibleToPrimary() const override { return config_.visiblePrimary; }
-  bool VisibleToLibusb0() const override { return config_.visibleLibusb0; }
+  // An unplugged probe (PROBESIM_CONTROL) is not on the bus.
+  bool VisibleToPrimary() const override { return config_.visiblePrimary && !pluggedOut_; }
+  bool VisibleToLibusb0() const override { return config_.visibleLibusb0 && !pluggedOut_; }
+  uint64_t Generation() const override { return generation_.load(std::memory_order_acquire); }
   uint8_t BusNumber() const override { return 1; }
   std::string PortPath() const override { return "1." + std::to_string(index_ + 1); }
   std::vector<EndpointInfo> Endpoints() const override;
@@ -43,6 +48,21 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   // than the answer: kError (overflow) and the answer is dropped. kNoDevice, kError as BulkWrite.
   // A `timeoutMs` of 0 waits for a pending answer without limit and returns at once without one.
   TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) override;
+
+  // PROBESIM_CONTROL, under the probe's lock. Each returns "" when done, else why not.
+  // Places a new board with its flash file at `flashPath` (made erased now when the probe is
+  // open, else at its next open) as board number `serial`.
+  std::string AttachBoard(const std::string& flashPath, int serial);
+  std::string DetachBoard();
+  // The probe leaves the bus: an open handle is dead (its transfers fail as with no device), the
+  // flash file is let go, unread answers and an unfinished download are dropped. Board and probe
+  // keep their state.
+  std::string Unplug();
+  std::string Plug();
+  // The current board's flash file ("" without a board or without flash), and of every board this
+  // probe has had, for the bench's check that a new board's file is nobody else's.
+  std::string BoardFlashPath();
+  bool HadFlashFile(const std::string& path);
 
   // Inspection (tests), under the probe's lock.
   std::vector<PinEvent> PinEventsCopy();
@@ -68,10 +88,15 @@ class SimProbe final : public BenchProbe, private AnswerSink {
 
   const ProbeConfig config_;
   const int index_;
+  const EventLog& log_;
   std::mutex mutex_;
-  Firmware firmware_;
+  std::unique_ptr<Firmware> firmware_;
+  int boardSerial_ = 0;                  // 0: the bench file's board
+  std::vector<std::string> flashFiles_;  // of every board the probe has had
   bool open_ = false;
-  bool unplugged_ = false;
+  bool unplugged_ = false;               // by its fault
+  std::atomic<bool> pluggedOut_{false};  // by PROBESIM_CONTROL
+  std::atomic<uint64_t> generation_{0};  // one more at every unplug
   std::string openFailure_;
   int64_t transfers_ = 0;
   int64_t bytes_ = 0;

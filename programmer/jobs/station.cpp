@@ -105,6 +105,8 @@ struct Station::State final : RunView, RunObserver {
     int pollFailures = 0;
     bool failureNoted = false;
     std::thread thread;
+    // Guarded by `mu`: the location of the probe this fixture holds open ("" when closed).
+    std::string openLocation;
     // Guarded by `mu`.
     FixtureStatus status;
     BoardRecord record;
@@ -231,6 +233,36 @@ struct Station::State final : RunView, RunObserver {
     if (fx.open) ctx.link.Close(device);
     fx.open = false;
     fx.reset = false;
+    std::lock_guard lock(mu);
+    fx.openLocation.clear();
+  }
+
+  // A device index names the n-th probe on the bus when it is opened: when a probe before it is
+  // unplugged, the probes after it move down an index, and a handle opened earlier then holds a
+  // probe that another fixture's index names now. Such a fixture must not take that probe's board.
+  // True when another fixture holds the probe at `location` open too.
+  bool HeldElsewhere(int device, const std::string& location) {
+    if (location == "unknown") return false;
+    std::lock_guard lock(mu);
+    for (int other = 0; other < kMaxProbes; ++other) {
+      if (other != device && fixtures[static_cast<size_t>(other)].openLocation == location) return true;
+    }
+    return false;
+  }
+
+  // Before a board starts: the index still names the probe this fixture polled (the job opens the
+  // index afresh). Leaves the probe closed.
+  bool IndexStillNamesTheProbe(int device) {
+    std::string polled;
+    {
+      std::lock_guard lock(mu);
+      polled = fixtures[static_cast<size_t>(device)].status.location;
+    }
+    CloseProbe(device);
+    if (ctx.link.OpenDevice(kProbeProductId, device) == 0) return false;
+    const std::string now = ProbeLocation(ctx.link, device);
+    ctx.link.Close(device);
+    return now == polled;
   }
 
   // One poll of a fixture that is not programming: true when the board is there (the expected
@@ -256,8 +288,19 @@ struct Station::State final : RunView, RunObserver {
         std::lock_guard lock(mu);
         changed = fx.status.location != location;
         fx.status.location = location;
+        fx.openLocation = location;
       }
       if (changed) Show(device);
+    }
+    std::string location;
+    {
+      std::lock_guard lock(mu);
+      location = fx.openLocation;
+    }
+    if (HeldElsewhere(device, location)) {
+      // Both holders let go; at their next open each index names its probe afresh.
+      CloseProbe(device);
+      return false;
     }
     QuietView quiet;
     const ProbeCommands probe(ctx.link, quiet);
@@ -418,7 +461,9 @@ struct Station::State final : RunView, RunObserver {
           SetState(device, fx.open ? FixtureState::kWaiting : FixtureState::kNoProbe);
       } else if (fx.open) {
         SetState(device, FixtureState::kWaiting);
-        if (fx.seen >= kPollsToAgree) {
+        if (fx.seen >= kPollsToAgree && !IndexStillNamesTheProbe(device)) {
+          fx.seen = 0;  // another probe answers at this index now: look at it afresh
+        } else if (fx.seen >= kPollsToAgree) {
           if (const uint64_t sequence = TakeBoard(); sequence != 0) {
             Program(device, sequence);
             fx.seen = 0;

@@ -13,8 +13,10 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTableWidget>
+#include <QTextLayout>
 #include <QValidator>
 #include <algorithm>
+#include <cmath>
 
 #include "ui/app_icon.h"
 #include "ui/dialog_fonts.h"
@@ -151,6 +153,20 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent) {
   return new QWidget(parent);
 }
 
+// The height of the label's text laid out in its font, fallback fonts included. (A line is laid
+// out when the next one is created or the layout ends, so its height is read after that.)
+int TextLineHeight(const QLabel& label) {
+  int height = label.fontMetrics().lineSpacing();
+  QTextLayout layout(label.text(), label.font());
+  layout.beginLayout();
+  while (layout.createLine().isValid()) {
+  }
+  layout.endLayout();
+  for (int i = 0; i < layout.lineCount(); ++i)
+    height = std::max(height, static_cast<int>(std::ceil(layout.lineAt(i).height())));
+  return height;
+}
+
 }  // namespace
 
 BaseUnits TemplateUnits(const DialogTemplate& t) {
@@ -165,9 +181,11 @@ void LayOutDialog(QWidget* container, const DialogTemplate& t, BuiltDialog& buil
     if (c->kind == ControlKind::kComboBox) r.setHeight(std::min(r.height(), w->sizeHint().height()));
     if (c->kind == ControlKind::kIcon) r.setSize(QSize(32, 32));
     // A one-line static text as tall as the font would clip underscores and descenders that
-    // outline fonts draw below their nominal height; native statics draw unclipped.
+    // outline fonts draw below their nominal height; native statics draw unclipped. The line is
+    // measured as laid out, since Hangul drawn in a fallback font (Noto Sans CJK KR is much taller
+    // than Baekmuk Gulim) pushes the baseline of the whole line down.
     if (c->kind == ControlKind::kStatic)
-      r.setHeight(std::max(r.height(), w->fontMetrics().lineSpacing() + 2));
+      r.setHeight(std::max(r.height(), TextLineHeight(*static_cast<QLabel*>(w)) + 2));
     w->setGeometry(r);
   }
 }

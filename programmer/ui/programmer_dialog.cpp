@@ -284,6 +284,9 @@ void ProgrammerDialog::ShowRunState(RunState state) {
   if (state == RunState::kEnding) {
     // Every job has ended and the run reports its end: a close waiting for it needs no stop.
     runEnding_ = true;
+    // The device list shows every job's last count with the end report ("Download Complete !"),
+    // not up to one refresh later: a short run can end between two refreshes.
+    MultiDevice()->FlushProgress();
     if (question_) OnStopAnswer(true, pendingResult_);
   } else if (state == RunState::kIdle) {
     runEnding_ = false;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The four exports of libVorlink.so, the USB link library between the programmer and its probes.
+// The exports of libVorlink.so, the USB link library between the programmer and its probes: the
+// four entry points and DeviceLocation.
 // All integers are 32-bit signed. Nonzero means success, 0 failure; the library shows nothing and
 // sets no error state of its own.
 //
@@ -41,6 +42,19 @@ VORLINK_EXPORT int Read(int deviceIndex, unsigned char* buffer, int length, int*
 // Releases the probe at `deviceIndex` so that it can be opened again. Does not block for long.
 // Does nothing for a probe that is not open, a second time, or an index outside 0..15.
 VORLINK_EXPORT void Close(int deviceIndex);
+
+// Writes where the probe open at `deviceIndex` sits as NUL-terminated text into `buffer`: at most
+// `size` bytes, the NUL included, cut to fit. "usb:<bus>-<port path>" for a probe on USB (for
+// example "usb:1-1.4"; through libusb 0.1 "libusb0:<bus>/<device>" when the port path cannot be
+// found), "bench:<probe name>" on the virtual bench. Returns the location's full length without
+// the NUL, so that a result >= `size` means it was cut and a null `buffer` with `size` 0 asks for
+// the length (as snprintf). Returns 0 when the index is not open, under libusb 0.1 for any index
+// but 0, for an index outside 0..15, a negative `size` or a null `buffer` with a positive `size`;
+// buffer[0] is then NUL when the buffer can hold it. Never blocks. Calls for one index must not
+// overlap that index's OpenDevice or Close.
+// Exists from version 2.0.0 of the library; a programmer binds it by name and treats a library
+// without it as one that knows no locations.
+VORLINK_EXPORT int DeviceLocation(int deviceIndex, char* buffer, int size);
 
 #ifdef __cplusplus
 }

@@ -185,6 +185,7 @@ class FakeLibusb0Transport final : public Libusb0Transport {
   int setConfigurationResult = 0;
   int claimResult = 0;
   int transferResult = 0;          // what BulkWrite / BulkRead return
+  std::string location;            // what Location tells of any open handle
   std::vector<std::string> calls;  // "init", "open 3", "release", "close", "write ep=1 n=5 t=500", ...
   std::set<TransportHandle> live;
 
@@ -235,6 +236,7 @@ class FakeLibusb0Transport final : public Libusb0Transport {
     calls.push_back("close");
     return live.erase(handle) == 1 ? 0 : -19;
   }
+  std::string Location(TransportHandle handle) override { return live.count(handle) ? location : ""; }
 
  private:
   std::uintptr_t lastDevice_ = 0;

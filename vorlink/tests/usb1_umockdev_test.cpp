@@ -312,12 +312,19 @@ TEST_F(Usb1UmockdevTest, DeviceIndicesFollowBusThenPortPath) {
   for (int index = 0; index < 3; ++index) {
     ASSERT_EQ(link.OpenDevice(0x16, index), 1) << index;
     EXPECT_STREQ(link.Record(index).devicePath, expected[index]);
+    char location[32] = {};
+    EXPECT_EQ(link.DeviceLocation(index, location, sizeof location),
+              static_cast<int>(std::strlen(expected[index])));
+    EXPECT_STREQ(location, expected[index]);
   }
   EXPECT_EQ(link.OpenDevice(0x16, 3), 0);
   for (int index = 0; index < 3; ++index) link.Close(index);
   // The device behind the hub at port 1 names its whole port path.
   ASSERT_EQ(link.OpenDevice(0x11, 0), 1);
   EXPECT_STREQ(link.Record(0).devicePath, "usb:1-1.4");
+  char location[8] = {};
+  EXPECT_EQ(link.DeviceLocation(0, location, sizeof location), 9);
+  EXPECT_STREQ(location, "usb:1-1");  // cut to the buffer
   link.Close(0);
 }
 
@@ -393,6 +400,10 @@ TEST_F(Usb1UmockdevTest, FallBackToTheRealLibusb01ForIndexZero) {
   EXPECT_EQ(link.Mode(), LinkMode::kLibusb0);
   EXPECT_EQ(probe.Claims(), 1);
   EXPECT_EQ(link.OpenDevice(0x20, 1), 0);
+  // libusb 0.1 knows only bus and address; the port path comes from libusb-1.0.
+  char location[32] = {};
+  EXPECT_EQ(link.DeviceLocation(0, location, sizeof location), 7);
+  EXPECT_STREQ(location, "usb:1-1");
 
   unsigned char command[5] = {0x02, 0, 0, 0, 0};
   int count = -1;

@@ -9,11 +9,21 @@
 //     write <index> <hex> <timeout> -> "write <index> <result> <count>"
 //     read <index> <length> <timeout> -> "read <index> <result> <count> <hex of the bytes read>"
 //     close <index>                 -> "close <index>"
+//     location <index> <size>       -> "location <index> <result> [<buffer text>]" (DeviceLocation with a
+//                                      buffer of <size> bytes; "overrun" is added when it wrote past them;
+//                                      size "null": a null buffer and size 0)
+//     control <command>             -> "control <reply>": one line to the bench's PROBESIM_CONTROL socket
+//                                      and its one-line answer (5 s time-out)
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +32,7 @@ namespace {
 using OpenDeviceFn = int (*)(int, int);
 using TransferFn = int (*)(int, unsigned char*, int, int*, int);
 using CloseFn = void (*)(int);
+using LocationFn = int (*)(int, char*, int);
 
 int Number(const char* text) {
   return static_cast<int>(std::strtol(text, nullptr, 0));
@@ -33,6 +44,39 @@ std::vector<unsigned char> FromHex(const std::string& hex) {
     bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   }
   return bytes;
+}
+
+// Sends one command line to the bench's control socket and returns its reply line (without the
+// newline), or "(no reply: <why>)".
+std::string Control(const std::string& command) {
+  const char* path = std::getenv("PROBESIM_CONTROL");
+  if (!path || std::strlen(path) >= sizeof(sockaddr_un{}.sun_path)) return "(no reply: PROBESIM_CONTROL)";
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd >= 0) ::close(fd);
+    return std::string("(no reply: connect: ") + std::strerror(errno) + ")";
+  }
+  const std::string line = command + "\n";
+  if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    ::close(fd);
+    return "(no reply: send)";
+  }
+  std::string reply;
+  char c = 0;
+  while (true) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1 || ::read(fd, &c, 1) != 1) {
+      reply = "(no reply: " + reply + ")";
+      break;
+    }
+    if (c == '\n') break;
+    reply += c;
+  }
+  ::close(fd);
+  return reply;
 }
 
 }  // namespace
@@ -51,6 +95,8 @@ int main(int argc, char** argv) {
   auto write = reinterpret_cast<TransferFn>(dlsym(library, "Write"));
   auto read = reinterpret_cast<TransferFn>(dlsym(library, "Read"));
   auto close = reinterpret_cast<CloseFn>(dlsym(library, "Close"));
+  // Optional, as for the programmer.
+  auto location = reinterpret_cast<LocationFn>(dlsym(library, "DeviceLocation"));
   if (!openDevice || !write || !read || !close) {
     std::fprintf(stderr, "missing export\n");
     return 2;
@@ -99,6 +145,26 @@ int main(int argc, char** argv) {
       const int index = Number(argument());
       close(index);
       std::printf("close %d\n", index);
+    } else if (call == "location") {
+      const int index = Number(argument());
+      const std::string sizeText = argument();
+      if (!location) {
+        std::printf("location %d missing\n", index);
+      } else if (sizeText == "null") {
+        std::printf("location %d %d\n", index, location(index, nullptr, 0));
+      } else {
+        const int size = Number(sizeText.c_str());
+        constexpr size_t kGuard = 16;
+        std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 0) + kGuard, 'X');
+        const int result = location(index, buffer.data(), size);
+        const size_t usable = static_cast<size_t>(size > 0 ? size : 0);
+        bool overrun = false;
+        for (size_t b = usable; b < buffer.size(); ++b) overrun = overrun || buffer[b] != 'X';
+        const std::string text = usable > 0 ? std::string(buffer.data(), strnlen(buffer.data(), usable)) : "";
+        std::printf("location %d %d [%s]%s\n", index, result, text.c_str(), overrun ? " overrun" : "");
+      }
+    } else if (call == "control") {
+      std::printf("control %s\n", Control(argument()).c_str());
     } else {
       std::fprintf(stderr, "unknown call %s\n", call.c_str());
       return 2;

@@ -39,6 +39,8 @@ struct TransferResult {
 class BenchProbe {
  public:
   virtual ~BenchProbe() = default;
+  // The probe's name in the bench file ("line-1"; "probe <index>" when it has none).
+  virtual std::string Name() const { return {}; }
   virtual uint16_t VendorId() const = 0;   // 0x1F3A
   virtual uint16_t ProductId() const = 0;  // 0x16 unless the bench says otherwise
   virtual bool VisibleToPrimary() const = 0;
@@ -55,6 +57,10 @@ class BenchProbe {
   // only because the probe is unplugged. Called on the thread that called Open.
   virtual std::string OpenFailure() { return {}; }
   virtual void Close() = 0;
+  // Counts the times the probe left the bus (PROBESIM_CONTROL's unplug). A handle opened under an
+  // earlier count is dead: its transfers fail as with no device, and its close leaves the probe's
+  // later opens alone, as with a real device that was unplugged and plugged in again.
+  virtual uint64_t Generation() const { return 0; }
   // Blocks at most `timeoutMs` (scaled by the bench's time scale in realistic timing).
   virtual TransferResult BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) = 0;
   virtual TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) = 0;
@@ -63,6 +69,9 @@ class BenchProbe {
 class Bench {
  public:
   virtual ~Bench() = default;
+  // Stops serving PROBESIM_CONTROL (docs/bench.md) and joins its thread; the destructor does it
+  // too. Does nothing without a control channel or a second time.
+  virtual void StopControl() {}
   // Probes in enumeration order.
   virtual size_t ProbeCount() const = 0;
   virtual BenchProbe& Probe(size_t index) = 0;

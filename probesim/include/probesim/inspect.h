@@ -32,6 +32,7 @@ struct DownloadSummary {
 
 // Valid for a Bench made by LoadBench / LoadBenchFromString; `probe` below ProbeCount().
 std::vector<PinEvent> PinEvents(Bench& bench, size_t probe);
+// The flash file of the board on the probe now; "" without a board (PROBESIM_CONTROL) or flash.
 std::string FlashFilePath(Bench& bench, size_t probe);
 uint64_t FlashSize(Bench& bench, size_t probe);
 DownloadSummary LastDownload(Bench& bench, size_t probe);

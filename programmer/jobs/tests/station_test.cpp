@@ -2,6 +2,8 @@
 // The station end to end through the real libVorlink.so on bench files: which boards it programs,
 // how often, what it records, and how it stops. Each test runs in a process of its own (the
 // library reads its bench once).
+#include "jobs/station.h"
+
 #include <stdlib.h>
 
 #include <fstream>
@@ -9,7 +11,7 @@
 #include <mutex>
 
 #include "job_fixture.h"
-#include "jobs/station.h"
+#include "testing/bench_control.h"
 
 namespace zolt::testing {
 namespace {
@@ -72,6 +74,8 @@ class StationTest : public ::testing::Test {
     ::setenv("VORLINK_BENCH", bench.c_str(), 1);
     ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
     ::unsetenv("PROBESIM_LOG");
+    control = dir.path() + "/control";
+    ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
     ::unsetenv("VORLINK_TRACE");
     options.libraryName = VORLINK_PATH;
     options.pollMs = 5;
@@ -88,12 +92,29 @@ class StationTest : public ::testing::Test {
     op.imageBlock = {1, 0, 0};
     return op.Request();
   }
-  std::vector<uint8_t> Flash(int p) const { return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin"); }
+  std::vector<uint8_t> Flash(int p) const {
+    return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
+  }
   static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
-    return flash.size() >= offset + image.size() && std::equal(image.begin(), image.end(), flash.begin() + offset);
+    return flash.size() >= offset + image.size() &&
+           std::equal(image.begin(), image.end(), flash.begin() + offset);
+  }
+
+  // The flash file of the `serial`-th board placed on probe `name`.
+  std::vector<uint8_t> BoardFlash(const std::string& name, int serial) const {
+    return Contents(dir.path() + "/" + name + "-" + std::to_string(serial) + ".bin");
+  }
+  size_t EndedOn(int device) {
+    std::lock_guard lock(view.mu);
+    return static_cast<size_t>(std::count_if(view.ended.begin(), view.ended.end(),
+                                             [&](const BoardRecord& r) { return r.device == device; }));
+  }
+  bool Shows(Station& station, int device, FixtureState state) {
+    return WaitUntil([&] { return station.Fixture(device).state == state; });
   }
 
   ScratchDir dir{"zolt-station"};
+  std::string control;
   TestOperator op;
   RecordingStationView view;
   MemoryHistory history;
@@ -158,7 +179,8 @@ TEST_F(StationTest, EveryBoardOnIsProgrammedOnceAndRecordedWhole) {
     EXPECT_TRUE(record.images[0].ok);
     EXPECT_EQ(record.bytesSent, 3000u);
     EXPECT_TRUE(Holds(Flash(record.device), 0x10000, Contents(image)));
-    EXPECT_NE(log.find("  DEVICE #" + std::to_string(record.device) + ": Downloading done."), std::string::npos);
+    EXPECT_NE(log.find("  DEVICE #" + std::to_string(record.device) + ": Downloading done."),
+              std::string::npos);
   }
   EXPECT_EQ(sequences, (std::set<uint64_t>{1, 2, 3}));
   // A started and an ended line per board, the started one first.
@@ -239,7 +261,7 @@ flash = "EN29LV040A"
   ASSERT_TRUE(WaitUntil([&] { return station.FixturePercent(0) > 0; }));
   station.StopAccepting();
   EXPECT_EQ(station.Fixture(0).state, FixtureState::kProgramming);  // the first stop lets it finish...
-  station.StopBoards();                                              // ...the second stops it
+  station.StopBoards();                                             // ...the second stops it
   EXPECT_EQ(station.Fixture(0).state, FixtureState::kStopping);
   station.Wait();
   ASSERT_EQ(view.ended.size(), 1u);
@@ -258,6 +280,107 @@ TEST_F(StationTest, AStartThatCannotBindShowsTheBoxAndStartsNothing) {
   EXPECT_TRUE(station.Ended());
   station.Wait();
   EXPECT_TRUE(view.started.empty());
+}
+
+const char* const kThreeEmptyFixtures = R"(
+[[probe]]
+name = "f0"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+[[probe]]
+name = "f1"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+[[probe]]
+name = "f2"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+)";
+
+TEST_F(StationTest, BoardsArrivingAtDifferentMomentsAreEachProgrammedOnceIntoTheirOwnFlash) {
+  UseBench(kThreeEmptyFixtures);
+  const std::string image = ImageFile(dir, "app.bin", 2500, 4);
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(image)));
+  BenchControl bench(control);
+  for (int p = 0; p < 3; ++p) ASSERT_TRUE(Shows(station, p, FixtureState::kWaiting));
+  EXPECT_TRUE(view.started.empty());
+
+  // f1 first; f0 and f2 while it is watched; then a second board on f1 after the first is off.
+  ASSERT_EQ(bench.Send("attach f1"), "ok");
+  ASSERT_TRUE(Shows(station, 1, FixtureState::kOk));
+  ASSERT_EQ(bench.Send("attach f0"), "ok");
+  ASSERT_EQ(bench.Send("attach f2"), "ok");
+  ASSERT_TRUE(Shows(station, 0, FixtureState::kOk));
+  ASSERT_TRUE(Shows(station, 2, FixtureState::kOk));
+  ASSERT_EQ(bench.Send("detach f1"), "ok");
+  ASSERT_TRUE(Shows(station, 1, FixtureState::kWaiting));
+  EXPECT_EQ(EndedOn(1), 1u);
+  ASSERT_EQ(bench.Send("attach f1"), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return EndedOn(1) == 2; }));
+  ASSERT_TRUE(Shows(station, 1, FixtureState::kOk));
+  station.StopAccepting();
+  station.Wait();
+
+  EXPECT_EQ(EndedOn(0), 1u);
+  EXPECT_EQ(EndedOn(2), 1u);
+  EXPECT_EQ(station.Counts().ok, 4u);
+  EXPECT_EQ(station.Fixture(1).boards, 2u);
+  for (const auto& [name, serial] :
+       std::vector<std::pair<std::string, int>>{{"f0", 1}, {"f1", 1}, {"f1", 2}, {"f2", 1}}) {
+    SCOPED_TRACE(name + "-" + std::to_string(serial));
+    EXPECT_TRUE(Holds(BoardFlash(name, serial), 0x10000, Contents(image)));
+  }
+  for (const BoardRecord& record : view.ended) {
+    EXPECT_EQ(record.location, "bench:f" + std::to_string(record.device));
+    EXPECT_EQ(record.result, "ok");
+  }
+}
+
+TEST_F(StationTest, AProbeUnpluggedMidBoardFailsThatBoardAndTheOtherFixturesCarryOn) {
+  UseBench(R"(
+[bench]
+timing = "realistic"
+usb_latency_us = 200
+[[probe]]
+name = "f0"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+[[probe]]
+name = "f1"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+)");
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 64 * 1024))));
+  BenchControl bench(control);
+  ASSERT_TRUE(Shows(station, 0, FixtureState::kWaiting));
+  ASSERT_EQ(bench.Send("attach f0"), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return station.FixturePercent(0) > 0; }));
+  ASSERT_EQ(bench.Send("unplug f0"), "ok");
+  ASSERT_TRUE(Shows(station, 0, FixtureState::kFailed));
+  // Enumeration moves f1 up to device index 0: the fixture shows the probe that is there now, and
+  // the records tell the two apart by location.
+  ASSERT_TRUE(Shows(station, 0, FixtureState::kWaiting));
+  EXPECT_EQ(station.Fixture(0).location, "bench:f1");
+  ASSERT_EQ(bench.Send("attach f1"), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return EndedOn(0) == 2; }));
+  station.StopAccepting();
+  station.Wait();
+  EXPECT_EQ(station.Counts().ok, 1u);
+  EXPECT_EQ(station.Counts().failed, 1u);
+  ASSERT_EQ(view.ended.size(), 2u);
+  EXPECT_EQ(view.ended[0].location, "bench:f0");
+  EXPECT_EQ(view.ended[0].result, "failed");
+  EXPECT_FALSE(view.ended[0].failureTexts.empty());
+  EXPECT_EQ(view.ended[1].location, "bench:f1");
+  EXPECT_EQ(view.ended[1].result, "ok");
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -2,18 +2,21 @@
 // The main dialog's layout under one font set, named by ZOLT_UI_FONT_SET (ctest runs this once per
 // set, each with a fontconfig file that lists only that set's fonts): every page inside the tab
 // control's page area below the tab row, every control inside its page, all five tabs in view and
-// answering the mouse, the dialog at its dialog-unit size, and the NOR setting block unwrapped.
+// answering the mouse, the dialog at its dialog-unit size, the NOR setting block unwrapped, and no
+// static text clipped by its control (the about box's Hangul may come from a much taller font).
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
 #include <QGlyphRun>
+#include <QLabel>
 #include <QRawFont>
 #include <QTabBar>
 #include <QTest>
 #include <QTextLayout>
 #include <QToolButton>
 
+#include "ui/about_dialog.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_fonts.h"
 #include "ui/log_view.h"
@@ -131,6 +134,28 @@ TEST(FontLayout, TheNorSettingBlockDoesNotWrap) {
   }
   log->Append(QStringLiteral("  **********************************************************\r\n"));
   EXPECT_EQ(log->document()->documentLayout()->documentSize().height(), 2.0);  // that line and the empty last
+}
+
+TEST(FontLayout, EveryStaticTextIsAsTallAsItsLaidOutLine) {
+  ProgrammerDialog main;
+  AboutDialog about;
+  int texts = 0;
+  for (QWidget* dialog : {static_cast<QWidget*>(&main), static_cast<QWidget*>(&about)}) {
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      if (label->text().isEmpty()) continue;
+      // The line as QLabel draws it: Latin and Hangul may come from different fonts, and the
+      // tallest of them sets the line; an underscore lies below its baseline.
+      QTextLayout layout(label->text(), label->font());
+      layout.beginLayout();
+      const QTextLine line = layout.createLine();
+      layout.endLayout();
+      EXPECT_GE(label->height(), line.height()) << label->text().toStdString();
+      ++texts;
+    }
+  }
+  EXPECT_GT(texts, 10);
 }
 
 }  // namespace

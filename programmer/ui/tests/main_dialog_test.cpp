@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,19 @@ TEST(MainDialog, RunSettingControlsAreLockedTogether) {
   EXPECT_TRUE(d.Controls().Find(kIdPageTabs)->isEnabled());
   d.EnableRunSettingControls(true);
   EXPECT_TRUE(d.ProductList()->isEnabled());
+}
+
+TEST(MainDialog, TheDeviceListShowsTheLastCountsWhenTheRunEnds) {
+  ProgrammerDialog d;
+  std::array<uint8_t, 16> slots{};
+  slots[3] = 1;
+  d.MultiDevice()->ShowDeviceStates(slots);
+  d.ShowRunState(RunState::kRunning);
+  // A job's last report, stored from its thread after the last refresh of the list.
+  d.MultiDevice()->StoreFileProgress(3, 0, 4096, 4096);
+  EXPECT_EQ(d.MultiDevice()->StateCell(3), QStringLiteral("YES"));
+  d.ShowRunState(RunState::kEnding);
+  EXPECT_EQ(d.MultiDevice()->StateCell(3), QStringLiteral("100%"));
 }
 
 TEST(LogView, AppendsAtTheEndAndKeepsTheLastLineInView) {
