@@ -18,6 +18,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "testing/bench_control.h"
 #include "testing/qt_wait.h"
 #include "testing/recording_operator.h"
 #include "testing/scratch_dir.h"
@@ -253,6 +254,7 @@ class StationWindowBench : public ::testing::Test {
     ::setenv("VORLINK_BENCH", bench.c_str(), 1);
     ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
     ::unsetenv("PROBESIM_LOG");
+    ::unsetenv("PROBESIM_CONTROL");
     ::unsetenv("VORLINK_TRACE");
   }
   // KELDA, NOR EN29LV040A, image #1 of `size` bytes at block 1.
@@ -483,6 +485,37 @@ TEST_F(StationWindowBench, AHistoryThatCannotBeWrittenIsOneModalBoxAndEndsTheSta
                                        "left on device). The station takes no more boards.")});
   EXPECT_EQ(window->RecentBoards()->rowCount(), 0);  // no board without its started line
   EXPECT_EQ(log.Messages(), std::vector<std::string>{});
+}
+
+TEST_F(StationWindowBench, ABoardPutOnLaterIsProgrammedAndTheNextOneAfterItWasTakenOff) {
+  UseBench("[[probe]]\nname = \"f0\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nboard = false\n");
+  const std::string control = dir.File("control");
+  ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
+  KeldaNor(2000);
+  auto window = Window();
+  window->StartButton()->click();
+  zolt::testing::BenchControl bench(control);
+  StationTile& tile = *window->Tile(0);
+  ASSERT_TRUE(ServeUntil([&] { return tile.Word() == QStringLiteral("WAITING"); }));
+  EXPECT_EQ(tile.LocationText(), QStringLiteral("#0  bench:f0"));
+  EXPECT_EQ(window->RecentBoards()->rowCount(), 0);
+
+  for (uint64_t board = 1; board <= 2; ++board) {
+    SCOPED_TRACE(board);
+    ASSERT_EQ(bench.Send("attach f0"), "ok");
+    ASSERT_TRUE(
+        ServeUntil([&] { return tile.Word() == QStringLiteral("OK") && tile.Status().boards == board; }));
+    EXPECT_EQ(tile.BoardsText(), board == 1 ? QStringLiteral("1 board") : QStringLiteral("2 boards"));
+    EXPECT_FALSE(tile.LastTimeText().isEmpty());
+    ASSERT_TRUE(ServeUntil([&] { return window->RecentBoards()->rowCount() == int(board); }));
+    EXPECT_EQ(window->RecentRecord(0)->sequence, board);
+    EXPECT_EQ(window->RecentRecord(0)->location, "bench:f0");
+    ASSERT_EQ(bench.Send("detach f0"), "ok");
+    ASSERT_TRUE(ServeUntil([&] { return tile.Word() == QStringLiteral("WAITING"); }));
+  }
+  ASSERT_TRUE(ServeUntil([&] { return window->OkCount()->text() == QStringLiteral("Boards OK: 2"); }));
+  window->StopButton()->click();
+  ASSERT_TRUE(ServeUntil([&] { return !window->Running(); }));
 }
 
 // The dialog's side: the entry that opens the window, the settings it takes, RUN locked meanwhile,
