@@ -124,6 +124,7 @@ StationWindow::StationWindow(RunView& log, StationHost& host, HistoryOpener open
   recent_->setSelectionBehavior(QAbstractItemView::SelectRows);
   recent_->setSelectionMode(QAbstractItemView::SingleSelection);
   recent_->verticalHeader()->hide();
+  recent_->setWordWrap(false);
   recent_->horizontalHeader()->setStretchLastSection(true);
   recent_->setMinimumHeight(recent_->horizontalHeader()->sizeHint().height() +
                             5 * fontMetrics().lineSpacing());
@@ -326,6 +327,9 @@ void StationWindow::Deliver(StationMail mail) {
       tiles_[static_cast<size_t>(device)]->SetMessage(QString::fromStdString(text));
   }
   for (const BoardRecord& record : mail.ended) AddRecent(record);
+  if (!mail.ended.empty()) {
+    for (int column = 0; column < 4; ++column) recent_->resizeColumnToContents(column);
+  }
   for (const std::string& note : mail.notes) {
     const QString text = QString::fromStdString(note);
     if (note.starts_with("history: ")) {
