@@ -24,13 +24,14 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "station_runs.h"
 #include "whole_runs.h"
 
 namespace zolt::bench {
 namespace {
 
 const char kUsage[] =
-    "usage: zolt-bench [--out FILE] [--normal-priority] [p1|p2|p3|p4|p5 ...]\n"
+    "usage: zolt-bench [--out FILE] [--normal-priority] [p1|p2|p3|p4|p5|s1|s2|s3 ...]\n"
     "Measures the programmer's performance on the virtual bench (Release build; takes about two\n"
     "minutes for all five) and prints each figure with its goal:\n"
     "  p1  host cost per 64-byte chunk, 64 MiB image, one probe, instant timing:\n"
@@ -39,6 +40,10 @@ const char kUsage[] =
     "  p3  the Qt dialog (offscreen) during a 16-probe download: GUI timer latency, list repaints\n"
     "  p4  zolt-flash peak resident set, 1 MiB and 1 GiB (sparse) images\n"
     "  p5  zolt-flash CPU per second of a realistic single-probe run, bench excluded\n"
+    "  s1  station: from a board's placing to its first set-up command, in poll periods (250 ms)\n"
+    "  s2  station: 16 fixtures, boards back to back, boards per hour against 16-board batches\n"
+    "  s3  station: 16 probes without boards: CPU share and transfers per second per probe\n"
+    "With no part named, p1-p5 and s1-s3 are measured (s2 takes about two minutes).\n"
     "All figures go to FILE (default zolt-bench.txt in the current folder) as 'name value' lines.\n"
     "It runs in a session of its own and raises its priority (nice -10) where allowed, so that\n"
     "other work on the machine disturbs the figures less; --normal-priority leaves it as it is.\n";
@@ -91,6 +96,14 @@ const Goal kGoals[] = {
     {"P5", "1 ms USB: zolt-flash CPU, bench incl.", "p5.fs.cpu_share_total", "% core", 100, 0, 0},
     {"P5", "1 ms USB: bench alone, same transfers", "p5.fs.cpu_share_bench", "% core", 100, 0, 0},
     {"P5", "1 ms USB: difference (programmer)", "p5.fs.cpu_share_programmer", "% core", 100, -1, 10},
+    {"S1", "placing to first set-up command, worst", "s1.max_periods", "periods", 1, -1, 2},
+    {"S1", "placing to first set-up command, worst", "s1.max_ms", "ms", 1, 0, 0},
+    {"S1", "placing to first set-up command, median", "s1.median_ms", "ms", 1, 0, 0},
+    {"S2", "16-board batches with RUN", "s2.batch_boards_per_hour", "boards/h", 1, 0, 0},
+    {"S2", "station, boards back to back", "s2.station_boards_per_hour", "boards/h", 1, 0, 0},
+    {"S2", "station / batches", "s2.ratio", "%", 100, +1, 95},
+    {"S3", "idle station, 16 probes: process CPU", "s3.cpu_share", "% core", 100, -1, 1},
+    {"S3", "idle station: transfers per probe", "s3.transfers_per_s_per_probe", "/s", 1, -1, 10},
 };
 
 volatile pid_t g_sessionChild = 0;
@@ -172,6 +185,7 @@ void PrintTable(const Figures& f, FILE* out) {
 }
 
 int Main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "child-station") == 0) return ChildStation(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "child-download") == 0) {
     if (argc != 6) Die("child-download PROBES FLASH LATENCY_US IMAGE_BYTES");
     return ChildDownload(std::atoi(argv[2]), argv[3], std::atof(argv[4]),
@@ -189,14 +203,15 @@ int Main(int argc, char** argv) {
       normalPriority = true;
     } else if (arg == "--out" && i + 1 < argc) {
       outPath = argv[++i];
-    } else if (arg == "p1" || arg == "p2" || arg == "p3" || arg == "p4" || arg == "p5") {
+    } else if (arg == "p1" || arg == "p2" || arg == "p3" || arg == "p4" || arg == "p5" || arg == "s1" ||
+               arg == "s2" || arg == "s3") {
       parts.push_back(arg);
     } else {
       std::fprintf(stderr, "zolt-bench: unknown argument '%s'\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
-  if (parts.empty()) parts = {"p1", "p2", "p3", "p4", "p5"};
+  if (parts.empty()) parts = {"p1", "p2", "p3", "p4", "p5", "s1", "s2", "s3"};
 
   // The machine may be shared (builds of other work running beside): raise the benchmark's
   // priority where allowed, so that the figures tell the programmer's costs rather than how busy
@@ -212,7 +227,8 @@ int Main(int argc, char** argv) {
   all["machine.loadavg_before"] = LoadAverage();
 
   const std::pair<const char*, std::function<Figures()>> measures[] = {
-      {"p1", MeasureP1}, {"p2", MeasureP2}, {"p3", MeasureP3}, {"p4", MeasureP4}, {"p5", MeasureP5}};
+      {"p1", MeasureP1}, {"p2", MeasureP2}, {"p3", MeasureP3}, {"p4", MeasureP4},
+      {"p5", MeasureP5}, {"s1", MeasureS1}, {"s2", MeasureS2}, {"s3", MeasureS3}};
   for (const auto& [name, measure] : measures) {
     if (std::find(parts.begin(), parts.end(), name) == parts.end()) continue;
     std::fprintf(stderr, "zolt-bench: measuring %s ...\n", name);

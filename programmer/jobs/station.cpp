@@ -472,8 +472,12 @@ struct Station::State final : RunView, RunObserver {
           }
         }
       }
+      // A first sighting (or a first miss of a board to be taken off) is confirmed after half a
+      // period: a board starts within one and a half periods of being placed, while an idle
+      // fixture still costs one poll a period.
+      const bool confirming = fx.open && (fx.seen == 1 || fx.missed == 1);
       std::unique_lock lock(mu);
-      wake.wait_for(lock, period, [&] { return !accepting.load(); });
+      wake.wait_for(lock, confirming ? period / 2 : period, [&] { return !accepting.load(); });
     }
     CloseProbe(device);
     {
