@@ -203,10 +203,11 @@ void StationWindow::OnStart() {
     std::string error;
     history = openHistory_ ? openHistory_(QFile::encodeName(historyPath_).toStdString(), &error) : nullptr;
     if (!history) {
-      if (error.empty()) error = "cannot be opened";
+      // The opener names the file in its error.
+      if (error.empty()) error = QFile::encodeName(historyPath_).toStdString() + ": cannot be opened";
       ShowMessageBox(this, AppName(),
-                     QStringLiteral("Cannot open the history file %1: %2. The station does not start.")
-                         .arg(historyPath_, QString::fromStdString(error)));
+                     QStringLiteral("Cannot open the history file: %1. The station does not start.")
+                         .arg(QString::fromStdString(error)));
       return;
     }
   }
@@ -253,8 +254,9 @@ void StationWindow::OnStop() {
 }
 
 void StationWindow::AskStopBoards() {
-  question_ = YesNoQuestion(this, QStringLiteral("Stop the boards in progress? They end with the stop marker and "
-                                            "count as failed."));
+  question_ =
+      YesNoQuestion(this, QStringLiteral("Stop the boards in progress? They end with the stop marker and "
+                                         "count as failed."));
   connect(question_, &QMessageBox::finished, this, [this](int answer) {
     question_ = nullptr;
     if (answer != QMessageBox::Yes || !Running()) return;
@@ -284,8 +286,8 @@ void StationWindow::closeEvent(QCloseEvent* event) {
 }
 
 void StationWindow::AskClose() {
-  question_ =
-      YesNoQuestion(this, QStringLiteral("The station is running. Stop the boards in progress and close it?"));
+  question_ = YesNoQuestion(
+      this, QStringLiteral("The station is running. Stop the boards in progress and close it?"));
   connect(question_, &QMessageBox::finished, this, [this](int answer) {
     question_ = nullptr;
     if (answer != QMessageBox::Yes) {

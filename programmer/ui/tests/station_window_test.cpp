@@ -195,9 +195,8 @@ TEST(StationWindowRefusal, StartShowsWhyAndStartsNothing) {
   } cases[] = {
       {true, "", true, "A run is in progress. The station can start once it has ended.", nullptr},
       {false, "/nonexistent/h.jsonl", true,
-       "Cannot open the history file /nonexistent/h.jsonl: /nonexistent/h.jsonl: No such file or directory. "
-       "The "
-       "station does not start.",
+       "Cannot open the history file: /nonexistent/h.jsonl: No such file or directory. The station does not "
+       "start.",
        nullptr},
       {false, "", false, nullptr, "Cannot open image files"},
   };
