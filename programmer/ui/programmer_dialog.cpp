@@ -258,7 +258,8 @@ void ProgrammerDialog::SetStationRunning(bool running) {
 }
 
 bool ProgrammerDialog::RunInProgress() const {
-  return driver_ != nullptr && driver_->IsRunning();
+  // OnRun may be inside a message box's event loop before any of the run's threads exists.
+  return inRunPress_ || (driver_ != nullptr && driver_->IsRunning());
 }
 
 void ProgrammerDialog::OnRunClicked() {
@@ -275,7 +276,9 @@ void ProgrammerDialog::OnRunClicked() {
   }
   const RunRequest request = BuildRunRequest();
   driver_->SetVerify(verifyEnabled_);
+  inRunPress_ = true;
   driver_->OnRun(request);
+  inRunPress_ = false;
 }
 
 void ProgrammerDialog::ShowRunState(RunState state) {

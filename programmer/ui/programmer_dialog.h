@@ -89,7 +89,7 @@ class ProgrammerDialog : public QDialog {
   // While the station runs, RUN is disabled and does nothing.
   void SetStationRunning(bool running);
   bool StationRunning() const { return stationRunning_; }
-  // A normal run is in progress.
+  // A normal run is in progress, or RUN's handler is still starting one.
   bool RunInProgress() const;
 
   // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
@@ -175,6 +175,7 @@ class ProgrammerDialog : public QDialog {
   std::function<void()> openStation_;
   std::function<void(int)> closeStation_;
   bool stationRunning_ = false;
+  bool inRunPress_ = false;  // OnRun is on the stack (it may be serving a box)
   RunDriver* driver_ = nullptr;
   std::function<bool()> askStop_;
   std::function<int64_t()> nowMs_;

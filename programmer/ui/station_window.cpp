@@ -217,10 +217,14 @@ void StationWindow::OnStart() {
   options.history = history_.get();
   station_ = std::make_unique<Station>(log_, inbox_, options);
   station_->SetVerify(verify);
+  // RUN is locked from here: a box the bind shows runs a nested event loop, and a RUN pressed
+  // meanwhile would open the probes the station is about to poll.
+  host_.StationRunning(true);
   // Binds the link library and checks the settings; a failure has shown its box.
   if (!station_->Start(request)) {
     station_.reset();
     history_.reset();
+    host_.StationRunning(false);
     return;
   }
   records_.clear();
@@ -236,7 +240,6 @@ void StationWindow::OnStart() {
   start_->setEnabled(false);
   stop_->setEnabled(true);
   historyButton_->setEnabled(false);
-  host_.StationRunning(true);
   ShowCounts({});
   refreshTimer_.start(kRefreshMs);
 }

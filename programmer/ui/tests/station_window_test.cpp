@@ -240,7 +240,8 @@ TEST(StationWindowRefusal, StartShowsWhyAndStartsNothing) {
     EXPECT_FALSE(window.Running());
     EXPECT_TRUE(window.StartButton()->isEnabled());
     EXPECT_FALSE(window.StopButton()->isEnabled());
-    EXPECT_EQ(host.shown, std::vector<bool>{});  // RUN never locked
+    // RUN was not locked, or locked only while the station's Start checked the settings.
+    EXPECT_EQ(host.shown, c.logMessage != nullptr ? (std::vector<bool>{true, false}) : std::vector<bool>{});
     EXPECT_EQ(opened, *c.history != '\0' ? 1 : 0);
     EXPECT_EQ(log.Log(), "");
   }
@@ -577,6 +578,95 @@ TEST_F(StationWindowBench, TheDialogOpensTheWindowLendsItsSettingsAndLocksRun) {
   ASSERT_TRUE(ServeUntil([&] { return !d.isVisible(); }));
   EXPECT_FALSE(window.Running());
   EXPECT_FALSE(window.isVisible());
+}
+
+}  // namespace
+}  // namespace zolt::ui
+
+namespace zolt::ui {
+namespace {
+
+std::vector<QMessageBox*> OpenBoxes() {
+  std::vector<QMessageBox*> boxes;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible())
+      boxes.push_back(box);
+  }
+  return boxes;
+}
+
+// RUN's handler may serve a box (a probe that fails during identification) and then start the run
+// on the other probes: the station must not start meanwhile, or both would drive the same probes.
+TEST_F(StationWindowBench, TheStationDoesNotStartWhileRunServesABoxBeforeItsThreadsExist) {
+  UseBench(R"(
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+[probe.faults]
+no_answer = [0x01]
+[[probe]]
+target = "KELDA"
+flash = "EN29LV040A"
+)");
+  DialogApplication app;
+  ProgrammerDialog& d = app.Dialog();
+  const std::string image = dir.Write("image.bin", std::string(1000, 'x'));
+  d.ProductList()->setCurrentIndex(1);
+  Q_EMIT d.ProductList()->activated(1);
+  d.NorButton()->click();
+  d.NorOptions()->NorTypeList()->setCurrentIndex(1);
+  Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
+  d.FileSelection()->SetFileChooser([&] { return QString::fromStdString(image); });
+  d.FileSelection()->OnOpenImage(0);
+  d.show();
+  StationWindow& window = app.OpenStation();
+
+  const QString refusal = QStringLiteral("A run is in progress. The station can start once it has ended.");
+  QStringList seen;
+  QMessageBox* identifyBox = nullptr;
+  bool refused = false;
+  QTimer operatorHand;
+  QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+    const std::vector<QMessageBox*> boxes = OpenBoxes();
+    if (identifyBox == nullptr && boxes.size() == 1) {
+      identifyBox = boxes[0];
+      seen << identifyBox->text();
+      // The operator turns to the station while RUN's box waits.
+      QTimer::singleShot(0, window.StartButton(), &QPushButton::click);
+      return;
+    }
+    for (QMessageBox* box : boxes) {
+      if (box->text() == refusal && !refused) {
+        refused = true;
+        seen << box->text();
+        EXPECT_FALSE(window.Running());
+        box->button(QMessageBox::Ok)->click();
+        return;
+      }
+    }
+    if (!refused && window.Running() && identifyBox != nullptr) {
+      seen << QStringLiteral("the station started");
+      window.StopButton()->click();
+      identifyBox->button(QMessageBox::Ok)->click();
+      operatorHand.stop();
+      return;
+    }
+    if (refused && boxes.size() == 1 && boxes[0] == identifyBox) {
+      identifyBox->button(QMessageBox::Ok)->click();
+      operatorHand.stop();
+    }
+  });
+  operatorHand.start(5);
+  d.RunButton()->click();
+  ASSERT_TRUE(refused);
+  ASSERT_EQ(seen.size(), 2);
+  EXPECT_EQ(seen[1], refusal);
+  ASSERT_TRUE(ServeUntil([] { return VisibleBox() != nullptr; }));
+  EXPECT_EQ(VisibleBox()->text(),
+            QStringLiteral("Download Complete !"));  // the run went on without the probe
+  VisibleBox()->button(QMessageBox::Ok)->click();
+  ASSERT_TRUE(ServeUntil([&] { return !app.Driver()->IsRunning() && d.RunButton()->isEnabled(); }));
+  EXPECT_FALSE(window.Running());
 }
 
 }  // namespace
