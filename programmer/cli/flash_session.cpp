@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "cli/cli_operator.h"
@@ -18,6 +19,7 @@
 #include "cli/run_summary.h"
 #include "cli/signal_watcher.h"
 #include "cli/stop_watchdog.h"
+#include "jobs/board_recorder.h"
 
 namespace zolt::cli {
 
@@ -40,6 +42,13 @@ std::string BenchFile() {
   return bench == nullptr ? std::string() : std::string(bench);
 }
 
+// The host name for the board records; "" when the system does not tell.
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 // Why `path` cannot be read, or "": the job's own "Cannot open" log line gives no reason.
 // Non-blocking, so a FIFO without a writer does not hold the start here.
 std::string WhyUnreadable(const std::string& path) {
@@ -58,13 +67,17 @@ std::atomic<Session*> current{nullptr};
 
 class Session {
  public:
-  Session(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog)
+  Session(const FlashOptions& options, SummaryFile* summary, BoardHistory* history,
+          std::chrono::milliseconds stopWatchdog)
       : options_(options),
         summaryFile_(summary),
+        history_(history),
         stopWatchdog_(stopWatchdog),
         bench_(BenchFile()),
         console_(STDOUT_FILENO, STDERR_FILENO, isatty(STDERR_FILENO) == 1),
-        op_(options_, console_) {
+        op_(options_, console_),
+        request_(BuildRunRequest(options_)),
+        recorder_(MakeRecorder()) {
     current.store(this);
   }
   ~Session() { current.store(nullptr); }
@@ -101,6 +114,7 @@ class Session {
     // jobs skip the CRC, a third of zolt-flash's own work per chunk. A toggle run has no CRC to
     // skip, and its failed applies decide the exit status, so it is always observed.
     if (summaryFile_ != nullptr || options_.pinToggle) runOptions.observer = &summary_;
+    if (recorder_ != nullptr) runOptions.observer = recorder_.get();
     int status;
     std::string result;
     {
@@ -108,7 +122,7 @@ class Session {
       start_ = Clock::now();
       started_ = true;
       run.SetVerify(options_.verifyEnabled);
-      run.OnRun(BuildRunRequest(options_));
+      run.OnRun(request_);
       Watch(run, watchdog);
       run.WaitForIdle();
       console_.ClearProgress();
@@ -123,6 +137,9 @@ class Session {
       status = kExitFailed;
       result = "failed";
     }
+    // The board's lines may be missing from the history: a script must not take the run as done.
+    if (recorder_ != nullptr && !recorder_->HistoryError().empty()) status = kExitFailed;
+    if (options_.expectBoards) status = CheckExpected(status);
     return Finish(result, status);
   }
 
@@ -133,6 +150,35 @@ class Session {
   }
 
  private:
+  // The board records (the history's lines, the boards programmed ok for --expect) see every
+  // job's call first and pass it on to the summary. Made before any thread starts, since the
+  // signal watcher's Finish reads it.
+  std::unique_ptr<BoardRecorder> MakeRecorder() {
+    if (history_ == nullptr && !options_.expectBoards) return nullptr;
+    BoardRecorderOptions recorderOptions;
+    recorderOptions.next = &summary_;
+    recorderOptions.history = history_;
+    recorderOptions.onHistoryError = [this](const std::string& error) {
+      console_.WriteErrorLine("zolt-flash: history: " + error);
+    };
+    recorderOptions.version = ProgrammerVersion();
+    recorderOptions.host = HostName();
+    return std::make_unique<BoardRecorder>(request_, std::move(recorderOptions));
+  }
+
+  // --expect: fewer boards found or programmed ok than expected fails the run, as a failed job
+  // does (also a stopped one).
+  int CheckExpected(int status) {
+    const int expected = *options_.expectBoards;
+    const int found = static_cast<int>(op_.TakingPart().size());
+    const int ok = recorder_->OkBoards();
+    if (found >= expected && ok >= expected) return status;
+    console_.WriteErrorLine("zolt-flash: --expect " + std::to_string(expected) + ": " +
+                            std::to_string(found) + (found == 1 ? " board" : " boards") + " found, " +
+                            std::to_string(ok) + " programmed ok");
+    return kExitFailed;
+  }
+
   void Watch(RunControl& run, StopWatchdog& watchdog) {
     std::optional<Clock::time_point> stopAt;
     if (options_.stopAfterSeconds) {
@@ -187,6 +233,8 @@ class Session {
     ending.internalError = internalError;
     ending.stopRequested = stopRequested_ || stopWanted_;
     ending.elapsedSeconds = ElapsedSeconds();
+    if (options_.expectBoards) ending.found = static_cast<int>(op_.TakingPart().size());
+    if (recorder_ != nullptr) ending.historyError = recorder_->HistoryError();
     std::string error;
     try {
       error = summaryFile_->Write(SummaryText(summary_.Build(options_, op_, ending, bench_)));
@@ -223,11 +271,14 @@ class Session {
 
   const FlashOptions& options_;
   SummaryFile* const summaryFile_;
+  BoardHistory* const history_;
   const std::chrono::milliseconds stopWatchdog_;
   const std::string bench_;
   Console console_;
   CliOperator op_;
   RunSummary summary_;
+  const RunRequest request_;
+  const std::unique_ptr<BoardRecorder> recorder_;  // null without --history and --expect
 
   std::atomic<bool> started_{false};
   Clock::time_point start_{};
@@ -241,8 +292,9 @@ class Session {
 
 }  // namespace
 
-int RunFlash(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog) {
-  Session session(options, summary, stopWatchdog);
+int RunFlash(const FlashOptions& options, SummaryFile* summary, BoardHistory* history,
+             std::chrono::milliseconds stopWatchdog) {
+  Session session(options, summary, history, stopWatchdog);
   try {
     return session.Run();
   } catch (const std::exception& e) {

@@ -14,6 +14,7 @@
 
 #include "cli/options.h"
 #include "cli/summary_file.h"
+#include "jobs/board_record.h"
 #include "jobs/run_control.h"
 
 namespace zolt::cli {
@@ -27,9 +28,10 @@ inline constexpr int kExitInterrupted = 130;
 // The exit status of a run that ended with `outcome`.
 int ExitStatusFor(RunOutcome outcome);
 
-// `summary`: the opened --json file, or null without --json. `stopWatchdog`: how long a run may
-// take from a stop request to its end.
-int RunFlash(const FlashOptions& options, SummaryFile* summary, std::chrono::milliseconds stopWatchdog);
+// `summary`: the opened --json file, or null without --json. `history`: the opened --history file,
+// or null. `stopWatchdog`: how long a run may take from a stop request to its end.
+int RunFlash(const FlashOptions& options, SummaryFile* summary, BoardHistory* history,
+             std::chrono::milliseconds stopWatchdog);
 
 // The last resort for an exception nothing else caught (main's handler and std::terminate): writes
 // the summary of the run in progress, if any, as "failed" with `what` as its internalError, says so

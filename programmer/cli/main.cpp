@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "cli/stop_watchdog.h"
 #include "cli/summary_file.h"
 #include "cli/terminal_text.h"
+#include "jobs/history_file.h"
 
 namespace {
 
@@ -70,6 +72,11 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (options.station) {
+    WriteWhole(STDERR_FILENO, "zolt-flash: --station: not built yet\n");
+    return kExitUsage;
+  }
+
   SummaryFile summary;
   if (!options.jsonPath.empty()) {
     std::string error = summary.Open(options.jsonPath, ProtectedFiles(options));
@@ -79,7 +86,23 @@ int Main(int argc, char** argv) {
       return kExitUsage;
     }
   }
-  return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary,
+  std::unique_ptr<zolt::HistoryFile> history;
+  if (!options.historyPath.empty()) {
+    // Checked before it is opened, which may make it: a refused history leaves nothing behind.
+    std::vector<ProtectedFile> protectedFiles = ProtectedFiles(options);
+    if (!options.jsonPath.empty()) protectedFiles.push_back({"the --json summary", options.jsonPath});
+    std::string error = ProtectedRole(options.historyPath, protectedFiles);
+    if (error.empty()) {
+      history = zolt::HistoryFile::Open(options.historyPath, &error);
+    } else {
+      error = options.historyPath + ": " + error;
+    }
+    if (history == nullptr) {
+      WriteWhole(STDERR_FILENO, "zolt-flash: --history: cannot append to " + EscapeForTerminal(error) + "\n");
+      return kExitUsage;
+    }
+  }
+  return RunFlash(options, options.jsonPath.empty() ? nullptr : &summary, history.get(),
                   watchdog.limit.value_or(kStopWatchdog));
 }
 
@@ -88,6 +111,9 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
   // A reader that went away must not kill a run half way through a probe's flash.
   ::signal(SIGPIPE, SIG_IGN);
+  // A file size limit (ulimit -f) reached by the history or the summary fails that write with
+  // EFBIG, which is reported, instead of killing the run half way through a probe's flash.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::set_terminate(OnTerminate);
   try {
     return Main(argc, argv);

@@ -73,6 +73,9 @@ struct RawOptions {
   std::string interval = "100";
   std::string stopAfter;
   std::string json;
+  std::string history, expect;
+  bool station = false;
+  std::string poll, boards;
 };
 
 const char* const kFooter = R"(Output:
@@ -83,7 +86,8 @@ const char* const kFooter = R"(Output:
 
 Exit status:
   0    download complete (no job failed, no stop requested), or a toggle run that stopped normally
-  1    a job failed, or the run could not start (library not loaded, no matching probe, no image file)
+  1    a job failed, or the run could not start (library not loaded, no matching probe, no image file),
+       or fewer boards than --expect, or a --history line could not be written
   2    usage error
   3    a download stopped on request (first SIGINT/SIGTERM, or --stop-after)
   130  a second SIGINT/SIGTERM ends the program at once
@@ -157,6 +161,19 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
                  "write a machine-readable summary of the run to FILE, also when it fails or is stopped; "
                  "default: none")
       ->type_name("FILE");
+  app.add_option("--history", raw.history,
+                 "append one JSON line per board to FILE when its job starts and one when it ends "
+                 "(a regular file, made if missing); default: none")
+      ->type_name("FILE");
+  app.add_option("--expect", raw.expect,
+                 "boards the run must find and program ok, 1 to 16; fewer is exit status 1; default: no "
+                 "such check")
+      ->type_name("N");
+  app.add_flag("--station", raw.station,
+               "station mode: program boards as they arrive on the fixtures, until stopped");
+  app.add_option("--poll", raw.poll, "station: poll period in ms, 10 to 10000; default 250")->type_name("MS");
+  app.add_option("--boards", raw.boards, "station: stop accepting after N boards; default: no limit")
+      ->type_name("N");
 }
 
 // What the parser lets through but a script must not get wrong: an empty value, which would read
@@ -167,12 +184,49 @@ std::string CheckGivenValues(const CLI::App& app) {
     if (option->count() == 0) continue;
     const std::string name = option->get_name();
     for (const std::string& value : option->results()) {
-      if (option->get_type_size() == 0) {
+      if (option->get_expected_min() == 0) {  // a flag (its type size is 1 in this CLI11)
         if (value != "true") return name + ": a flag takes no value, not '" + value + "'";
       } else if (value.empty()) {
         return name + ": an empty value is not allowed; leave the option out for its default";
       }
     }
+  }
+  return {};
+}
+
+// The history, the board count and the station's settings, and what they cannot go with.
+std::string ResolveRunKind(const RawOptions& raw, FlashOptions& o) {
+  o.historyPath = raw.history;
+  if (!raw.history.empty() && o.pinToggle) return "--history: a pin toggle run programs no board";
+
+  o.expectBoards.reset();
+  if (!raw.expect.empty()) {
+    auto n = ReadInteger(raw.expect);
+    if (!n || *n < 1 || *n > 16) return "--expect: '" + raw.expect + "' is not allowed; allowed: 1 to 16";
+    if (o.pinToggle) return "--expect: a pin toggle run programs no board";
+    // Without "Enable Multi Device" only the first matching probe is used.
+    if (!o.multiDevice && *n > 1) return "--expect: --single programs one board, not " + raw.expect;
+    o.expectBoards = static_cast<int>(*n);
+  }
+
+  o.station = raw.station;
+  if (raw.station && o.pinToggle) return "--station: programs boards; it does not toggle pins (--toggle)";
+  if (raw.station && o.expectBoards) return "--station: takes boards as they come; --expect is for one run";
+  o.pollMs = 250;
+  if (!raw.poll.empty()) {
+    if (!raw.station) return "--poll: only with --station";
+    auto ms = ReadInteger(raw.poll);
+    if (!ms || *ms < 10 || *ms > 10000) {
+      return "--poll: '" + raw.poll + "' is not allowed; allowed: 10 to 10000 (milliseconds)";
+    }
+    o.pollMs = static_cast<int>(*ms);
+  }
+  o.boardLimit = 0;
+  if (!raw.boards.empty()) {
+    if (!raw.station) return "--boards: only with --station";
+    auto n = ReadInteger(raw.boards);
+    if (!n || *n < 1) return "--boards: '" + raw.boards + "' is not allowed; allowed: 1 to 999999999";
+    o.boardLimit = static_cast<uint64_t>(*n);
   }
   return {};
 }
@@ -273,7 +327,7 @@ std::string Resolve(const RawOptions& raw, FlashOptions& o) {
     o.stopAfterSeconds = seconds;
   }
   o.jsonPath = raw.json;
-  return {};
+  return ResolveRunKind(raw, o);
 }
 
 }  // namespace

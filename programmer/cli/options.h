@@ -37,7 +37,14 @@ struct FlashOptions {
   bool multiDevice = true;
   // zolt-flash's own.
   std::optional<double> stopAfterSeconds;
-  std::string jsonPath;  // "" for no summary
+  std::string jsonPath;     // "" for no summary
+  std::string historyPath;  // "" for no board history
+  // Boards the run must find and program ok (1..16); none: no such check.
+  std::optional<int> expectBoards;
+  // Station mode: boards programmed as they arrive.
+  bool station = false;
+  int pollMs = 250;         // the station's poll period, 10..10000 ms
+  uint64_t boardLimit = 0;  // the station stops accepting after this many boards; 0: no limit
 };
 
 struct ParseResult {

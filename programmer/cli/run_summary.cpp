@@ -5,6 +5,7 @@
 #include <set>
 
 #include "cli/cli_operator.h"
+#include "core/json_text.h"
 #include "probe/nor_type_table.h"
 #include "probe/products.h"
 
@@ -13,6 +14,11 @@ namespace zolt::cli {
 void RunSummary::OnJobStarted(int device) {
   std::lock_guard lock(mu_);
   devices_[device].started = true;
+}
+
+void RunSummary::OnProbeOpened(int device, const std::string& location) {
+  std::lock_guard lock(mu_);
+  devices_[device].location = location;
 }
 
 void RunSummary::OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize,
@@ -113,8 +119,11 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       } else {
         result = "ok";
       }
-      devices.push_back(
-          {{"index", index}, {"result", result}, {"failureText", d.failureText}, {"files", files}});
+      devices.push_back({{"index", index},
+                         {"location", d.location},
+                         {"result", result},
+                         {"failureText", d.failureText},
+                         {"files", files}});
     }
   }
 
@@ -133,11 +142,14 @@ nlohmann::json RunSummary::Build(const FlashOptions& o, const CliOperator& op, c
       {"bench", bench.empty() ? json(nullptr) : json(bench)},
       {"pinApplyFailures", PinApplyFailures()},
       {"internalError", ending.internalError.empty() ? json(nullptr) : json(ending.internalError)},
+      {"expected", o.expectBoards ? json(*o.expectBoards) : json(nullptr)},
+      {"found", ending.found ? json(*ending.found) : json(nullptr)},
+      {"historyError", ending.historyError.empty() ? json(nullptr) : json(ending.historyError)},
   };
 }
 
 std::string SummaryText(const nlohmann::json& document) {
-  return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return JsonText(document, 2) + "\n";
 }
 
 }  // namespace zolt::cli

@@ -27,6 +27,7 @@ class CliOperator;
 class RunSummary final : public RunObserver {
  public:
   void OnJobStarted(int device) override;
+  void OnProbeOpened(int device, const std::string& location) override;
   void OnFileEnded(int device, int file, const std::string& path, uint64_t fileSize, uint64_t sentBytes,
                    double seconds, uint32_t crc32, bool ok) override;
   void OnJobEnded(int device, bool failed, const std::string& failureText) override;
@@ -43,6 +44,8 @@ class RunSummary final : public RunObserver {
     std::string internalError;    // what ended the program unexpectedly; "" when nothing did
     bool stopRequested = false;
     double elapsedSeconds = 0;
+    std::optional<int> found;  // --expect: the boards identification found; none otherwise
+    std::string historyError;  // the first --history line that could not be written; "" if none
   };
   // `bench`: the virtual bench file serving the probes, "" for real probes.
   nlohmann::json Build(const FlashOptions& options, const CliOperator& op, const Ending& ending,
@@ -60,6 +63,7 @@ class RunSummary final : public RunObserver {
   struct Device {
     bool started = false, ended = false, failed = false;
     std::string failureText;
+    std::string location = "unknown";
     std::vector<File> files;
   };
   mutable std::mutex mu_;

@@ -72,6 +72,31 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
+std::string ProtectedRole(const std::string& path, const std::vector<ProtectedFile>& protectedFiles) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    std::string error;
+    const std::string target = FollowLinks(Absolute(path), error);
+    if (target.empty()) return {};
+    for (const ProtectedFile& f : protectedFiles) {
+      std::string ignored;
+      if (!f.path.empty() && FollowLinks(Absolute(f.path), ignored) == target) return "it is " + f.role;
+    }
+    return {};
+  }
+  for (const ProtectedFile& f : protectedFiles) {
+    struct stat other {};
+    if (!f.path.empty() && ::stat(f.path.c_str(), &other) == 0 && SameFile(st, other))
+      return "it is " + f.role;
+  }
+  struct stat out {};
+  if (::fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && SameFile(st, out))
+    return "it is stdout (the log)";
+  if (::fstat(STDERR_FILENO, &out) == 0 && S_ISREG(out.st_mode) && SameFile(st, out))
+    return "it is stderr (the messages)";
+  return {};
+}
+
 SummaryFile::~SummaryFile() {
   if (streamFd_ >= 0) ::close(streamFd_);
 }

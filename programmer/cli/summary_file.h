@@ -34,6 +34,12 @@ struct ProtectedFile {
   std::string path;
 };
 
+// Why `path` must not be written by the program, or "": "it is image1" when it is one of
+// `protectedFiles` (the same file after links, dots and hard links; for a name with no file yet,
+// the same name after links), "it is stdout (the log)" or "it is stderr (the messages)" when it is
+// the file those descriptors write to.
+std::string ProtectedRole(const std::string& path, const std::vector<ProtectedFile>& protectedFiles);
+
 class SummaryFile {
  public:
   static constexpr std::chrono::seconds kStreamWriteLimit{10};

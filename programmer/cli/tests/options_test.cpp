@@ -97,6 +97,36 @@ TEST(Options, ImagesAreEnabledByNameWithAbsolutePathsAndBlockTexts) {
   EXPECT_FALSE(o.multiDevice);
 }
 
+TEST(Options, HistoryExpectAndStationSettings) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string history;
+    std::optional<int> expect;
+    bool station;
+    int pollMs;
+    uint64_t boards;
+  };
+  const Case cases[] = {
+      {{}, "", std::nullopt, false, 250, 0},
+      {{"--history", "runs/h.jsonl", "--expect", "16"}, "runs/h.jsonl", 16, false, 250, 0},
+      {{"--expect", "1", "--single"}, "", 1, false, 250, 0},
+      {{"--station"}, "", std::nullopt, true, 250, 0},
+      {{"--station", "--poll", "10", "--boards", "1", "--history", "h"}, "h", std::nullopt, true, 10, 1},
+      {{"--station", "--poll", "10000", "--boards", "999999999"}, "", std::nullopt, true, 10000, 999999999},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FlashOptions o;
+    ParseResult r = Parse(c.args, o);
+    ASSERT_TRUE(r.run) << r.err;
+    EXPECT_EQ(o.historyPath, c.history);
+    EXPECT_EQ(o.expectBoards, c.expect);
+    EXPECT_EQ(o.station, c.station);
+    EXPECT_EQ(o.pollMs, c.pollMs);
+    EXPECT_EQ(o.boardLimit, c.boards);
+  }
+}
+
 TEST(PageText, NumbersAreReadAsThePagesReadThem) {
   struct Case {
     const char* text;
@@ -173,6 +203,30 @@ TEST(Options, BadValuesAreUsageErrorsNamingTheOption) {
       {{"--nor", "--nor"}, "--nor"},
       {{"--product", "KELDA", "--product", "OKO"}, "--product"},
       {{"--image1", "a.bin", "--image1", "b.bin"}, "--image1"},
+      // The history, the board count and the station.
+      {{"--history", ""}, "--history"},
+      {{"--history", "a.jsonl", "--history", "b.jsonl"}, "--history"},
+      {{"--product", "KELDA", "--toggle", "--history", "h.jsonl"}, "--history"},
+      {{"--expect", ""}, "--expect"},
+      {{"--expect", "0"}, "--expect"},
+      {{"--expect", "17"}, "--expect"},
+      {{"--expect", "two"}, "--expect"},
+      {{"--expect", "+2"}, "--expect"},
+      {{"--expect", "2", "--expect", "2"}, "--expect"},
+      {{"--expect", "2", "--single"}, "--expect"},
+      {{"--product", "KELDA", "--toggle", "--expect", "1"}, "--expect"},
+      {{"--poll", "100"}, "--poll"},
+      {{"--boards", "5"}, "--boards"},
+      {{"--station", "--poll", "9"}, "--poll"},
+      {{"--station", "--poll", "10001"}, "--poll"},
+      {{"--station", "--poll", ""}, "--poll"},
+      {{"--station", "--boards", "0"}, "--boards"},
+      {{"--station", "--boards", "-1"}, "--boards"},
+      {{"--station", "--station"}, "--station"},
+      {{"--station=false"}, "--station"},
+      {{"--product", "KELDA", "--nor=false"}, "--nor"},
+      {{"--product", "KELDA", "--station", "--toggle"}, "--station"},
+      {{"--station", "--expect", "2"}, "--station"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -194,7 +248,8 @@ TEST(Options, HelpListsEveryOptionAndVersionPrintsTheVersion) {
   for (const char* option :
        {"--product", "--nand",   "--nor",      "--nor-type",   "--width",  "--interleave", "--offset",
         "--image1",  "--image2", "--image3",   "--block1",     "--block2", "--block3",     "--no-verify",
-        "--single",  "--toggle", "--interval", "--stop-after", "--json",   "--help",       "--version"}) {
+        "--single",  "--toggle", "--interval", "--stop-after", "--json",   "--help",       "--version",
+        "--history", "--expect", "--station",  "--poll",       "--boards"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.out.find("default TARVIS"), std::string::npos);
