@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "ui/station_history.h"
 
+#include "jobs/history_file.h"
+
 namespace zolt::ui {
 
 HistoryOpener DefaultHistoryOpener() {
   return [](const std::string& path, std::string* error) -> std::unique_ptr<BoardHistory> {
-    *error = path + ": history files are not supported by this build";
-    return nullptr;
+    return HistoryFile::Open(path, error);
   };
 }
 

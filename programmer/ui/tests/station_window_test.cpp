@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QApplication>
@@ -667,6 +668,70 @@ flash = "EN29LV040A"
   VisibleBox()->button(QMessageBox::Ok)->click();
   ASSERT_TRUE(ServeUntil([&] { return !app.Driver()->IsRunning() && d.RunButton()->isEnabled(); }));
   EXPECT_FALSE(window.Running());
+}
+
+}  // namespace
+}  // namespace zolt::ui
+
+namespace zolt::ui {
+namespace {
+
+// The program's own history: the file the operator chose gets a started and an ended JSON line per
+// board; a FIFO is refused at Start with its reason, and nothing starts.
+TEST_F(StationWindowBench, TheProgramsHistoryFileTakesEveryBoardAndAFifoIsRefused) {
+  UseBench(kTwoGoodOneFaulty);
+  KeldaNor(1000);
+  DialogApplication app;
+  ProgrammerDialog& d = app.Dialog();
+  d.ProductList()->setCurrentIndex(1);
+  Q_EMIT d.ProductList()->activated(1);
+  d.NorButton()->click();
+  d.NorOptions()->NorTypeList()->setCurrentIndex(1);
+  Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
+  const QString image = QString::fromStdString(host.op.imagePath[0]);
+  d.FileSelection()->SetFileChooser([&] { return image; });
+  d.FileSelection()->OnOpenImage(0);
+  d.show();
+  StationWindow& window = app.OpenStation();
+
+  const std::string fifo = dir.File("history.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  window.SetHistoryPath(QString::fromStdString(fifo));
+  {
+    BoxAnswerer answerer;
+    window.StartButton()->click();
+    ASSERT_EQ(answerer.texts.size(), 1);
+    EXPECT_TRUE(answerer.texts[0].startsWith(QStringLiteral("Cannot open the history file: ") +
+                                             QString::fromStdString(fifo) + QStringLiteral(": ")))
+        << answerer.texts[0].toStdString();
+    EXPECT_TRUE(answerer.texts[0].endsWith(QStringLiteral(". The station does not start.")));
+  }
+  EXPECT_FALSE(window.Running());
+  EXPECT_TRUE(d.RunButton()->isEnabled());
+
+  const std::string history = dir.File("history.jsonl");
+  window.SetHistoryPath(QString::fromStdString(history));
+  window.StartButton()->click();
+  ASSERT_TRUE(window.Running());
+  ASSERT_TRUE(ServeUntil([&] { return window.RecentBoards()->rowCount() == 3; }));
+  window.StopButton()->click();
+  ASSERT_TRUE(ServeUntil([&] { return !window.Running(); }));
+  const std::string text = zolt::testing::ReadFileBytes(history);
+  size_t lines = 0, started = 0, ended = 0, failed = 0;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "a line without its end";
+    const std::string line = text.substr(at, end - at);
+    ++lines;
+    started += line.find("\"event\":\"started\"") != std::string::npos;
+    ended += line.find("\"event\":\"ended\"") != std::string::npos;
+    failed += line.find("Cannot Read 'Read Flash ID' Response") != std::string::npos;
+    at = end + 1;
+  }
+  EXPECT_EQ(lines, 6u);
+  EXPECT_EQ(started, 3u);
+  EXPECT_EQ(ended, 3u);
+  EXPECT_EQ(failed, 1u);
 }
 
 }  // namespace
