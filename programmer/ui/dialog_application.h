@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // DialogApplication: the program's objects in their order of life. The dialog is built first,
-// then its RunView, then run control (when the jobs are built in); they go in reverse, so run
-// control joins every worker thread before the RunView and the dialog are gone.
+// then its RunView, then run control (when the jobs are built in), then the station window when
+// it is first opened; they go in reverse, so the station and run control join every worker
+// thread before the RunView and the dialog are gone.
 //
 // Threads: GUI thread only. Exec blocks in the dialog's event loop until the dialog closes.
 #pragma once
@@ -11,6 +12,7 @@
 #include "ui/dialog_operator.h"
 #include "ui/programmer_dialog.h"
 #include "ui/run_driver.h"
+#include "ui/station_window.h"
 
 namespace zolt::ui {
 
@@ -21,8 +23,10 @@ void PreferClassicStyle(int argc, char** argv);
 
 class DialogApplication {
  public:
-  // `libraryName`: the link library run control loads at each RUN ("" for its default).
-  explicit DialogApplication(const std::string& libraryName = "");
+  // `libraryName`: the link library run control loads at each RUN and the station at each Start
+  // ("" for the default). `openHistory`: how the station opens its history file (null: the
+  // history file of programmer/jobs).
+  explicit DialogApplication(const std::string& libraryName = "", HistoryOpener openHistory = nullptr);
   ~DialogApplication();
   DialogApplication(const DialogApplication&) = delete;
   DialogApplication& operator=(const DialogApplication&) = delete;
@@ -31,6 +35,10 @@ class DialogApplication {
   DialogOperator& View() { return *operator_; }
   // Null when the program was built without the jobs.
   RunDriver* Driver() { return driver_.get(); }
+  // Shows the station window (built at the first call) and returns it.
+  StationWindow& OpenStation();
+  // The station window, or null before it was first opened.
+  StationWindow* Station() { return station_.get(); }
 
   // Shows the dialog modally; returns when it has closed.
   int Exec();
@@ -39,6 +47,10 @@ class DialogApplication {
   std::unique_ptr<ProgrammerDialog> dialog_;
   std::unique_ptr<DialogOperator> operator_;
   std::unique_ptr<RunDriver> driver_;
+  std::string libraryName_;
+  HistoryOpener openHistory_;
+  std::unique_ptr<StationHost> stationHost_;
+  std::unique_ptr<StationWindow> station_;
 };
 
 }  // namespace zolt::ui

@@ -55,6 +55,11 @@ ProgrammerDialog::ProgrammerDialog(QWidget* parent) : QDialog(parent) {
   systemMenu_ = new QMenu(this);
   aboutAction_ = systemMenu_->addAction(QString::fromUtf8(kAboutMenuText));
   connect(aboutAction_, &QAction::triggered, this, &ProgrammerDialog::ShowAboutBox);
+  stationAction_ = systemMenu_->addAction(QStringLiteral("Station..."));
+  stationAction_->setEnabled(false);
+  connect(stationAction_, &QAction::triggered, this, [this] {
+    if (openStation_) openStation_();
+  });
 
   ProgressBar()->SetBackgroundColour(QColor(255, 255, 255));
   ProgressBar()->SetShowText(true);
@@ -242,9 +247,24 @@ void ProgrammerDialog::OnPageTabChanged(int index) {
   for (int i = 0; i < kPageCount; ++i) PageOfTab(i)->setVisible(i == index);
 }
 
+void ProgrammerDialog::SetStationOpener(std::function<void()> open) {
+  openStation_ = std::move(open);
+  stationAction_->setEnabled(bool(openStation_));
+}
+
+void ProgrammerDialog::SetStationRunning(bool running) {
+  stationRunning_ = running;
+  EnableRunButton(!running && !RunInProgress());
+}
+
+bool ProgrammerDialog::RunInProgress() const {
+  // OnRun may be inside a message box's event loop before any of the run's threads exists.
+  return inRunPress_ || (driver_ != nullptr && driver_->IsRunning());
+}
+
 void ProgrammerDialog::OnRunClicked() {
-  // While closing waits for a stopped run, no new run may start.
-  if (closePending_ || !driver_) return;
+  // While closing waits for a stopped run, no new run may start; nor while the station runs.
+  if (closePending_ || !driver_ || stationRunning_) return;
   const int64_t now = nowMs_();
   // What the operator pressed is what the button showed: the one place that reads its text.
   if (RunButton()->text() != QStringLiteral("STOP")) {
@@ -256,7 +276,9 @@ void ProgrammerDialog::OnRunClicked() {
   }
   const RunRequest request = BuildRunRequest();
   driver_->SetVerify(verifyEnabled_);
+  inRunPress_ = true;
   driver_->OnRun(request);
+  inRunPress_ = false;
 }
 
 void ProgrammerDialog::ShowRunState(RunState state) {
@@ -272,7 +294,7 @@ void ProgrammerDialog::ShowRunState(RunState state) {
   } else if (state == RunState::kIdle) {
     runEnding_ = false;
   }
-  EnableRunButton(face.enabled);
+  EnableRunButton(face.enabled && !stationRunning_);
 }
 
 void ProgrammerDialog::EnableRunButton(bool enabled) {
@@ -377,6 +399,10 @@ void ProgrammerDialog::CloseWhenRunEnds(int result, bool stop) {
 
 void ProgrammerDialog::done(int result) {
   if (closePending_ || question_) return;
+  if (stationRunning_ && closeStation_) {
+    closeStation_(result);
+    return;
+  }
   if (driver_ && driver_->IsRunning()) {
     AskStopRun(result);
     return;

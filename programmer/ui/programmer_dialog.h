@@ -19,6 +19,9 @@
 // to RUN when RUN is enabled again. A STOP press within the double-click interval of the press
 // that started the run is the second click of a double click on RUN and is ignored.
 //
+// The station (station_window.h, opened by the "Station..." entry of the context menu): while it
+// runs, RUN is disabled and does nothing, and closing the dialog asks about the station first.
+//
 // With the virtual bench serving the probes (VORLINK_BENCH set), the caption ends in
 // " [virtual bench]".
 //
@@ -78,6 +81,16 @@ class ProgrammerDialog : public QDialog {
   void SetStopQuestion(std::function<bool()> ask) { askStop_ = std::move(ask); }
   // Milliseconds of a steady clock, for telling a double click from a later STOP (tests).
   void SetClock(std::function<int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
+  // What the "Station..." entry opens; without one the entry is disabled.
+  void SetStationOpener(std::function<void()> open);
+  // Closing while the station runs calls `close` with the dialog's result instead (it asks about
+  // the station and ends the dialog once the station has ended).
+  void SetStationCloser(std::function<void(int result)> close) { closeStation_ = std::move(close); }
+  // While the station runs, RUN is disabled and does nothing.
+  void SetStationRunning(bool running);
+  bool StationRunning() const { return stationRunning_; }
+  // A normal run is in progress, or RUN's handler is still starting one.
+  bool RunInProgress() const;
 
   // Data exchange: true takes the NAND, NOR and Verify states in, false pushes them back.
   void UpdateData(bool takeIn);
@@ -129,6 +142,8 @@ class ProgrammerDialog : public QDialog {
   TemplatePage* PageOfTab(int index) const;
   // The about entry ("ZOLT_USB_JTAG 정보(&A)...") of the dialog's context menu.
   QAction* AboutAction() const { return aboutAction_; }
+  // The "Station..." entry beside it.
+  QAction* StationAction() const { return stationAction_; }
 
   void done(int result) override;
 
@@ -156,6 +171,11 @@ class ProgrammerDialog : public QDialog {
 
   QMenu* systemMenu_ = nullptr;
   QAction* aboutAction_ = nullptr;
+  QAction* stationAction_ = nullptr;
+  std::function<void()> openStation_;
+  std::function<void(int)> closeStation_;
+  bool stationRunning_ = false;
+  bool inRunPress_ = false;  // OnRun is on the stack (it may be serving a box)
   RunDriver* driver_ = nullptr;
   std::function<bool()> askStop_;
   std::function<int64_t()> nowMs_;

@@ -4,7 +4,9 @@
 // board of the bench that VORLINK_BENCH names (NOR, EN29LV040A, multi device), answers
 // "Download Complete !" and pictures the finished run on the Multi USB JTAG tab. With --dark
 // (before OUTPUT_DIR) the dialog is drawn in the Fusion style with a dark palette and the run's
-// picture is run-finished-4-probes-dark.png. Used by scripts/screenshot.
+// picture is run-finished-4-probes-dark.png. With --station IMAGE it starts the station window
+// with IMAGE on the bench's KELDA boards and pictures it once fixtures 0-2 are OK, 3 has failed
+// and 4 is past 60% (station.png, station-dark.png). Used by scripts/screenshot.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -19,6 +21,8 @@
 #include "ui/dialog_application.h"
 #include "ui/pages/file_selection_page.h"
 #include "ui/pages/nor_options_page.h"
+#include "ui/station_tile.h"
+#include "ui/station_window.h"
 #include "ui/tab_control.h"
 
 namespace {
@@ -70,13 +74,8 @@ QPalette DarkPalette() {
   return p;
 }
 
-bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& image, const QDir& out,
-                        const QString& name) {
-  ProgrammerDialog& dialog = program.Dialog();
-  if (!program.Driver()) {
-    std::fprintf(stderr, "zolt-ui-screenshot: built without the programming jobs\n");
-    return false;
-  }
+// KELDA, NOR, EN29LV040A, IMAGE as image #1.
+void SetUpKeldaNor(ProgrammerDialog& dialog, const QString& image) {
   dialog.ProductList()->setCurrentIndex(1);
   Q_EMIT dialog.ProductList()->activated(1);
   dialog.NorButton()->click();
@@ -84,6 +83,16 @@ bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& ima
   Q_EMIT dialog.NorOptions()->NorTypeList()->activated(1);
   dialog.FileSelection()->SetFileChooser([image] { return image; });
   dialog.FileSelection()->OnOpenImage(0);
+}
+
+bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& image, const QDir& out,
+                        const QString& name) {
+  ProgrammerDialog& dialog = program.Dialog();
+  if (!program.Driver()) {
+    std::fprintf(stderr, "zolt-ui-screenshot: built without the programming jobs\n");
+    return false;
+  }
+  SetUpKeldaNor(dialog, image);
   dialog.PageTabs()->SetCurrentIndex(3);
   dialog.RunButton()->click();
   if (!ServeUntil([] { return VisibleBox() != nullptr; })) {
@@ -99,6 +108,37 @@ bool PictureFinishedRun(zolt::ui::DialogApplication& program, const QString& ima
   return Save(dialog, out.filePath(name)) && complete;
 }
 
+// Takes the lines and keeps nothing: the picture needs a chosen history file, not its contents.
+class DiscardingHistory final : public zolt::BoardHistory {
+ public:
+  bool Append(const zolt::BoardRecord&, bool, std::string*) override { return true; }
+};
+
+bool PictureStation(zolt::ui::DialogApplication& program, const QString& image, const QDir& out,
+                    const QString& name) {
+  SetUpKeldaNor(program.Dialog(), image);
+  zolt::ui::StationWindow& window = program.OpenStation();
+  window.SetHistoryPath(QStringLiteral("/var/lib/zolt/line-1-history.jsonl"));
+  window.resize(window.sizeHint());
+  window.StartButton()->click();
+  if (!window.Running()) {
+    std::fprintf(stderr, "zolt-ui-screenshot: the station did not start\n");
+    return false;
+  }
+  const auto word = [&](int device) { return window.Tile(device)->Word(); };
+  const bool mixed = ServeUntil([&] {
+    return word(0) == QStringLiteral("OK") && word(1) == QStringLiteral("OK") &&
+           word(2) == QStringLiteral("OK") && word(3) == QStringLiteral("FAILED") &&
+           word(4) == QStringLiteral("PROGRAMMING") && window.Tile(4)->Percent() >= 60;
+  });
+  if (!mixed) {
+    std::fprintf(stderr, "zolt-ui-screenshot: the station never reached the mixed state\n");
+    return false;
+  }
+  QApplication::processEvents();
+  return Save(window, out.filePath(name));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,13 +152,15 @@ int main(int argc, char** argv) {
     QApplication::setPalette(DarkPalette());
   }
   const bool run = args.size() == 3 && args[1] == QStringLiteral("--run");
-  if (!(args.size() == 1 || run) || args[0].startsWith(QLatin1Char('-'))) {
+  const bool station = args.size() == 3 && args[1] == QStringLiteral("--station");
+  if (!(args.size() == 1 || run || station) || args[0].startsWith(QLatin1Char('-'))) {
     std::fprintf(
         stderr,
-        "usage: zolt-ui-screenshot [--dark] OUTPUT_DIR [--run IMAGE]\n"
+        "usage: zolt-ui-screenshot [--dark] OUTPUT_DIR [--run IMAGE | --station IMAGE]\n"
         "Writes main-<tab>.png for each of the five tabs and about.png into OUTPUT_DIR; with --run,\n"
         "programs IMAGE into the KELDA boards of the bench VORLINK_BENCH names and writes\n"
-        "run-finished-4-probes.png instead.\n");
+        "run-finished-4-probes.png instead; with --station, pictures the station window programming\n"
+        "IMAGE on that bench (station.png).\n");
     return 2;
   }
   const QDir out(args[0]);
@@ -126,11 +168,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zolt-ui-screenshot: cannot create %s\n", qPrintable(args[0]));
     return 1;
   }
-  zolt::ui::DialogApplication program;
+  zolt::ui::DialogApplication program(
+      "", [](const std::string&, std::string*) { return std::make_unique<DiscardingHistory>(); });
   program.Dialog().show();
-  const QString name =
-      dark ? QStringLiteral("run-finished-4-probes-dark.png") : QStringLiteral("run-finished-4-probes.png");
-  const bool ok = run ? PictureFinishedRun(program, QDir().absoluteFilePath(args[2]), out, name)
-                      : PictureTabs(program.Dialog(), out);
+  bool ok = false;
+  if (station) {
+    ok = PictureStation(program, QDir().absoluteFilePath(args[2]), out,
+                        dark ? QStringLiteral("station-dark.png") : QStringLiteral("station.png"));
+  } else if (run) {
+    ok = PictureFinishedRun(program, QDir().absoluteFilePath(args[2]), out,
+                            dark ? QStringLiteral("run-finished-4-probes-dark.png")
+                                 : QStringLiteral("run-finished-4-probes.png"));
+  } else {
+    ok = PictureTabs(program.Dialog(), out);
+  }
   return ok ? 0 : 1;
 }
