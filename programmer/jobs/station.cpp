@@ -265,12 +265,6 @@ struct Station::State final : RunView, RunObserver {
         return false;
       }
       fx.open = true;
-      char version[8];
-      if (CheckProbeFirmware(ctx.link, device, version) != 0) {
-        // Not a probe of this system, or it does not answer: look again at the next poll.
-        CloseProbe(device);
-        return false;
-      }
       const std::string location = ProbeLocation(ctx.link, device);
       bool changed = false;
       {
@@ -280,6 +274,13 @@ struct Station::State final : RunView, RunObserver {
         fx.openLocation = location;
       }
       if (changed) Show(device);
+      char version[8];
+      if (CheckProbeFirmware(ctx.link, device, version) != 0) {
+        // Not a probe of this system, or it does not answer: look again at the next poll.
+        CloseProbe(device);
+        NotePollFailure(device);
+        return false;
+      }
     }
     std::string location;
     {

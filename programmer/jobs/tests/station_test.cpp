@@ -381,5 +381,39 @@ board = false
   EXPECT_EQ(op.Messages(), std::vector<std::string>{});
 }
 
+TEST_F(StationTest, APollingThatFailsIsQuietButForOneStationNote) {
+  UseBench(R"(
+[[probe]]
+name = "foreign"
+target = "KELDA"
+flash = "EN29LV040A"
+[probe.faults]
+firmware_prefix = "ACME USB JTAG"
+[[probe]]
+name = "f1"
+target = "KELDA"
+flash = "EN29LV040A"
+board = false
+)");
+  Station station(op, view, options);
+  ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 100))));
+  const std::string header = op.Log();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard lock(view.mu);
+    return !view.notes.empty();
+  }));
+  // Many polls more: still the one note.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  station.StopAccepting();
+  station.Wait();
+  EXPECT_EQ(view.notes, std::vector<std::string>{"DEVICE #0 bench:foreign: probe fails every poll"});
+  EXPECT_EQ(station.Fixture(0).state, FixtureState::kNoProbe);
+  EXPECT_EQ(station.Fixture(1).state, FixtureState::kWaiting);
+  EXPECT_EQ(op.Log(), header);  // no log line
+  EXPECT_EQ(op.Messages(), std::vector<std::string>{});
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_TRUE(view.started.empty());
+}
+
 }  // namespace
 }  // namespace zolt::testing
