@@ -37,7 +37,8 @@ const char kUsage[] =
     "  p1  host cost per 64-byte chunk, 64 MiB image, one probe, instant timing:\n"
     "      whole path (job, streaming, libVorlink.so, bench) and the bench alone\n"
     "  p2  per-probe rate at 4 and 16 probes as a ratio of one probe's, 125 us per USB transfer\n"
-    "  p3  the Qt dialog (offscreen) during a 16-probe download: GUI timer latency, list repaints\n"
+    "  p3  the Qt dialog (offscreen) during a 16-probe download: GUI timer latency, list repaints;\n"
+    "      the station window with 16 boards programming: GUI timer latency, window repaints\n"
     "  p4  zolt-flash peak resident set, 1 MiB and 1 GiB (sparse) images\n"
     "  p5  zolt-flash CPU per second of a realistic single-probe run, bench excluded\n"
     "  s1  station: from a board's placing to its first set-up command, in poll periods (250 ms)\n"
@@ -85,6 +86,10 @@ const Goal kGoals[] = {
     {"P3", "instant: GUI timer latency p99", "p3.instant.latency_p99_ms", "ms", 1, -1, 50},
     {"P3", "instant: GUI timer latency max", "p3.instant.latency_max_ms", "ms", 1, 0, 0},
     {"P3", "instant: device list repaints", "p3.instant.repaints_per_s", "/s", 1, -1, 33},
+    {"P3", "station, 16 boards: GUI timer latency p50", "p3.station.latency_p50_ms", "ms", 1, 0, 0},
+    {"P3", "station, 16 boards: GUI timer latency p99", "p3.station.latency_p99_ms", "ms", 1, -1, 50},
+    {"P3", "station, 16 boards: GUI timer latency max", "p3.station.latency_max_ms", "ms", 1, 0, 0},
+    {"P3", "station, 16 boards: window repaints", "p3.station.repaints_per_s", "/s", 1, -1, 33},
     {"P4", "peak RSS, 1 MiB image (flash map excl.)", "p4.1m.rss_without_flash_mib", "MiB", 1, 0, 0},
     {"P4", "peak RSS, 1 GiB image (flash map excl.)", "p4.1g.rss_without_flash_mib", "MiB", 1, 0, 0},
     {"P4", "difference 1 GiB - 1 MiB", "p4.difference_mib", "MiB", 1, -1, 5},

@@ -7,6 +7,7 @@
 //   zolt-bench-gui realistic   125 us per USB transfer, 1 MiB per board
 //   zolt-bench-gui instant     no simulated latency, 32 MiB per board, three runs (the jobs run
 //                              flat out)
+//   zolt-bench-gui station     the station window with 16 fixtures programming (gui_station.cpp)
 //
 // The figures cover the download, from the moment the RUN press returns (run control identifies
 // the probes on the GUI thread before it starts the jobs; run_press_ms says how long that took)
@@ -30,6 +31,8 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "gui_station.h"
+#include "gui_support.h"
 #include "ui/dialog_application.h"
 #include "ui/pages/file_selection_page.h"
 #include "ui/pages/multi_device_page.h"
@@ -56,26 +59,6 @@ QMessageBox* VisibleBox() {
     if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
   }
   return nullptr;
-}
-
-// Serves the GUI thread's event loop until `done` holds (checked every 20 ms) or `seconds` pass.
-template <class Done>
-bool Serve(Done done, int seconds) {
-  QEventLoop loop;
-  QTimer check;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  bool ok = false;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done()) {
-      ok = true;
-      loop.quit();
-    } else if (std::chrono::steady_clock::now() > deadline) {
-      loop.quit();
-    }
-  });
-  check.start(20);
-  loop.exec();
-  return ok;
 }
 
 // Presses RUN and serves the GUI until the "Download Complete !" box, closes it (from within the
@@ -110,14 +93,8 @@ double RunOnce(ui::DialogApplication& app, AfterPress afterPress, AtBox atBox) {
   return seconds;
 }
 
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t i = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
-  return values[i];
-}
-
 int Main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "station") == 0) return StationMain(argc, argv);
   const bool realistic = argc >= 2 && std::strcmp(argv[1], "realistic") == 0;
   ScratchDir dir;
   WriteText(dir.File("bench.toml"), KeldaNandBench(kBoards, "K9F5608", realistic ? 125 : 0));
@@ -150,38 +127,31 @@ int Main(int argc, char** argv) {
   const int rounds = realistic ? 1 : 3;
   PaintCounter counter;
   d.MultiDevice()->DeviceList()->viewport()->installEventFilter(&counter);
-  std::vector<double> lateness, allLateness;
-  QTimer tick;
-  tick.setTimerType(Qt::PreciseTimer);
-  auto last = std::chrono::steady_clock::now();
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    const auto now = std::chrono::steady_clock::now();
-    lateness.push_back(std::max(0.0, std::chrono::duration<double, std::milli>(now - last).count() - 10.0));
-    last = now;
-  });
+  std::vector<double> allLateness;
+  LatenessTicker ticker;
   int paints = 0;
   double seconds = 0, pressMs = 0, guiCpu = 0;
   for (int round = 0; round < rounds; ++round) {
     double pressStart = 0, cpuStart = 0;
-    tick.start(10);
+    ticker.Start();
     pressStart = NowSeconds();
     seconds += RunOnce(
         app,
         [&] {
           pressMs = std::max(pressMs, (NowSeconds() - pressStart) * 1e3);
-          lateness.clear();
+          ticker.Restart();
           counter.paints = 0;
           cpuStart = ThreadCpuSeconds();
-          last = std::chrono::steady_clock::now();
         },
         [&] {
           paints += counter.paints;
-          allLateness.insert(allLateness.end(), lateness.begin(), lateness.end());  // the download only
+          allLateness.insert(allLateness.end(), ticker.lateness.begin(),
+                             ticker.lateness.end());  // the download only
           guiCpu += ThreadCpuSeconds() - cpuStart;
         });
-    tick.stop();
+    ticker.Stop();
   }
-  lateness = allLateness;
+  const std::vector<double>& lateness = allLateness;
 
   std::printf("latency_p50_ms %.3f\nlatency_p99_ms %.3f\nlatency_max_ms %.3f\n", Percentile(lateness, 0.50),
               Percentile(lateness, 0.99),

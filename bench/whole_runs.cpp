@@ -273,7 +273,7 @@ Figures MeasureP3() {
     std::fprintf(stderr, "zolt-bench: %s is not built (no Qt); P3 skipped\n", gui.c_str());
     return f;
   }
-  for (const char* timing : {"realistic", "instant"}) {
+  for (const char* timing : {"realistic", "instant", "station"}) {
     ChildOptions options;
     options.argv = {gui, timing};
     options.env["QT_QPA_PLATFORM"] = "offscreen";
