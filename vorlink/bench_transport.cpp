@@ -273,6 +273,31 @@ bool BenchPrimaryTransport::Transfer(TransportHandle handle, uint8_t pipeId, boo
   return false;
 }
 
+int BenchPrimaryTransport::WritePipeChunks(TransportHandle handle, uint8_t pipeId, const uint8_t* buffer,
+                                           uint32_t length, int count, bool* failedOk,
+                                           uint32_t* failedTransferred) {
+  *failedOk = false;
+  *failedTransferred = 0;
+  BenchInterface* interface = As<BenchInterface>(handle);
+  if (count <= 0) return 0;
+  if (!interface || (pipeId & 0x80) != 0 || buffer == nullptr || length == 0 || length > INT_MAX) return 0;
+  for (size_t i = 0; i < interface->endpoints.size(); ++i) {
+    const probesim::EndpointInfo& endpoint = interface->endpoints[i];
+    if (endpoint.address != pipeId) continue;
+    if (endpoint.type != probesim::EndpointType::kBulk || !interface->file->Live()) return 0;
+    probesim::TransferResult failed{probesim::TransferStatus::kError, 0};
+    const int done = interface->file->probe->BulkWriteChunks(pipeId, buffer, static_cast<int>(length), count,
+                                                             interface->timeoutsMs[i], &failed);
+    if (done < count) {
+      // As WritePipe reports the same result for one chunk.
+      *failedOk = failed.status == probesim::TransferStatus::kOk;
+      *failedTransferred = static_cast<uint32_t>(std::clamp(failed.count, 0, static_cast<int>(length)));
+    }
+    return std::clamp(done, 0, count);
+  }
+  return 0;
+}
+
 bool BenchPrimaryTransport::WritePipe(TransportHandle handle, uint8_t pipeId, const uint8_t* buffer,
                                       uint32_t length, uint32_t* transferred) {
   // An OUT transfer only reads the buffer.

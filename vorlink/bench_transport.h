@@ -85,6 +85,9 @@ class BenchPrimaryTransport final : public PrimaryTransport {
                  uint32_t* transferred) override;
   bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
+  // The bench probe's BulkWriteChunks: all in flight, so realistic timing shares the bus.
+  int WritePipeChunks(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                      int count, bool* failedOk, uint32_t* failedTransferred) override;
   // "bench:<probe name>".
   std::string Location(TransportHandle file, const char* devicePath) override;
 

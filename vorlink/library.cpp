@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The exports of libVorlink.so (the four entry points and DeviceLocation) and the library's
+// The exports of libVorlink.so (the four entry points, DeviceLocation and WriteChunks) and the library's
 // load-time initialisation.
 //
 // At load: VORLINK_TRACE, when set, opens the trace file (one line on stderr when it cannot be,
@@ -136,6 +136,24 @@ int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, i
     return result;
   }
   return g_state->link->Read(deviceIndex, buffer, length, transferred, timeoutMs);
+}
+
+int WriteChunks(int deviceIndex, unsigned char* buffer, int length, int count, int timeoutMs, int* completed,
+                int* failedResult, int* failedTransferred) {
+  if (g_trace) [[unlikely]] {
+    int attempted = 0;
+    const int result = g_state->link->WriteChunks(deviceIndex, buffer, length, count, timeoutMs, completed,
+                                                  failedResult, failedTransferred, &attempted);
+    // Out-pointers the call refused as null are read as 0 for the trace.
+    const int done = completed ? *completed : 0;
+    const int failedWith = failedResult ? *failedResult : 0;
+    const int failedCount = failedTransferred ? *failedTransferred : 0;
+    g_trace->Chunks(deviceIndex, length, count, timeoutMs, result, done, failedWith, failedCount, buffer,
+                    attempted);
+    return result;
+  }
+  return g_state->link->WriteChunks(deviceIndex, buffer, length, count, timeoutMs, completed, failedResult,
+                                    failedTransferred);
 }
 
 void Close(int deviceIndex) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -201,6 +202,51 @@ int Link::Write(int deviceIndex, const unsigned char* buffer, int length, int* t
 
 int Link::Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs) {
   return Transfer(deviceIndex, false, buffer, length, transferred, timeoutMs);
+}
+
+int Link::WriteChunks(int deviceIndex, const unsigned char* buffer, int length, int count, int timeoutMs,
+                      int* completed, int* failedResult, int* failedTransferred, int* attempted) {
+  for (int* out : {completed, failedResult, failedTransferred, attempted}) {
+    if (out) *out = 0;
+  }
+  if (!completed || !failedResult || !failedTransferred || !ValidIndex(deviceIndex) || count < 0 ||
+      length <= 0 || (buffer == nullptr && count > 0) || int64_t{count} * length > INT_MAX) {
+    return 0;
+  }
+  if (Mode() == LinkMode::kLibusb0) {
+    if (deviceIndex != 0 || libusb0Handle_ == kNullHandle) return 0;
+    // libusb 0.1 has no asynchronous writes: one after another, with Write's results.
+    for (int i = 0; i < count; ++i) {
+      int moved = 0;
+      unsigned char* chunk = const_cast<unsigned char*>(buffer) + static_cast<size_t>(i) * length;
+      const int result = Libusb0Transfer(true, chunk, length, &moved, timeoutMs);
+      if (result == 0 || moved != length) {
+        *completed = i;
+        *failedResult = result;
+        *failedTransferred = moved;
+        if (attempted) *attempted = i + 1;
+        return 0;
+      }
+    }
+    *completed = count;
+    if (attempted) *attempted = count;
+    return 1;
+  }
+  DeviceRecord& record = records_[deviceIndex];
+  if (!LiveInterface(record.interfaceHandle)) return 0;
+  if (count == 0) return 1;
+  // As for Write, the time-out travels as the pipe's policy and a refusal keeps the previous one.
+  primary_.SetPipeTimeout(record.interfaceHandle, record.bulkOutPipe, static_cast<uint32_t>(timeoutMs));
+  bool failedOk = false;
+  uint32_t failedMoved = 0;
+  const int done = primary_.WritePipeChunks(record.interfaceHandle, record.bulkOutPipe, buffer,
+                                            static_cast<uint32_t>(length), count, &failedOk, &failedMoved);
+  *completed = std::clamp(done, 0, count);
+  if (attempted) *attempted = std::min(*completed + 1, count);
+  if (*completed == count) return 1;
+  *failedResult = failedOk ? 1 : 0;
+  *failedTransferred = static_cast<int>(failedMoved);
+  return 0;
 }
 
 void Link::Close(int deviceIndex) {

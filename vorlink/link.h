@@ -48,6 +48,19 @@ class Link {
   int Write(int deviceIndex, const unsigned char* buffer, int length, int* transferred, int timeoutMs);
   int Read(int deviceIndex, unsigned char* buffer, int length, int* transferred, int timeoutMs);
 
+  // Writes `count` chunks of `length` bytes, one after the other from `buffer`, on the device
+  // index's bulk-out pipe, all in flight together under the primary transport (one after another
+  // under libusb0), each with the time-out `timeoutMs`. Returns 1 when every chunk was accepted
+  // whole; otherwise 0 with *completed = the chunks before the first one that was not,
+  // *failedResult / *failedTransferred = what Write would have given for that one (the chunks
+  // after it are not sent). Bad arguments (index outside 0..15 or not open, count < 0, length <= 0,
+  // count x length beyond INT_MAX, a null buffer with count > 0, a null out-pointer) return 0 with
+  // every writable out-value 0. count 0 on an open index returns 1 and sends nothing.
+  // *attempted (optional, for the trace) receives the chunks that reached the transport: the
+  // completed ones and the failed one.
+  int WriteChunks(int deviceIndex, const unsigned char* buffer, int length, int count, int timeoutMs,
+                  int* completed, int* failedResult, int* failedTransferred, int* attempted = nullptr);
+
   // Releases the device index's probe. Never blocks for long; does nothing for a probe that is
   // not open or an index outside 0..15.
   void Close(int deviceIndex);

@@ -105,6 +105,28 @@ class PrimaryTransport {
   virtual bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                         uint32_t* transferred) = 0;
 
+  // Writes `count` transfers of `length` bytes each, taken one after the other from `buffer`, on an
+  // OUT pipe, each with the pipe's time-out, keeping them in flight together in order (bulk OUT
+  // has flow control, so the device sees the same packets in the same order as from one WritePipe
+  // after another). Returns how many completed whole (`count` when all did) and stops at the
+  // first that did not: for that one *failedOk tells whether it completed at all (short) and
+  // *failedTransferred its bytes; the transfers after it are cancelled. By default one WritePipe
+  // after another, which gives the same results without the overlap.
+  virtual int WritePipeChunks(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer,
+                              uint32_t length, int count, bool* failedOk, uint32_t* failedTransferred) {
+    for (int i = 0; i < count; ++i) {
+      uint32_t moved = 0;
+      const bool ok =
+          WritePipe(interfaceHandle, pipeId, buffer + static_cast<size_t>(i) * length, length, &moved);
+      if (!ok || moved != length) {
+        *failedOk = ok;
+        *failedTransferred = moved;
+        return i;
+      }
+    }
+    return count;
+  }
+
   // Where the device a CreateFile handle opened sits, for the programmer's records: by default
   // the device path it was opened by ("usb:1-1.4"). Empty when unknown. Called once per open.
   virtual std::string Location(TransportHandle file, const char* devicePath) {

@@ -66,12 +66,16 @@ void Trace::OpenDevice(int deviceIndex, int productId, int result, bool viaLibus
   WriteLine(line);
 }
 
-void Trace::Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
-                     const unsigned char* bytes, int byteCount) {
+namespace {
+
+void AppendTransfer(std::string& line, const std::string& timestamp, const char* function, int deviceIndex,
+                    int length, int count, int timeoutMs, int result, const unsigned char* bytes,
+                    int byteCount) {
   char text[128];
   std::snprintf(text, sizeof text, " dev=%d fn=%s len=%d count=%d timeout=%d result=%d data=", deviceIndex,
                 function, length, count, timeoutMs, result);
-  std::string line = Timestamp() + text;
+  line += timestamp;
+  line += text;
   static constexpr char kHex[] = "0123456789abcdef";
   if (bytes && byteCount > 0) {
     line.reserve(line.size() + 2 * static_cast<size_t>(byteCount) + 1);
@@ -80,7 +84,36 @@ void Trace::Transfer(const char* function, int deviceIndex, int length, int coun
       line += kHex[bytes[i] & 0x0F];
     }
   }
+}
+
+}  // namespace
+
+void Trace::Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
+                     const unsigned char* bytes, int byteCount) {
+  std::string line;
+  AppendTransfer(line, Timestamp(), function, deviceIndex, length, count, timeoutMs, result, bytes,
+                 byteCount);
   WriteLine(line);
+}
+
+void Trace::Chunks(int deviceIndex, int length, int count, int timeoutMs, int result, int completed,
+                   int failedResult, int failedTransferred, const unsigned char* bytes, int attempted) {
+  const std::string timestamp = Timestamp();
+  char text[192];
+  std::snprintf(text, sizeof text,
+                " dev=%d fn=WriteChunks len=%d chunks=%d timeout=%d result=%d completed=%d failed=%d/%d",
+                deviceIndex, length, count, timeoutMs, result, completed, failedResult, failedTransferred);
+  std::string lines = timestamp + text;
+  // The chunks' lines read as the Writes that would have sent them, so that a run through Write
+  // and a run through WriteChunks give the same Write lines.
+  for (int i = 0; bytes && length > 0 && i < attempted; ++i) {
+    const bool whole = i < completed;
+    lines += '\n';
+    AppendTransfer(lines, timestamp, "Write", deviceIndex, length, whole ? length : failedTransferred,
+                   timeoutMs, whole ? 1 : failedResult,
+                   bytes + static_cast<size_t>(i) * static_cast<size_t>(length), length);
+  }
+  WriteLine(lines);
 }
 
 void Trace::Close(int deviceIndex) {

@@ -6,6 +6,10 @@
 //   <t> dev=<index> fn=OpenDevice pid=0x<4 hex> result=<0|1> via=<primary|libusb0>
 //   <t> dev=<index> fn=Write len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes offered>
 //   <t> dev=<index> fn=Read len=<asked> count=<count> timeout=<ms> result=<r> data=<bytes received>
+//   <t> dev=<index> fn=WriteChunks len=<chunk length> chunks=<count> timeout=<ms> result=<r>
+//       completed=<n> failed=<result>/<count of the failed chunk>
+//     followed by one fn=Write line per chunk that was sent (the completed ones and the failed
+//     one), exactly as a Write of that chunk would have traced it
 //   <t> dev=<index> fn=Close
 //   <t> dev=<index> fn=DeviceLocation size=<size> result=<length> location=<text the caller got>
 //   <t> note <free text>
@@ -40,6 +44,10 @@ class Trace {
   void OpenDevice(int deviceIndex, int productId, int result, bool viaLibusb0);
   void Transfer(const char* function, int deviceIndex, int length, int count, int timeoutMs, int result,
                 const unsigned char* bytes, int byteCount);
+  // A WriteChunks call: its own line and one Write line per chunk in `attempted`, all in one
+  // write(), so another thread's lines never come between them.
+  void Chunks(int deviceIndex, int length, int count, int timeoutMs, int result, int completed,
+              int failedResult, int failedTransferred, const unsigned char* bytes, int attempted);
   void Close(int deviceIndex);
   // `text` is what the caller's buffer holds (null: nothing); control characters show as '?'.
   void Location(int deviceIndex, int size, int result, const char* text);

@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,82 @@ uint8_t SpeedCode(int speed) {
     default:
       return kSpeedSuper;
   }
+}
+
+// One WritePipeChunks call: its chunks, the transfers in flight and how the first failure went.
+// Guarded by `mutex`, because a transfer may call back on another thread that is handling
+// libusb's events at the time (libusb runs every completion on whichever thread handles them).
+struct ChunkStream {
+  std::mutex mutex;
+  libusb_device_handle* handle = nullptr;
+  uint8_t endpoint = 0;
+  bool interrupt = false;
+  unsigned timeoutMs = 0;
+  const uint8_t* buffer = nullptr;
+  uint32_t length = 0;
+  int count = 0;
+  int next = 0;      // the next chunk to submit
+  int inFlight = 0;  // submitted transfers that have not called back
+  int firstBad = 0;  // the first chunk that did not complete whole; `count` while none
+  bool failedOk = false;
+  uint32_t failedTransferred = 0;
+  std::vector<libusb_transfer*> slots;
+  std::vector<int> slotChunk;  // the chunk each slot carries, -1 while idle
+  int done = 0;                // libusb_handle_events_completed's flag: set once nothing is in flight
+};
+
+void OnChunkDone(libusb_transfer* transfer);
+
+// Records chunk `chunk` as the first failure if it comes before the one known, and cancels the
+// transfers behind it (they call back as cancelled). Stream locked.
+void FailChunk(ChunkStream& s, int chunk, bool ok, uint32_t transferred) {
+  if (chunk >= s.firstBad) return;
+  s.firstBad = chunk;
+  s.failedOk = ok;
+  s.failedTransferred = transferred;
+  for (size_t i = 0; i < s.slots.size(); ++i) {
+    if (s.slotChunk[i] > chunk) libusb_cancel_transfer(s.slots[i]);
+  }
+}
+
+// Fills slot `slot` with the next chunk and submits it; a refused submission is that chunk's
+// failure. Stream locked.
+void SubmitNext(ChunkStream& s, size_t slot) {
+  const int chunk = s.next++;
+  libusb_transfer* transfer = s.slots[slot];
+  auto* bytes = const_cast<uint8_t*>(s.buffer) + static_cast<size_t>(chunk) * s.length;
+  if (s.interrupt) {
+    libusb_fill_interrupt_transfer(transfer, s.handle, s.endpoint, bytes, static_cast<int>(s.length),
+                                   OnChunkDone, &s, s.timeoutMs);
+  } else {
+    libusb_fill_bulk_transfer(transfer, s.handle, s.endpoint, bytes, static_cast<int>(s.length), OnChunkDone,
+                              &s, s.timeoutMs);
+  }
+  s.slotChunk[slot] = chunk;
+  if (libusb_submit_transfer(transfer) == LIBUSB_SUCCESS) {
+    ++s.inFlight;
+    return;
+  }
+  s.slotChunk[slot] = -1;
+  FailChunk(s, chunk, false, 0);
+}
+
+void OnChunkDone(libusb_transfer* transfer) {
+  auto& s = *static_cast<ChunkStream*>(transfer->user_data);
+  std::lock_guard lock(s.mutex);
+  const size_t slot =
+      static_cast<size_t>(std::find(s.slots.begin(), s.slots.end(), transfer) - s.slots.begin());
+  const int chunk = s.slotChunk[slot];
+  s.slotChunk[slot] = -1;
+  --s.inFlight;
+  const uint32_t moved = static_cast<uint32_t>(std::max(transfer->actual_length, 0));
+  const bool ok = transfer->status == LIBUSB_TRANSFER_COMPLETED;
+  if (!ok || moved != s.length) {
+    FailChunk(s, chunk, ok, moved);
+  } else if (s.firstBad == s.count && s.next < s.count) {
+    SubmitNext(s, slot);
+  }
+  if (s.inFlight == 0 && (s.firstBad < s.count || s.next == s.count)) s.done = 1;
 }
 
 }  // namespace
@@ -334,6 +411,70 @@ bool Usb1PrimaryTransport::WritePipe(TransportHandle interfaceHandle, uint8_t pi
 bool Usb1PrimaryTransport::ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer,
                                     uint32_t length, uint32_t* transferred) {
   return Transfer(interfaceHandle, pipeId, true, buffer, length, transferred);
+}
+
+int Usb1PrimaryTransport::WritePipeChunks(TransportHandle interfaceHandle, uint8_t pipeId,
+                                          const uint8_t* buffer, uint32_t length, int count, bool* failedOk,
+                                          uint32_t* failedTransferred) {
+  *failedOk = false;
+  *failedTransferred = 0;
+  ClaimedInterface* claimed = AsInterface(interfaceHandle);
+  if (count <= 0) return 0;
+  if (!claimed || (pipeId & 0x80) != 0 || buffer == nullptr || length == 0 || length > INT_MAX) return 0;
+  const auto pipe = std::find_if(claimed->pipes.begin(), claimed->pipes.end(),
+                                 [pipeId](const PipeInformation& p) { return p.pipeId == pipeId; });
+  if (pipe == claimed->pipes.end() ||
+      (pipe->pipeType != PipeType::kBulk && pipe->pipeType != PipeType::kInterrupt))
+    return 0;
+
+  ChunkStream s;
+  s.handle = claimed->handle;
+  s.endpoint = pipeId;
+  s.interrupt = pipe->pipeType == PipeType::kInterrupt;
+  s.timeoutMs = claimed->timeoutsMs[static_cast<size_t>(pipe - claimed->pipes.begin())];
+  s.buffer = buffer;
+  s.length = length;
+  s.count = count;
+  s.firstBad = count;
+  const int slots = std::min(count, kChunksInFlight);
+  for (int i = 0; i < slots; ++i) {
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    if (!transfer) break;
+    s.slots.push_back(transfer);
+  }
+  if (static_cast<int>(s.slots.size()) < slots) {
+    // Out of memory for transfers: the same chunks one after another.
+    for (libusb_transfer* transfer : s.slots) libusb_free_transfer(transfer);
+    return PrimaryTransport::WritePipeChunks(interfaceHandle, pipeId, buffer, length, count, failedOk,
+                                             failedTransferred);
+  }
+  s.slotChunk.assign(s.slots.size(), -1);
+  {
+    std::lock_guard lock(s.mutex);
+    for (size_t slot = 0; slot < s.slots.size() && s.firstBad == count; ++slot) SubmitNext(s, slot);
+    if (s.inFlight == 0) s.done = 1;
+  }
+  while (true) {
+    {
+      std::lock_guard lock(s.mutex);
+      if (s.done) break;
+    }
+    const int result = libusb_handle_events_completed(context_, &s.done);
+    if (result < 0 && result != LIBUSB_ERROR_INTERRUPTED) {
+      // Events cannot be handled: cancel what is in flight (each then calls back as failed) and
+      // keep handling events until all have called back, as libusb's own synchronous calls do.
+      std::lock_guard lock(s.mutex);
+      for (size_t slot = 0; slot < s.slots.size(); ++slot) {
+        if (s.slotChunk[slot] >= 0) libusb_cancel_transfer(s.slots[slot]);
+      }
+    }
+  }
+  for (libusb_transfer* transfer : s.slots) libusb_free_transfer(transfer);
+  if (s.firstBad < count) {
+    *failedOk = s.failedOk;
+    *failedTransferred = s.failedTransferred;
+  }
+  return s.firstBad;
 }
 
 }  // namespace vorlink

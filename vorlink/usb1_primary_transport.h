@@ -51,6 +51,15 @@ class Usb1PrimaryTransport final : public PrimaryTransport {
                  uint32_t* transferred) override;
   bool ReadPipe(TransportHandle interfaceHandle, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
+  // Asynchronous transfers, submitted in order and completed on the calling thread by handling
+  // libusb's events (no thread of its own): at most kChunksInFlight at a time, each next one
+  // submitted as one completes. The first that does not complete whole cancels the rest, and the
+  // call returns only once every submitted transfer has called back. Several threads may run it
+  // at once for different interfaces (libusb_handle_events_completed with a flag per call).
+  int WritePipeChunks(TransportHandle interfaceHandle, uint8_t pipeId, const uint8_t* buffer, uint32_t length,
+                      int count, bool* failedOk, uint32_t* failedTransferred) override;
+  // More than a block's 32 chunks; bounds what one call asks of usbfs's buffer memory.
+  static constexpr int kChunksInFlight = 64;
 
  private:
   Usb1PrimaryTransport(libusb_context* context, DiagnosticSink diagnostics)

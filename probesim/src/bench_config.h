@@ -18,10 +18,20 @@ namespace probesim {
 inline constexpr int kBlockAnswerKey = 256;
 using AnswerKeySet = std::bitset<257>;
 
+// The bus that transfers in flight together share (realistic timing): full speed carries 19
+// packets of 64 bytes per 1 ms frame, high speed 13 per 125 us microframe. kAuto: full speed
+// when usbLatencyUs is 1000 or more, else high speed.
+enum class BusSpeed { kAuto, kFull, kHigh };
+
 struct TimingConfig {
   bool realistic = false;
   double scale = 1.0;
   uint32_t usbLatencyUs = 1000;
+  BusSpeed bus = BusSpeed::kAuto;
+
+  bool HighSpeed() const { return bus == BusSpeed::kHigh || (bus == BusSpeed::kAuto && usbLatencyUs < 1000); }
+  // Microseconds one 64-byte packet takes on the bus when packets follow each other closely.
+  double PacketUs() const { return HighSpeed() ? 125.0 / 13.0 : 1000.0 / 19.0; }
 };
 
 struct StuckBit {

@@ -104,6 +104,12 @@ void ReadTiming(const Reader& r, const toml::table& t, const std::string& prefix
   if (const auto* n = t.get("time_scale")) timing.scale = r.Number(*n, prefix + "time_scale", 1e-6, 1000);
   if (const auto* n = t.get("usb_latency_us"))
     timing.usbLatencyUs = static_cast<uint32_t>(r.Integer(*n, prefix + "usb_latency_us", 0, 1000000));
+  if (const auto* n = t.get("bus")) {
+    const std::string v = r.String(*n, prefix + "bus");
+    if (v != "full" && v != "high")
+      r.Fail(n->source(), prefix + "bus", "\"" + v + "\" is not \"full\" or \"high\"");
+    timing.bus = v == "full" ? BusSpeed::kFull : BusSpeed::kHigh;
+  }
 }
 
 AnswerKeySet ReadAnswerKeys(const Reader& r, const toml::node& node, const std::string& key) {
@@ -303,10 +309,10 @@ void ReadFlash(const Reader& r, const toml::table& t, const std::string& prefix,
 ProbeConfig ReadProbe(const Reader& r, const toml::table& t, size_t index, const BenchDefaults& defaults,
                       const std::string& benchStem, const std::string& stateDir) {
   const std::string prefix = "probe[" + std::to_string(index) + "].";
-  r.OnlyKeys(t, prefix,
-             {"name", "firmware", "bootloader", "product_id", "usb", "target", "jtag_id", "jtag_param",
-              "flash", "width", "interleave", "boot", "chip_select", "flash_file", "timing", "time_scale",
-              "usb_latency_us", "board", "faults"});
+  r.OnlyKeys(t, prefix, {"name",       "firmware",       "bootloader",  "product_id", "usb",
+                         "target",     "jtag_id",        "jtag_param",  "flash",      "width",
+                         "interleave", "boot",           "chip_select", "flash_file", "timing",
+                         "time_scale", "usb_latency_us", "bus",         "board",      "faults"});
   ProbeConfig p;
   p.timing = defaults.timing;
   p.seed = defaults.seed + index;
@@ -446,7 +452,7 @@ BenchConfig ParseBenchFile(const std::string& text, const std::string& name, con
   if (const auto* n = root.get("bench")) {
     const auto* bench = n->as_table();
     if (bench == nullptr) r.Fail(n->source(), "bench", "a table [bench] is needed");
-    r.OnlyKeys(*bench, "bench.", {"timing", "time_scale", "usb_latency_us", "seed"});
+    r.OnlyKeys(*bench, "bench.", {"timing", "time_scale", "usb_latency_us", "bus", "seed"});
     ReadTiming(r, *bench, "bench.", defaults.timing);
     if (const auto* s = bench->get("seed"))
       defaults.seed = static_cast<uint64_t>(r.Integer(*s, "bench.seed", 0, INT64_MAX));

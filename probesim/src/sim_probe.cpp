@@ -177,6 +177,47 @@ TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int le
   return {TransferStatus::kOk, length};
 }
 
+int SimProbe::BulkWriteChunks(uint8_t endpoint, const uint8_t* data, int length, int count,
+                              unsigned /*timeoutMs*/, TransferResult* failed) {
+  std::unique_lock lock(mutex_);
+  const bool realistic = config_.timing.realistic;
+  const auto start = Clock::now();
+  // Packets per write: the probe's OUT endpoint takes 64 bytes per packet.
+  const int packets = std::max(1, (length + 63) / 64);
+  const double packetUs = config_.timing.PacketUs();
+  int done = 0;
+  for (; done < count; ++done) {
+    if (!open_ || !CountTransfer()) {
+      *failed = {TransferStatus::kNoDevice, 0};
+      break;
+    }
+    if (endpoint != 0x01 || length < 0 || (length > 0 && data == nullptr)) {
+      *failed = {TransferStatus::kError, 0};
+      break;
+    }
+    if (realistic) {
+      // Programming cannot start before this write's data is on the probe.
+      const auto arrived = start + Scaled(packetUs * packets * done);
+      if (busyUntil_ < arrived) busyUntil_ = arrived;
+    }
+    double workUs = 0;
+    const size_t before = count_;
+    firmware_->OnWrite(data + static_cast<size_t>(done) * static_cast<size_t>(length), length, *this, workUs);
+    if (realistic) {
+      busyUntil_ += Scaled(workUs);
+      for (size_t i = before; i < count_; ++i) ring_[(head_ + i) % kRing].readyAt = busyUntil_;
+    }
+    CountBytes(length);
+  }
+  if (realistic && done > 0) {
+    const Clock::time_point finished =
+        start + Scaled(config_.timing.usbLatencyUs + packetUs * (static_cast<double>(packets) * done - 1));
+    lock.unlock();
+    WaitUntil(finished);
+  }
+  return done;
+}
+
 TransferResult SimProbe::BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) {
   std::unique_lock lock(mutex_);
   if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};

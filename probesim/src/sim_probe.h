@@ -48,6 +48,12 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   // than the answer: kError (overflow) and the answer is dropped. kNoDevice, kError as BulkWrite.
   // A `timeoutMs` of 0 waits for a pending answer without limit and returns at once without one.
   TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) override;
+  // The writes in flight together: each is taken as BulkWrite takes it (same faults, same
+  // firmware), its data reaching the probe one bus packet time after the one before. In realistic
+  // timing the call waits one usb_latency_us plus a packet time for every packet after the first,
+  // instead of one latency per write.
+  int BulkWriteChunks(uint8_t endpoint, const uint8_t* data, int length, int count, unsigned timeoutMs,
+                      TransferResult* failed) override;
 
   // PROBESIM_CONTROL, under the probe's lock. Each returns "" when done, else why not.
   // Places a new board with its flash file at `flashPath` (made erased now when the probe is

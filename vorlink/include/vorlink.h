@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The exports of libVorlink.so, the USB link library between the programmer and its probes: the
-// four entry points and DeviceLocation.
+// four entry points, DeviceLocation and WriteChunks.
 // All integers are 32-bit signed. Nonzero means success, 0 failure; the library shows nothing and
 // sets no error state of its own.
 //
@@ -55,6 +55,27 @@ VORLINK_EXPORT void Close(int deviceIndex);
 // Exists from version 2.0.0 of the library; a programmer binds it by name and treats a library
 // without it as one that knows no locations.
 VORLINK_EXPORT int DeviceLocation(int deviceIndex, char* buffer, int size);
+
+// Writes `count` chunks of `length` bytes each, taken one after the other from `buffer`
+// (count x length bytes), to the probe's bulk OUT pipe as `Write` would, one chunk per transfer,
+// but keeping them all in flight: the probe sees the same packets in the same order, only the
+// gaps between them shrink. Each chunk has the time-out `timeoutMs` (0: none), counted from
+// when it is submitted (all are submitted at the start). Blocks until all have completed or
+// the first has failed. Returns nonzero when every chunk was accepted whole (each as a `Write`
+// returning nonzero with *transferred == length). Otherwise returns 0 and sets *completed to the
+// number of chunks before the first one that did not complete whole, *failedResult to what
+// `Write` would have returned for it (nonzero for a short transfer, 0 for a failed or timed-out
+// one) and *failedTransferred to its byte count (under libusb 0.1 the negative error code, as
+// `Write`'s *transferred); the chunks after it are cancelled and not sent. Bad arguments return 0
+// with *completed, *failedResult and *failedTransferred 0 where they can be written: a device
+// index that is not open or outside 0..15, count < 0, length <= 0, count x length above INT_MAX, a
+// null buffer with count > 0, a null out-pointer. count 0 on an open index returns nonzero and
+// sends nothing. Under libusb 0.1 the chunks go one after another (same results, no overlap).
+// Threads as `Write`: calls for one device index must not overlap.
+// Exists from version 2.0.0 of the library; a programmer binds it by name and falls back to one
+// `Write` per chunk without it.
+VORLINK_EXPORT int WriteChunks(int deviceIndex, unsigned char* buffer, int length, int count, int timeoutMs,
+                               int* completed, int* failedResult, int* failedTransferred);
 
 #ifdef __cplusplus
 }

@@ -18,8 +18,8 @@
 namespace vorlink::testing {
 namespace {
 
-// The four entry points and DeviceLocation, nothing else.
-TEST(VorlinkLibrary, ExportsExactlyTheFourFunctionsAndDeviceLocation) {
+// The four entry points, DeviceLocation and WriteChunks, nothing else.
+TEST(VorlinkLibrary, ExportsExactlyTheFourFunctionsDeviceLocationAndWriteChunks) {
   const Output nm = Shell("nm -D --defined-only '" VORLINK_LIBRARY "'");
   ASSERT_EQ(nm.status, 0) << nm.text;
   std::set<std::string> names;
@@ -29,7 +29,8 @@ TEST(VorlinkLibrary, ExportsExactlyTheFourFunctionsAndDeviceLocation) {
     fields >> address >> type >> name;
     if (!name.empty()) names.insert(name);
   }
-  EXPECT_EQ(names, (std::set<std::string>{"Close", "DeviceLocation", "OpenDevice", "Read", "Write"}))
+  EXPECT_EQ(names,
+            (std::set<std::string>{"Close", "DeviceLocation", "OpenDevice", "Read", "Write", "WriteChunks"}))
       << nm.text;
 }
 

@@ -14,6 +14,17 @@
 //                                      size "null": a null buffer and size 0)
 //     control <command>             -> "control <reply>": one line to the bench's PROBESIM_CONTROL socket
 //                                      and its one-line answer (5 s time-out)
+//     writechunks <index> <hex|null> <length> <count> <timeout> [nullout]
+//                                   -> "writechunks <index> <result> <completed> <failedResult>
+//                                   <failedTransferred>"
+//                                      (WriteChunks of the bytes, zero-padded to count x length; "null": a
+//                                      null buffer; "nullout": a null `completed`; "missing" without the
+//                                      export)
+//     stream <index> <blocks> <chunks per call> <timeout>
+//                                   -> "stream <index> <ok> <block response codes, hex> us=<microseconds>":
+//                                      <blocks> x 2048 bytes of download data (byte i: (i x 131 + i / 2048)
+//                                      mod 256), a 5-byte read after every 2048 bytes; 0 chunks per call: one
+//                                      Write per 64-byte chunk, else WriteChunks of that many 64-byte chunks
 #include <dlfcn.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -33,6 +44,7 @@ using OpenDeviceFn = int (*)(int, int);
 using TransferFn = int (*)(int, unsigned char*, int, int*, int);
 using CloseFn = void (*)(int);
 using LocationFn = int (*)(int, char*, int);
+using WriteChunksFn = int (*)(int, unsigned char*, int, int, int, int*, int*, int*);
 
 int Number(const char* text) {
   return static_cast<int>(std::strtol(text, nullptr, 0));
@@ -97,6 +109,7 @@ int main(int argc, char** argv) {
   auto close = reinterpret_cast<CloseFn>(dlsym(library, "Close"));
   // Optional, as for the programmer.
   auto location = reinterpret_cast<LocationFn>(dlsym(library, "DeviceLocation"));
+  auto writeChunks = reinterpret_cast<WriteChunksFn>(dlsym(library, "WriteChunks"));
   if (!openDevice || !write || !read || !close) {
     std::fprintf(stderr, "missing export\n");
     return 2;
@@ -163,6 +176,59 @@ int main(int argc, char** argv) {
         const std::string text = usable > 0 ? std::string(buffer.data(), strnlen(buffer.data(), usable)) : "";
         std::printf("location %d %d [%s]%s\n", index, result, text.c_str(), overrun ? " overrun" : "");
       }
+    } else if (call == "writechunks") {
+      const int index = Number(argument());
+      const std::string hex = argument();
+      const int length = Number(argument()), count = Number(argument()), timeout = Number(argument());
+      const bool nullOut = i < argc && std::strcmp(argv[i], "nullout") == 0;
+      if (nullOut) ++i;
+      std::vector<unsigned char> bytes = hex == "null" ? std::vector<unsigned char>{} : FromHex(hex);
+      const long long wanted = static_cast<long long>(count) * length;
+      if (wanted > 0 && wanted < (1 << 24) && static_cast<long long>(bytes.size()) < wanted)
+        bytes.resize(static_cast<size_t>(wanted));
+      int completed = -12345, failedResult = -12345, failedTransferred = -12345;
+      if (!writeChunks) {
+        std::printf("writechunks %d missing\n", index);
+      } else {
+        const int result = writeChunks(index, hex == "null" ? nullptr : bytes.data(), length, count, timeout,
+                                       nullOut ? nullptr : &completed, &failedResult, &failedTransferred);
+        std::printf("writechunks %d %d %d %d %d\n", index, result, completed, failedResult,
+                    failedTransferred);
+      }
+    } else if (call == "stream") {
+      const int index = Number(argument()), blocks = Number(argument()), perCall = Number(argument()),
+                timeout = Number(argument());
+      constexpr int kChunk = 64, kBlock = 2048;
+      std::vector<unsigned char> data(static_cast<size_t>(blocks > 0 ? blocks : 0) * kBlock);
+      for (size_t b = 0; b < data.size(); ++b) data[b] = static_cast<unsigned char>(b * 131 + b / kBlock);
+      bool ok = perCall == 0 || (writeChunks && perCall > 0 && (kBlock / kChunk) % perCall == 0);
+      std::string codes;
+      const auto start = std::chrono::steady_clock::now();
+      for (int block = 0; ok && block < blocks; ++block) {
+        unsigned char* at = data.data() + static_cast<size_t>(block) * kBlock;
+        for (int offset = 0; ok && offset < kBlock;) {
+          int count = 0;
+          if (perCall == 0) {
+            ok = write(index, at + offset, kChunk, &count, timeout) != 0 && count == kChunk;
+            offset += kChunk;
+          } else {
+            int completed = 0, failedResult = 0, failedTransferred = 0;
+            ok = writeChunks(index, at + offset, kChunk, perCall, timeout, &completed, &failedResult,
+                             &failedTransferred) != 0;
+            offset += kChunk * perCall;
+          }
+        }
+        unsigned char answer[5] = {};
+        int count = 0;
+        ok = ok && read(index, answer, 5, &count, timeout) != 0 && count == 5;
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", ok ? answer[0] : 0);
+        codes += pair;
+      }
+      const auto us =
+          std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+              .count();
+      std::printf("stream %d %d %s us=%lld\n", index, ok ? 1 : 0, codes.c_str(), static_cast<long long>(us));
     } else if (call == "control") {
       std::printf("control %s\n", Control(argument()).c_str());
     } else {

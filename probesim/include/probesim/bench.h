@@ -64,6 +64,24 @@ class BenchProbe {
   // Blocks at most `timeoutMs` (scaled by the bench's time scale in realistic timing).
   virtual TransferResult BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) = 0;
   virtual TransferResult BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) = 0;
+  // `count` writes of `length` bytes each, taken one after the other from `data`, that the host
+  // submitted together (all in flight at once): the probe takes them in order, as from BulkWrite
+  // after BulkWrite, and stops at the first that does not complete whole. Returns how many did
+  // (`count` when all did); *failed (when count is not reached) is the result of the one that
+  // did not. In realistic timing the whole costs one transfer's latency plus the packets at the
+  // bus's rate instead of one latency per write. By default one BulkWrite after another.
+  virtual int BulkWriteChunks(uint8_t endpoint, const uint8_t* data, int length, int count,
+                              unsigned timeoutMs, TransferResult* failed) {
+    for (int i = 0; i < count; ++i) {
+      const TransferResult result =
+          BulkWrite(endpoint, data + static_cast<size_t>(i) * length, length, timeoutMs);
+      if (result.status != TransferStatus::kOk || result.count != length) {
+        *failed = result;
+        return i;
+      }
+    }
+    return count;
+  }
 };
 
 class Bench {
