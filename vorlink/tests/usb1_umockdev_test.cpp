@@ -3,8 +3,9 @@
 // runs under umockdev's preload library, builds a sysfs tree with probes at chosen ports, and
 // answers the usbfs requests libusb makes (claim, submit, reap, discard) from its own handler.
 // Covers the enumeration order, the endpoint classification, bulk transfers both ways, a
-// time-out, a probe that disappears, and the fall-back to the real libusb 0.1, which reads the
-// same emulated nodes (its device descriptor by read(), the rest by usbfs requests).
+// time-out, a probe that disappears, chunks written in flight together (WriteChunks), and the fall-back to
+// the real libusb 0.1, which reads the same emulated nodes (its device descriptor by read(), the rest by
+// usbfs requests).
 #include <gtest/gtest.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -85,6 +86,23 @@ class EmulatedProbe {
   int Claims() {
     std::lock_guard lock(mutex_);
     return claims_;
+  }
+  // From now on the OUT URB numbered `failAt` (0: the next one; -1: none) completes with
+  // `status` (a negative errno, or 0) and `actual` bytes taken; what was written so far is
+  // forgotten.
+  void ScriptOut(int failAt, int status, int actual) {
+    std::lock_guard lock(mutex_);
+    written_.clear();
+    outReaped_ = 0;
+    maxOutFlying_ = 0;
+    failAt_ = failAt;
+    failStatus_ = status;
+    failActual_ = actual;
+  }
+  // The most OUT URBs that were submitted and not yet taken at one time.
+  int MaxOutInFlight() {
+    std::lock_guard lock(mutex_);
+    return maxOutFlying_;
   }
 
  private:
@@ -183,6 +201,10 @@ class EmulatedProbe {
                                                             urb->buffer_length, nullptr);
     umockdev_ioctl_data_unref(buffer);  // urbData keeps it
     flying_.push_back(urbData);
+    int out = 0;
+    for (UMockdevIoctlData* flying : flying_)
+      out += (reinterpret_cast<usbdevfs_urb*>(flying->data)->endpoint & 0x80) == 0;
+    maxOutFlying_ = std::max(maxOutFlying_, out);
     umockdev_ioctl_client_complete(client, 0, 0);
     return TRUE;
   }
@@ -206,8 +228,13 @@ class EmulatedProbe {
           urb->actual_length = static_cast<int>(n);
         } else {
           const auto* bytes = static_cast<const uint8_t*>(urb->buffer);
-          written_.emplace_back(bytes, bytes + urb->buffer_length);
-          urb->actual_length = urb->buffer_length;
+          const bool fails = outReaped_++ == failAt_;
+          urb->actual_length = fails ? std::min(failActual_, urb->buffer_length) : urb->buffer_length;
+          if (urb->actual_length > 0) written_.emplace_back(bytes, bytes + urb->actual_length);
+          urb->status = fails ? failStatus_ : 0;
+          ready = *it;
+          flying_.erase(it);
+          break;
         }
         urb->status = 0;
         ready = *it;
@@ -238,6 +265,9 @@ class EmulatedProbe {
   std::vector<std::vector<uint8_t>> written_;
   bool unplugged_ = false;
   int claims_ = 0;
+  int outReaped_ = 0;
+  int maxOutFlying_ = 0;
+  int failAt_ = -1, failStatus_ = 0, failActual_ = 0;
 };
 
 class Usb1UmockdevTest : public ::testing::Test {
@@ -384,6 +414,57 @@ TEST_F(Usb1UmockdevTest, ProbeThatDisappearsFailsTransfersAndLaterOpens) {
       << diagnostics_[0];
   umockdev_testbed_remove_device(testbed_, "/sys/devices/pci0000:00/usb1/1-1");
   EXPECT_EQ(link.OpenDevice(0x16, 0), 0);
+}
+
+// WriteChunks through libusb's asynchronous transfers: the chunks are all in flight together,
+// the device takes them in order, and the first one that does not complete whole (a stall, a
+// short transfer) ends the call with the ones behind it cancelled.
+TEST_F(Usb1UmockdevTest, WriteChunksGoInFlightInOrderAndStopAtTheFirstThatFails) {
+  EmulatedProbe& probe = AddDevice("1-1", 1, 2);
+  Link& link = StartLink();
+  ASSERT_EQ(link.OpenDevice(0x16, 0), 1);
+  constexpr int kChunks = 32, kLength = 64;
+  std::vector<unsigned char> block(kChunks * kLength);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i * 7 + i / kLength);
+  auto chunk = [&](int n, int length) {
+    const auto start = block.begin() + n * kLength;
+    return std::vector<uint8_t>(start, start + length);
+  };
+  struct Case {
+    const char* name;
+    int failAt, status, actual;                        // the emulated device's answer
+    int result, completed, failedResult, failedCount;  // WriteChunks'
+  } cases[] = {
+      {"all whole", -1, 0, 0, 1, kChunks, 0, 0},
+      {"stall at chunk 5", 5, -EPIPE, 0, 0, 5, 0, 0},
+      {"chunk 5 short", 5, 0, 10, 0, 5, 1, 10},
+      {"device gone at chunk 0", 0, -ENODEV, 0, 0, 0, 0, 0},
+      {"last chunk short", kChunks - 1, 0, 63, 0, kChunks - 1, 1, 63},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    probe.ScriptOut(c.failAt, c.status, c.actual);
+    int completed = -1, failedResult = -1, failedCount = -1;
+    EXPECT_EQ(
+        link.WriteChunks(0, block.data(), kLength, kChunks, 500, &completed, &failedResult, &failedCount),
+        c.result);
+    EXPECT_EQ(completed, c.completed);
+    EXPECT_EQ(failedResult, c.failedResult);
+    EXPECT_EQ(failedCount, c.failedCount);
+    // The device saw the chunks before the failed one whole and in order, the failed one as far
+    // as it took it, and nothing after it.
+    std::vector<std::vector<uint8_t>> expected;
+    for (int n = 0; n < c.completed; ++n) expected.push_back(chunk(n, kLength));
+    if (c.actual > 0) expected.push_back(chunk(c.completed, c.actual));
+    EXPECT_EQ(probe.Written(), expected);
+    EXPECT_EQ(probe.MaxOutInFlight(), kChunks);  // all submitted before the first was taken
+  }
+  // A Write after the failures still works: every cancelled transfer was reaped and freed.
+  probe.ScriptOut(-1, 0, 0);
+  int count = -1;
+  EXPECT_EQ(link.Write(0, block.data(), kLength, &count, 500), 1);
+  EXPECT_EQ(probe.Written(), (std::vector<std::vector<uint8_t>>{chunk(0, kLength)}));
+  link.Close(0);
 }
 
 // libusb 0.1 reaches the same emulated probe: a product that has no class GUID fails the
