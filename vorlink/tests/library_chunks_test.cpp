@@ -210,5 +210,50 @@ TEST(VorlinkLibraryChunks, BadArgumentsSendNothing) {
             run.traceLines.end());
 }
 
+// Not a test (wall-clock figures; run by hand with --gtest_also_run_disabled_tests): 128 blocks of
+// 32 chunks in realistic timing, one Write per chunk against one WriteChunks per block, on a
+// NAND board (2 KiB pages, programming far faster than the link) and a NOR board (8 us a byte
+// and 0.5 s a sector erase, which the link cannot hide), at 1000 us (full speed) and 125 us
+// (high speed) latency. Prints the times and their ratio.
+TEST(VorlinkLibraryChunks, DISABLED_MeasureBlocksThroughWritesAndThroughChunksInFlight) {
+  using probesim::Product;
+  constexpr int kMeasuredBlocks = 128;
+  std::string nand = "open 0x16 0";
+  nand += Exchange(Host::Short(0x01), 5) + Exchange(Host::Short(0x02), 5) + Exchange(Host::Short(0x04), 5);
+  nand += Exchange(Host::Prefixed(0x12, probesim::Model(Product::kKelda).image), 5);
+  nand += Exchange(Host::Prefixed(0x13, PinMapBytes(probesim::NandPinMap(Product::kKelda))), 5);
+  nand += Exchange({0x14, probesim::test::kNand, 0, 0, 0}, 8);
+  nand += Exchange(Host::Tagged(0x15, probesim::test::kNand,
+                                probesim::test::NandRecord(0xEC, 0xF1, 128u << 20, 2048, 128 * 1024, 64)),
+                   5);
+  nand += Exchange(Host::DownloadInfo(probesim::test::kNand, 0, 0, kMeasuredBlocks * 2048, false), 5);
+  const struct Board {
+    const char* name;
+    const char* flash;
+    std::string setup;
+  } boards[] = {{"NAND K9F1G08", "K9F1G08", nand},
+                {"NOR EN29LV040A", "EN29LV040A", ReadyForDownload(kMeasuredBlocks)}};
+  for (const Board& board : boards) {
+    for (int latency : {1000, 125}) {
+      const std::string bench = std::string("[bench]\ntiming = \"realistic\"\nusb_latency_us = ") +
+                                std::to_string(latency) + "\n[[probe]]\ntarget = \"KELDA\"\nflash = \"" +
+                                board.flash + "\"\n";
+      long long us[2] = {};
+      for (int perCall : {0, 32}) {
+        const BenchRun run = RunOnBench(bench, board.setup + " stream 0 " + std::to_string(kMeasuredBlocks) +
+                                                   " " + std::to_string(perCall) + " 7000");
+        std::smatch match;
+        const std::string text = run.out.text;
+        ASSERT_TRUE(std::regex_search(text, match, std::regex(R"(stream 0 1 [0-9a-f]+ us=(\d+))"))) << text;
+        us[perCall ? 1 : 0] = std::stoll(match[1]);
+      }
+      std::printf(
+          "%s, usb_latency_us %d: 128 blocks through Writes %lld us, through WriteChunks %lld us, ratio "
+          "%.2f\n",
+          board.name, latency, us[0], us[1], static_cast<double>(us[0]) / static_cast<double>(us[1]));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vorlink::testing
