@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Bench files: every mistake is refused with one message naming file, line and key; the example
 // benches all load.
+#include "bench_file.h"
+
 #include <filesystem>
 
 #include "host.h"
@@ -34,6 +36,7 @@ const Mistake kMistakes[] = {
      "3: probe[0].firmware: at most 5"},
     {"BadTiming", "[bench]\ntiming = \"fast\"\n[[probe]]\ntarget = \"KELDA\"\n",
      "2: bench.timing: \"fast\" is not"},
+    {"BadBus", "[[probe]]\ntarget = \"KELDA\"\nbus = \"super\"\n", "3: probe[0].bus: \"super\" is not"},
     {"BadUsb", "[[probe]]\ntarget = \"KELDA\"\nusb = \"winusb\"\n", "3: probe[0].usb: "},
     {"CustomWithoutId", "[[probe]]\ntarget = \"custom\"\n", "2: probe[0].jtag_id: a custom target needs"},
     {"FlashOnCustomTarget", "[[probe]]\ntarget = \"custom\"\njtag_id = 1\nflash = \"K9F1208\"\n",
@@ -112,6 +115,23 @@ TEST(BenchFile, ABenchWithoutProbesHasNoneAttached) {
     ASSERT_TRUE(result.bench) << result.error;
     EXPECT_EQ(result.bench->ProbeCount(), 0u);
   }
+}
+
+// Transfers in flight share the bus at its packet rate: full speed unless the latency is that of
+// high speed, or as `bus` says (per probe over the [bench] default).
+TEST(BenchFile, BusSpeedFollowsTheLatencyUnlessGiven) {
+  ScratchDir dir;
+  const BenchConfig config = ParseBenchFile(
+      "[bench]\nusb_latency_us = 125\n[[probe]]\ntarget = \"KELDA\"\n[[probe]]\ntarget = \"KELDA\"\n"
+      "usb_latency_us = 1000\n[[probe]]\ntarget = \"KELDA\"\nbus = \"full\"\n[[probe]]\ntarget = \"KELDA\"\n"
+      "usb_latency_us = 1000\nbus = \"high\"\n",
+      "bus.toml", dir.path());
+  ASSERT_EQ(config.probes.size(), 4u);
+  const double full = 1000.0 / 19, high = 125.0 / 13;
+  EXPECT_DOUBLE_EQ(config.probes[0].timing.PacketUs(), high);
+  EXPECT_DOUBLE_EQ(config.probes[1].timing.PacketUs(), full);
+  EXPECT_DOUBLE_EQ(config.probes[2].timing.PacketUs(), full);
+  EXPECT_DOUBLE_EQ(config.probes[3].timing.PacketUs(), high);
 }
 
 TEST(BenchFile, MissingFileIsReported) {
