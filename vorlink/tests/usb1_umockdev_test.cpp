@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_transports.h"
@@ -465,6 +466,46 @@ TEST_F(Usb1UmockdevTest, WriteChunksGoInFlightInOrderAndStopAtTheFirstThatFails)
   EXPECT_EQ(link.Write(0, block.data(), kLength, &count, 500), 1);
   EXPECT_EQ(probe.Written(), (std::vector<std::vector<uint8_t>>{chunk(0, kLength)}));
   link.Close(0);
+}
+
+// Four device indices stream at once from four threads: each thread's transfers may call back on
+// whichever thread handles libusb's events, and every call still returns with its own chunks, all
+// of them in order on its own device.
+TEST_F(Usb1UmockdevTest, WriteChunksFromSeveralThreadsAtOnce) {
+  constexpr int kProbes = 4, kCalls = 20, kChunks = 32, kLength = 64;
+  std::vector<EmulatedProbe*> probes;
+  for (int p = 0; p < kProbes; ++p) probes.push_back(&AddDevice("1-" + std::to_string(p + 1), 1, p + 2));
+  Link& link = StartLink();
+  for (int p = 0; p < kProbes; ++p) ASSERT_EQ(link.OpenDevice(0x16, p), 1);
+  std::vector<std::vector<unsigned char>> blocks(kProbes, std::vector<unsigned char>(kChunks * kLength));
+  for (int p = 0; p < kProbes; ++p) {
+    for (size_t i = 0; i < blocks[p].size(); ++i)
+      blocks[p][i] = static_cast<unsigned char>(p * 64 + i / kLength);
+  }
+  std::vector<int> succeeded(kProbes, 0);
+  std::vector<std::thread> threads;
+  for (int p = 0; p < kProbes; ++p) {
+    threads.emplace_back([&, p] {
+      for (int call = 0; call < kCalls; ++call) {
+        int completed = 0, failedResult = 0, failedCount = 0;
+        succeeded[p] += link.WriteChunks(p, blocks[p].data(), kLength, kChunks, 2000, &completed,
+                                         &failedResult, &failedCount) != 0 &&
+                        completed == kChunks;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int p = 0; p < kProbes; ++p) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(succeeded[p], kCalls);
+    const std::vector<std::vector<uint8_t>> written = probes[p]->Written();
+    ASSERT_EQ(written.size(), static_cast<size_t>(kCalls * kChunks));
+    for (size_t n = 0; n < written.size(); ++n) {
+      const auto start = blocks[p].begin() + static_cast<long>(n % kChunks) * kLength;
+      ASSERT_EQ(written[n], std::vector<uint8_t>(start, start + kLength)) << n;
+    }
+  }
+  for (int p = 0; p < kProbes; ++p) link.Close(p);
 }
 
 // libusb 0.1 reaches the same emulated probe: a product that has no class GUID fails the
