@@ -115,6 +115,8 @@ class Session {
     // skip, and its failed applies decide the exit status, so it is always observed.
     if (summaryFile_ != nullptr || options_.pinToggle) runOptions.observer = &summary_;
     if (recorder_ != nullptr) runOptions.observer = recorder_.get();
+    runOptions.transfersInFlight = options_.transfersInFlight;
+    runOptions.onTransfersInFlightUnavailable = [this] { console_.WriteErrorLine(kNoTransfersInFlightLine); };
     int status;
     std::string result;
     {

@@ -73,6 +73,16 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (std::string error = ApplyTransfersInFlightVariable(std::getenv(kTransfersInFlightVariable), options);
+      !error.empty()) {
+    WriteWhole(STDERR_FILENO, "zolt-flash: " + EscapeForTerminal(error) + "\n");
+    return kExitUsage;
+  }
+  if (options.station && options.transfersInFlight) {
+    WriteWhole(STDERR_FILENO,
+               std::string("zolt-flash: ") + kTransfersInFlightVariable + ": a station streams as usual\n");
+  }
+
   SummaryFile summary;
   if (!options.jsonPath.empty()) {
     std::string error = summary.Open(options.jsonPath, ProtectedFiles(options));

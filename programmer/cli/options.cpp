@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
 
 #include "cli/page_text.h"
 #include "cli/terminal_text.h"
@@ -76,6 +77,7 @@ struct RawOptions {
   std::string history, expect;
   bool station = false;
   std::string poll, boards;
+  bool transfersInFlight = false;
 };
 
 const char* const kFooter = R"(Output:
@@ -174,6 +176,9 @@ void DeclareOptions(CLI::App& app, RawOptions& raw) {
   app.add_option("--poll", raw.poll, "station: poll period in ms, 10 to 10000; default 250")->type_name("MS");
   app.add_option("--boards", raw.boards, "station: stop accepting after N boards; default: no limit")
       ->type_name("N");
+  app.add_flag("--transfers-in-flight", raw.transfersInFlight,
+               "send each block's data chunks all in flight when the link library can (else as usual); "
+               "also ZOLT_TRANSFERS_IN_FLIGHT=1; default off: one write at a time");
 }
 
 // What the parser lets through but a script must not get wrong: an empty value, which would read
@@ -224,6 +229,8 @@ std::string ResolveRunKind(const RawOptions& raw, FlashOptions& o) {
     }
     o.pollMs = static_cast<int>(*ms);
   }
+  o.transfersInFlight = raw.transfersInFlight;
+  if (raw.transfersInFlight && raw.station) return "--transfers-in-flight: a station streams as usual";
   o.boardLimit = 0;
   if (!raw.boards.empty()) {
     if (!raw.station) return "--boards: only with --station";
@@ -355,6 +362,16 @@ StopWatchdogSetting ReadStopWatchdogSetting(const char* text) {
   }
   setting.limit = std::chrono::milliseconds(*ms);
   return setting;
+}
+
+std::string ApplyTransfersInFlightVariable(const char* text, FlashOptions& options) {
+  if (text == nullptr || *text == '\0' || std::string_view(text) == "0") return {};
+  if (std::string_view(text) != "1") {
+    return std::string(kTransfersInFlightVariable) + ": '" + text +
+           "' is not allowed; allowed: 1 (on), 0 (off)";
+  }
+  options.transfersInFlight = true;
+  return {};
 }
 
 ParseResult ParseCommandLine(int argc, const char* const argv[], FlashOptions& options) {

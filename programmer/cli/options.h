@@ -45,6 +45,9 @@ struct FlashOptions {
   bool station = false;
   int pollMs = 250;         // the station's poll period, 10..10000 ms
   uint64_t boardLimit = 0;  // the station stops accepting after this many boards; 0: no limit
+  // Each block's data chunks with transfers in flight, when the link library can (--transfers-in-flight
+  // or ZOLT_TRANSFERS_IN_FLIGHT=1); off: one synchronous write per chunk, as always.
+  bool transfersInFlight = false;
 };
 
 struct ParseResult {
@@ -70,5 +73,16 @@ struct StopWatchdogSetting {
 };
 // `text` is the variable's value, or null when it is not set.
 StopWatchdogSetting ReadStopWatchdogSetting(const char* text);
+
+// Transfers in flight may also be switched on through this variable: "1" on, "0" or unset or empty
+// off (the flag still turns it on); any other text is a usage error.
+inline constexpr const char* kTransfersInFlightVariable = "ZOLT_TRANSFERS_IN_FLIGHT";
+// Applies the variable's value (`text`, null when it is not set) to `options`; returns the usage
+// error, or "" when all is well. (A station streams as usual: the flag is a usage error with
+// --station, the variable is only noted.)
+std::string ApplyTransfersInFlightVariable(const char* text, FlashOptions& options);
+// The stderr line (without "\n") of a run whose link library lacks the WriteChunks export.
+inline constexpr const char* kNoTransfersInFlightLine =
+    "zolt-flash: the link library cannot keep transfers in flight; streaming as usual";
 
 }  // namespace zolt::cli

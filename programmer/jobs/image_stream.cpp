@@ -55,6 +55,16 @@ class ChunkReader {
     return chunk;
   }
 
+  // The next `length` (at most one block) bytes in one piece, valid until the next call. When the
+  // file ends or fails first, `*got` tells how many of them there are (all are taken).
+  uint8_t* NextBlock(size_t length, size_t* got) {
+    if (end_ - begin_ < length) (void)Fill(length);
+    *got = std::min(length, end_ - begin_);
+    uint8_t* block = buffer_ + begin_;
+    begin_ += *got;
+    return block;
+  }
+
  private:
   bool Fill(size_t length) {
     std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
@@ -73,6 +83,21 @@ class ChunkReader {
   size_t begin_ = 0, end_ = 0;
   uint8_t buffer_[64 * 1024];
 };
+
+// Sends `count` 64-byte chunks from `data` with transfers in flight. A chunk the link did not take
+// whole is passed over, as a failed Write of the chunk-by-chunk path is, and the chunks after it
+// still go out; the block response tells whether the probe got them all. Whatever the library
+// reports, no chunk is sent twice and every call moves on by at least one chunk.
+void SendChunksInFlight(const ProbeLink& link, int device, uint8_t* data, int count) {
+  int next = 0;
+  while (next < count) {
+    int completed = 0, failedResult = 0, failedTransferred = 0;
+    if (link.WriteChunks(device, data + next * kChunkBytes, kChunkBytes, count - next, kDataChunkTimeoutMs,
+                         &completed, &failedResult, &failedTransferred) != 0)
+      return;
+    next += std::clamp(completed, 0, count - next - 1) + 1;
+  }
+}
 
 }  // namespace
 
@@ -134,45 +159,86 @@ StreamResult StreamImageFile(JobContext& ctx, RunView& op, const StreamRequest& 
   uint32_t crc = kCrc32Initial;
   bool failed = false;
   bool last = false;
-  do {
-    const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
-    // A file that shrank or fails to read ends here: the probe never receives fewer bytes than
-    // DownloadDataInfo and the progress counters claim.
-    uint8_t* data = reader.Next(chunk);
-    if (data == nullptr) {
-      result.failureText = Format("  DEVICE #%d: Cannot read '%s'\r\n", device, path);
+  // The probe answers at most once per block (after its 2048th byte and after the file's last).
+  auto readBlockResponse = [&] {
+    if (!ReadResponse(link, device, command, kDownloadResponseLength, kBlockResponseTimeoutMs)) {
+      result.failureText = "  ERROR, File Downloading Response!\r\n";
       op.Append(result.failureText);
       failed = true;
-      break;
+      last = true;
+    } else if (command[0] == kDownloadFinished) {
+      last = true;
+    } else if (command[0] != kProbeAck) {
+      result.failureText = ReportDownloadError(op, command, device);
+      failed = true;
+      last = true;
     }
-    remaining -= chunk;
-    if (sent % kBlockBytes == 0 && ctx.stopRequested.load() != 0) {
-      // A chunk shorter than the marker gets the marker's start; the bytes after it in the
-      // buffer are never sent.
-      std::memcpy(data, kStopMarker, std::min<size_t>(sizeof kStopMarker, chunk));
-      result.stopMarked = true;
-      op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
-    }
-    // The probe answers at most once per block, so a lost chunk shows in the next block response.
-    (void)WriteCommand(link, device, data, static_cast<int>(chunk), kDataChunkTimeoutMs);
-    if (withCrc) crc = Crc32Update(crc, data, chunk);
-    sent += chunk;
-    if ((sent != 0 && sent % kBlockBytes == 0) || remaining == 0) {
-      if (!ReadResponse(link, device, command, kDownloadResponseLength, kBlockResponseTimeoutMs)) {
-        result.failureText = "  ERROR, File Downloading Response!\r\n";
-        op.Append(result.failureText);
-        failed = true;
-        last = true;
-      } else if (command[0] == kDownloadFinished) {
-        last = true;
-      } else if (command[0] != kProbeAck) {
-        result.failureText = ReportDownloadError(op, command, device);
-        failed = true;
-        last = true;
+  };
+  auto markStop = [&](uint8_t* data, uint32_t chunk) {
+    // A chunk shorter than the marker gets the marker's start; the bytes after it in the buffer
+    // are never sent.
+    std::memcpy(data, kStopMarker, std::min<size_t>(sizeof kStopMarker, chunk));
+    result.stopMarked = true;
+    op.Append(Format("  DEVICE #%d: Download stopping, Please wait ... \r\n", device));
+  };
+  auto cannotRead = [&] {
+    result.failureText = Format("  DEVICE #%d: Cannot read '%s'\r\n", device, path);
+    op.Append(result.failureText);
+    failed = true;
+  };
+
+  if (ctx.transfersInFlight && link.WriteChunks != nullptr) {
+    // A block at a time: its full chunks go out in one WriteChunks call, all in flight, and a short
+    // last chunk (the file's tail) after them with a plain Write. The wire sees the same chunks,
+    // bytes and order as one Write per chunk.
+    do {
+      const uint32_t blockLength = remaining < kBlockBytes ? remaining : static_cast<uint32_t>(kBlockBytes);
+      size_t got = 0;
+      uint8_t* data = reader.NextBlock(blockLength, &got);
+      // A file that shrank or fails to read sends only the whole chunks it still gave, as the
+      // chunk-by-chunk path does before it gives up.
+      const bool whole = got == blockLength;
+      const uint32_t fullChunks = (whole ? blockLength : static_cast<uint32_t>(got)) / kChunkBytes;
+      const uint32_t tail = whole ? blockLength % kChunkBytes : 0;
+      const bool hasTail = whole && (tail != 0 || blockLength == 0);
+      const uint32_t length = fullChunks * kChunkBytes + tail;
+      if (fullChunks != 0 || hasTail) {
+        if (ctx.stopRequested.load() != 0) markStop(data, fullChunks != 0 ? kChunkBytes : tail);
+        SendChunksInFlight(link, device, data, static_cast<int>(fullChunks));
+        if (hasTail)
+          (void)WriteCommand(link, device, data + length - tail, static_cast<int>(tail), kDataChunkTimeoutMs);
+        if (withCrc) crc = Crc32Update(crc, data, length);
+        sent += length;
+        remaining -= length;
       }
-    }
-    op.UpdateFileProgress(device, request.file, sent, fileSize);
-  } while (remaining != 0 && !last);
+      if (!whole) {
+        if (length != 0) op.UpdateFileProgress(device, request.file, sent, fileSize);
+        cannotRead();
+        break;
+      }
+      readBlockResponse();
+      op.UpdateFileProgress(device, request.file, sent, fileSize);
+    } while (remaining != 0 && !last);
+  } else {
+    do {
+      const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
+      // A file that shrank or fails to read ends here: the probe never receives fewer bytes than
+      // DownloadDataInfo and the progress counters claim.
+      uint8_t* data = reader.Next(chunk);
+      if (data == nullptr) {
+        cannotRead();
+        break;
+      }
+      remaining -= chunk;
+      if (sent % kBlockBytes == 0 && ctx.stopRequested.load() != 0) markStop(data, chunk);
+      // A lost chunk shows in the next block response.
+      (void)WriteCommand(link, device, data, static_cast<int>(chunk), kDataChunkTimeoutMs);
+      if (withCrc) crc = Crc32Update(crc, data, chunk);
+      sent += chunk;
+      if ((sent != 0 && sent % kBlockBytes == 0) || remaining == 0) readBlockResponse();
+      op.UpdateFileProgress(device, request.file, sent, fileSize);
+    } while (remaining != 0 && !last);
+  }
 
   result.sentBytes = sent;
   result.crc32 = Crc32Final(crc);

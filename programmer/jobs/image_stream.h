@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Streaming one image file into a target's flash through one probe: DownloadDataInfo, the flash
 // erase response, 64-byte data chunks with a block response every 2048 bytes and after the last
-// chunk, stop markers while a stop is requested, progress after every chunk.
+// chunk, stop markers while a stop is requested, progress after every chunk. With
+// ctx.transfersInFlight and the link's WriteChunks bound, each block's full chunks go out in flight
+// through WriteChunks (the same chunks, bytes and order on the wire) and progress moves per block.
 #pragma once
 
 #include <cstdint>

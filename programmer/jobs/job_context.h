@@ -62,6 +62,11 @@ struct JobContext {
   // The front end's settings as they were when RUN was pressed; the jobs read every setting but
   // Verify and the stop request from here, never from the front end.
   RunRequest request;
+  // Each block's data chunks go out through link.WriteChunks, all in flight, instead of one
+  // synchronous Write per chunk. A switch of the program, not of the dialog's settings: run control
+  // sets it at each RUN from RunControlOptions, and the stream uses it only while WriteChunks is
+  // bound. Off by default.
+  bool transfersInFlight = false;
   // The Verify box, live: the dialog stores each click, zolt-flash its option once; each file's
   // announcement reads it.
   std::atomic<bool> verify{true};

@@ -161,6 +161,10 @@ bool RunControl::State::StartDownloadRun(const ProbeCommands& probe) {
   RunSettings& settings = ctx.settings;
   const RunRequest& request = ctx.request;
   ctx.failedDeviceCount.store(0);
+  // Bound afresh at this RUN: the library decides whether the switch can take effect.
+  ctx.transfersInFlight = options.transfersInFlight && ctx.link.WriteChunks != nullptr;
+  if (options.transfersInFlight && ctx.link.WriteChunks == nullptr && options.onTransfersInFlightUnavailable)
+    options.onTransfersInFlightUnavailable();
   if (!FillDownloadSettings(settings, request)) return false;
   AppendFlashTypeHeader(op, request, settings);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,12 @@ struct RunControlOptions {
   const TickClock* clock = nullptr;
   // Per-device results of download runs, and a pin toggle run's failed applies; may be null.
   RunObserver* observer = nullptr;
+  // Download runs stream each block's chunks with transfers in flight when the bound library has
+  // the WriteChunks export; without it they stream as usual. Off: always as usual.
+  bool transfersInFlight = false;
+  // Called on the RUN thread when a download run starts with `transfersInFlight` set but the
+  // library lacks WriteChunks (the run then streams as usual); may be empty.
+  std::function<void()> onTransfersInFlightUnavailable;
 };
 
 class RunControl {

@@ -97,8 +97,9 @@ int BindProbeLink(ProbeLink& link, RunView& op, const std::string& libraryName) 
                         ": undefined symbol: " + missing);
     return 0;
   }
-  // Optional: a library with only the four exports leaves it null, silently.
+  // Optional: a library with only the four exports leaves them null, silently.
   (void)BindExport(library, "DeviceLocation", link.DeviceLocation);
+  (void)BindExport(library, "WriteChunks", link.WriteChunks);
   return 1;
 }
 

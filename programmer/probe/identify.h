@@ -16,10 +16,10 @@ namespace zolt {
 inline constexpr const char* kLinkLibraryName = "libVorlink.so";
 
 // Loads `libraryName` and binds its four exports into `link`, in the order OpenDevice, Write,
-// Read, Close, and then the optional DeviceLocation export when the library has it (no message
-// when it has not). A bare name is loaded from the directory of the running executable when a file of
-// that name is there, else through the dynamic loader's search path; a name with a slash is
-// loaded as that path. The library is never unloaded; binding again finds the same entries.
+// Read, Close, and then the optional DeviceLocation and WriteChunks exports when the library has
+// them (null and no message when it has not). A bare name is loaded from the directory of the running
+// executable when a file of that name is there, else through the dynamic loader's search path; a name with a
+// slash is loaded as that path. The library is never unloaded; binding again finds the same entries.
 //  - Returns 1 when the library is loaded and all four names are bound.
 //  - On a failed load: shows "%s, failed with error %d: %s" with the name, an errno code for the
 //    cause and dlerror()'s text through RunView::ShowErrorMessage (blocking until acknowledged),

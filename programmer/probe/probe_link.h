@@ -14,6 +14,8 @@
 //  - An entry is null until bound, and stays null after a bind that did not find it.
 //  - DeviceLocation is optional: a library with only the four entries leaves it null, and the
 //    programmer then calls a probe's location "unknown" (ProbeLocation).
+//  - WriteChunks is optional too: a library without it leaves it null, and data goes out one
+//    synchronous Write per chunk.
 #pragma once
 
 #include <string>
@@ -28,6 +30,13 @@ using CloseFn = void (*)(int deviceIndex);
 // as NUL-terminated text into `buffer` (at most `size` bytes, cut to fit); returns the location's
 // full length without the NUL, or 0 when the index is not open (buffer[0] is then NUL).
 using DeviceLocationFn = int (*)(int deviceIndex, char* buffer, int size);
+// Writes `count` chunks of `length` bytes each from `buffer` (count x length contiguous bytes),
+// keeping them all in flight, each with the time-out `timeoutMs`. Nonzero when every chunk was
+// accepted whole (and when `count` is 0). Otherwise 0, with *completed = the chunks before the
+// first one that did not go out whole, *failedResult = what Write would have returned for that
+// chunk and *failedTransferred = its byte count; the chunks after it were not sent.
+using WriteChunksFn = int (*)(int deviceIndex, unsigned char* buffer, int length, int count, int timeoutMs,
+                              int* completed, int* failedResult, int* failedTransferred);
 
 struct ProbeLink {
   OpenDeviceFn OpenDevice = nullptr;
@@ -35,6 +44,7 @@ struct ProbeLink {
   ReadFn Read = nullptr;
   CloseFn Close = nullptr;
   DeviceLocationFn DeviceLocation = nullptr;  // optional export
+  WriteChunksFn WriteChunks = nullptr;        // optional export
 };
 
 // The location of the probe open at `device`, "unknown" when the library has no DeviceLocation

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <climits>
+#include <cstdlib>
 #include <string_view>
 
 #include "jobs/run_control.h"
@@ -25,6 +26,10 @@ class RunControlDriver final : public RunDriver {
   static RunControlOptions Options(const std::string& libraryName) {
     RunControlOptions options;
     if (!libraryName.empty()) options.libraryName = libraryName;
+    // Only "1" switches transfers in flight on; the dialog says nothing about other values, nor
+    // about a library that cannot keep transfers in flight (it then streams as usual).
+    const char* inFlight = std::getenv("ZOLT_TRANSFERS_IN_FLIGHT");
+    options.transfersInFlight = inFlight != nullptr && std::string_view(inFlight) == "1";
     return options;
   }
   RunControl control_;

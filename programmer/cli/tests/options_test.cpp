@@ -127,6 +127,47 @@ TEST(Options, HistoryExpectAndStationSettings) {
   }
 }
 
+TEST(Options, TransfersInFlightComeFromTheFlagOrTheVariable) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* variable;  // null: not set
+    bool on;
+    bool usageError;
+  };
+  const Case cases[] = {
+      {{}, nullptr, false, false},
+      {{"--transfers-in-flight"}, nullptr, true, false},
+      {{}, "1", true, false},
+      {{}, "0", false, false},
+      {{}, "", false, false},
+      {{"--transfers-in-flight"}, "0", true, false},  // the variable only ever switches it on
+      {{"--transfers-in-flight"}, "1", true, false},
+      {{}, "yes", false, true},
+      {{}, "true", false, true},
+      {{}, " 1", false, true},
+      {{}, "1\n", false, true},
+      {{}, "01", false, true},
+      {{"--transfers-in-flight"}, "2", false, true},
+      {{"--station"}, "1", true, false},  // noted on stderr by main; the station streams as usual
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args) + " " + (c.variable ? c.variable : "(unset)"));
+    FlashOptions o;
+    ParseResult r = Parse(c.args, o);
+    ASSERT_TRUE(r.run) << r.err;
+    const std::string error = ApplyTransfersInFlightVariable(c.variable, o);
+    if (c.usageError) {
+      EXPECT_EQ(error.rfind("ZOLT_TRANSFERS_IN_FLIGHT: '", 0), 0u) << error;
+      EXPECT_NE(error.find("allowed: 1 (on), 0 (off)"), std::string::npos) << error;
+    } else {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(o.transfersInFlight, c.on);
+    }
+  }
+  FlashOptions help;
+  EXPECT_NE(Parse({"--help"}, help).out.find("--transfers-in-flight"), std::string::npos);
+}
+
 TEST(PageText, NumbersAreReadAsThePagesReadThem) {
   struct Case {
     const char* text;
@@ -230,6 +271,11 @@ TEST(Options, BadValuesAreUsageErrorsNamingTheOption) {
       {{"--station", "--json", "s.json"}, "--json"},
       {{"--station", "--stop-after", "5"}, "--stop-after"},
       {{"--station", "--single"}, "--station"},
+      // Transfers in flight: a flag like the others, and not for a station.
+      {{"--transfers-in-flight", "--transfers-in-flight"}, "--transfers-in-flight"},
+      {{"--transfers-in-flight=false"}, "--transfers-in-flight"},
+      {{"--transfers-in-flight=1"}, "--transfers-in-flight"},
+      {{"--station", "--transfers-in-flight"}, "--transfers-in-flight"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

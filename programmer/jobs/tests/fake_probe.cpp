@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fake_probe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@ void FakeBench::Reset() {
   for (Probe& p : probes_) p = Probe{};
   clock_ = nullptr;
   hook_ = nullptr;
+  dataHook_ = nullptr;
+  chunkCalls_.clear();
 }
 
 void FakeBench::Configure(int device, const FakeProbeConfig& config) {
@@ -32,6 +35,16 @@ void FakeBench::SetClock(FakeClock* clock) {
 void FakeBench::OnCommand(std::function<void(int, uint8_t)> hook) {
   std::lock_guard lock(mutex_);
   hook_ = std::move(hook);
+}
+
+void FakeBench::OnData(std::function<void(int, int)> hook) {
+  std::lock_guard lock(mutex_);
+  dataHook_ = std::move(hook);
+}
+
+std::vector<int> FakeBench::ChunkCalls() const {
+  std::lock_guard lock(mutex_);
+  return chunkCalls_;
 }
 
 std::vector<FakeEvent> FakeBench::Events(int device) const {
@@ -83,23 +96,51 @@ void FakeBench::Respond(Probe& p, std::vector<uint8_t> bytes) {
   p.pendingIsBlock = p.downloading;
 }
 
-int FakeBench::Write(int device, const uint8_t* buffer, int length) {
+int FakeBench::Write(int device, const uint8_t* buffer, int length, int* transferred) {
+  int ignored = 0;
+  if (transferred == nullptr) transferred = &ignored;
+  *transferred = 0;
   std::function<void(int, uint8_t)> hook;
   uint8_t code = 0;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (device < 0 || device >= 16 || !probes_[device].open) return 0;
     Probe& p = probes_[device];
     if (p.downloading) {
-      TakeData(p, buffer, length);
-      return 1;
+      const int result = TakeData(p, buffer, length, transferred);
+      const int chunk = p.dataChunks;
+      std::function<void(int, int)> dataHook = dataHook_;
+      lock.unlock();
+      if (dataHook) dataHook(device, chunk);
+      return result;
     }
     code = length > 0 ? buffer[0] : 0;
     if (p.config.failWriteCode != 0 && code == p.config.failWriteCode) return 0;
     TakeCommand(p, device, buffer, length);
     hook = hook_;
   }
+  *transferred = length;
   if (hook) hook(device, code);
+  return 1;
+}
+
+int FakeBench::WriteChunks(int device, const uint8_t* buffer, int length, int count, int* completed,
+                           int* failedResult, int* failedTransferred) {
+  {
+    std::lock_guard lock(mutex_);
+    chunkCalls_.push_back(count);
+  }
+  for (int i = 0; i < count; ++i) {
+    int transferred = 0;
+    const int result =
+        Write(device, buffer + static_cast<size_t>(i) * static_cast<size_t>(length), length, &transferred);
+    if (result == 0 || transferred != length) {
+      *completed = i;
+      *failedResult = result;
+      *failedTransferred = transferred;
+      return 0;
+    }
+  }
   return 1;
 }
 
@@ -184,6 +225,7 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
             buffer[11] | buffer[12] << 8 | buffer[13] << 16 | static_cast<uint32_t>(buffer[14]) << 24;
         p.received = 0;
         p.blockNumber = 0;
+        p.dataChunks = 0;
         p.stopInBlock = false;
       }
       return;
@@ -194,18 +236,28 @@ void FakeBench::TakeCommand(Probe& p, int device, const uint8_t* buffer, int len
   }
 }
 
-void FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length) {
+int FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length, int* transferred) {
   static constexpr char kMarker[] = "USBJTAG_Down_STOP";
+  ++p.dataChunks;
+  const auto fault = p.config.dataFaults.find(p.dataChunks);
+  const bool faulty = fault != p.config.dataFaults.end();
+  const int taken = faulty ? std::clamp(fault->second.taken, 0, length) : length;
+  const int result = faulty ? fault->second.result : 1;
+  *transferred = taken;
   const bool blockStart = p.received % 2048 == 0;
   const size_t compare = std::min<size_t>(18, static_cast<size_t>(length));
   const bool stop = blockStart && length > 0 && std::memcmp(buffer, kMarker, compare) == 0;
-  if (blockStart) p.stopInBlock = stop;
-  p.events.push_back(
-      {"data " + std::to_string(length) + (stop ? " stop" : ""), clock_ != nullptr ? clock_->Peek() : 0, {}});
-  p.files.back().bytes.insert(p.files.back().bytes.end(), buffer, buffer + length);
-  p.received += static_cast<uint32_t>(length);
+  // A chunk that never arrived leaves the probe where it was.
+  const bool lost = faulty && taken == 0;
+  if (blockStart && !lost) p.stopInBlock = stop;
+  p.events.push_back({"data " + std::to_string(length) + (stop ? " stop" : "") + (faulty ? " fault" : ""),
+                      clock_ != nullptr ? clock_->Peek() : 0,
+                      {buffer, buffer + length}});
+  p.files.back().bytes.insert(p.files.back().bytes.end(), buffer, buffer + taken);
+  if (lost) return result;
+  p.received += static_cast<uint32_t>(taken);
   const bool complete = p.received >= p.fileSize;
-  if (p.received % 2048 != 0 && !complete) return;
+  if (p.received % 2048 != 0 && !complete) return result;
   ++p.blockNumber;
   std::array<uint8_t, 5> reply{0x51, 0, 0, 0, 0};
   if (complete || (p.stopInBlock && p.config.honourStop)) reply[0] = 0x60;
@@ -213,19 +265,18 @@ void FakeBench::TakeData(Probe& p, const uint8_t* buffer, int length) {
     reply = it->second;
   if (reply[0] == 0) {
     p.downloading = false;
-    return;
+    return result;
   }
   Respond(p, {reply.begin(), reply.end()});
   if (reply[0] != 0x51) p.downloading = false;
+  return result;
 }
 
 ProbeLink FakeBench::Link() {
   ProbeLink link;
   link.OpenDevice = [](int productId, int device) { return Get().Open(productId, device); };
   link.Write = [](int device, unsigned char* buffer, int length, int* transferred, int) {
-    const int ok = Get().Write(device, buffer, length);
-    *transferred = ok ? length : 0;
-    return ok;
+    return Get().Write(device, buffer, length, transferred);
   };
   link.Read = [](int device, unsigned char* buffer, int length, int* transferred, int) {
     const int ok = Get().Read(device, buffer, length);
@@ -233,6 +284,15 @@ ProbeLink FakeBench::Link() {
     return ok;
   };
   link.Close = [](int device) { Get().Close(device); };
+  return link;
+}
+
+ProbeLink FakeBench::ChunkLink() {
+  ProbeLink link = Link();
+  link.WriteChunks = [](int device, unsigned char* buffer, int length, int count, int, int* completed,
+                        int* failedResult, int* failedTransferred) {
+    return Get().WriteChunks(device, buffer, length, count, completed, failedResult, failedTransferred);
+  };
   return link;
 }
 

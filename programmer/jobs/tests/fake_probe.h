@@ -50,12 +50,21 @@ struct FakeProbeConfig {
   uint8_t failWriteCode = 0;  // a command Write with this code fails
   uint8_t failReadCode = 0;   // the response to this code never comes
   uint8_t nakCode = 0;        // the response to this code has byte 0 = 0x00 instead of "Q"
+  // Data chunks (1-based, counted over the whole file) whose Write fails: `result` is what it
+  // returns, the probe takes the first `taken` bytes of the chunk (reported as transferred).
+  struct DataFault {
+    int result = 0;
+    int taken = 0;
+  };
+  std::map<int, DataFault> dataFaults;
 };
 
 struct FakeEvent {
-  std::string text;            // "cmd=0x98", "data 64", "data 18 stop", "block" (a block response was read)
+  // "cmd=0x98", "data 64", "data 18 stop", "data 64 fault" (a data fault), "block" (a block
+  // response was read)
+  std::string text;
   uint32_t ms = 0;             // the fake clock's reading, for pin toggling
-  std::vector<uint8_t> bytes;  // a command's bytes as written
+  std::vector<uint8_t> bytes;  // a command's or data chunk's bytes as written (all `length` of them)
 };
 
 struct FakeFile {
@@ -73,6 +82,8 @@ class FakeBench {
   void SetClock(FakeClock* clock);
   // Called (outside the lock) after each command write is taken in, e.g. to press STOP.
   void OnCommand(std::function<void(int device, uint8_t code)> hook);
+  // Called (outside the lock) after each data chunk write, with the 1-based chunk number in the file.
+  void OnData(std::function<void(int device, int chunk)> hook);
 
   std::vector<FakeEvent> Events(int device) const;
   std::vector<std::string> Commands(int device) const;  // event texts only
@@ -82,10 +93,17 @@ class FakeBench {
 
   // The entry points (the same as the exported symbols).
   static ProbeLink Link();
+  // The same with the optional WriteChunks entry (the export of the FakeVorlinkChunks variant):
+  // each chunk is taken as one Write of it would be, in order, up to the first that fails.
+  static ProbeLink ChunkLink();
+  // WriteChunks calls so far and the chunk count each asked for, since Reset.
+  std::vector<int> ChunkCalls() const;
 
   // Used by the exported functions.
   int Open(int productId, int device);
-  int Write(int device, const uint8_t* buffer, int length);
+  int Write(int device, const uint8_t* buffer, int length, int* transferred = nullptr);
+  int WriteChunks(int device, const uint8_t* buffer, int length, int count, int* completed, int* failedResult,
+                  int* failedTransferred);
   int Read(int device, uint8_t* buffer, int length);
   void Close(int device);
 
@@ -104,16 +122,20 @@ class FakeBench {
     uint32_t fileSize = 0;
     uint32_t received = 0;
     int blockNumber = 0;
+    int dataChunks = 0;  // data writes of the current file
     bool stopInBlock = false;
   };
   void Respond(Probe& p, std::vector<uint8_t> bytes);
   void TakeCommand(Probe& p, int device, const uint8_t* buffer, int length);
-  void TakeData(Probe& p, const uint8_t* buffer, int length);
+  // Returns what the Write returns; `*transferred` the bytes taken.
+  int TakeData(Probe& p, const uint8_t* buffer, int length, int* transferred);
 
   mutable std::mutex mutex_;
   std::array<Probe, 16> probes_;
   FakeClock* clock_ = nullptr;
   std::function<void(int, uint8_t)> hook_;
+  std::function<void(int, int)> dataHook_;
+  std::vector<int> chunkCalls_;
 };
 
 }  // namespace zolt::testing

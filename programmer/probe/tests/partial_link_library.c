@@ -25,3 +25,11 @@ void Close(int deviceIndex) {
   (void)deviceIndex;
 }
 #endif
+#ifdef ZOLT_WITH_WriteChunks
+int WriteChunks(int deviceIndex, unsigned char* buffer, int length, int count, int timeoutMs, int* completed,
+                int* failedResult, int* failedTransferred) {
+  (void)deviceIndex, (void)buffer, (void)length, (void)count, (void)timeoutMs;
+  (void)completed, (void)failedResult, (void)failedTransferred;
+  return 1;
+}
+#endif
