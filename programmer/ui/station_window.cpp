@@ -372,15 +372,20 @@ void StationWindow::ShowCounts(const StationCounts& counts) {
 }
 
 void StationWindow::AddRecent(const BoardRecord& record) {
-  records_.push_front(record);
-  recent_->insertRow(0);
+  // Newest end first. Two fixtures that end together may report in either order, so the row goes
+  // where its end time puts it (ISO 8601 UTC texts sort as the times do).
+  size_t at = 0;
+  while (at < records_.size() && records_[at].endedUtc > record.endedUtc) ++at;
+  records_.insert(records_.begin() + static_cast<std::ptrdiff_t>(at), record);
+  const int row = static_cast<int>(at);
+  recent_->insertRow(row);
   const QString cells[] = {RecordTimeCell(record), RecordFixtureCell(record),
                            QString::fromStdString(record.result), RecordDurationCell(record),
                            RecordFailureCell(record)};
   for (int column = 0; column < 5; ++column) {
     auto* item = new QTableWidgetItem(cells[column]);
     if (column == 4) item->setToolTip(cells[column]);
-    recent_->setItem(0, column, item);
+    recent_->setItem(row, column, item);
   }
   while (records_.size() > size_t{kRecentRows}) {
     records_.pop_back();
