@@ -287,6 +287,8 @@ uint64_t BenchOperator::TotalSentBytes() {
 int RunDownload(BenchOperator& op) {
   RunControlOptions options;
   options.libraryName = ExecutableDir() + "/libVorlink.so";
+  const char* inFlight = std::getenv("ZOLT_TRANSFERS_IN_FLIGHT");
+  options.transfersInFlight = inFlight != nullptr && std::string(inFlight) == "1";
   RunControl control(op, options);
   control.SetVerify(false);
   control.OnRun(op.Request());

@@ -147,6 +147,7 @@ class BenchOperator final : public RunView {
 // Runs one download through RunControl (the library is loaded by name from beside the
 // executable, so VORLINK_BENCH must be set before the first run in this process) and waits for
 // its end. Returns the outcome as RunOutcome's integer value.
+// ZOLT_TRANSFERS_IN_FLIGHT=1 in the environment streams with transfers in flight.
 int RunDownload(BenchOperator& op);
 
 }  // namespace zolt::bench

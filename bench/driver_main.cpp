@@ -41,6 +41,8 @@ const char kUsage[] =
     "      the station window with 16 boards programming: GUI timer latency, window repaints\n"
     "  p4  zolt-flash peak resident set, 1 MiB and 1 GiB (sparse) images\n"
     "  p5  zolt-flash CPU per second of a realistic single-probe run, bench excluded\n"
+    "  p6  one probe, NAND 4 MiB, 1 ms and 125 us: rate with transfers in flight against one Write a chunk\n"
+    "  p7  16 probes at 1 ms with transfers in flight: the slowest against one probe\n"
     "  s1  station: from a board's placing to its first set-up command, in poll periods (250 ms)\n"
     "  s2  station: 16 fixtures, boards back to back, boards per hour against 16-board batches\n"
     "  s3  station: 16 probes without boards: CPU share and transfers per second per probe\n"
@@ -101,6 +103,14 @@ const Goal kGoals[] = {
     {"P5", "1 ms USB: zolt-flash CPU, bench incl.", "p5.fs.cpu_share_total", "% core", 100, 0, 0},
     {"P5", "1 ms USB: bench alone, same transfers", "p5.fs.cpu_share_bench", "% core", 100, 0, 0},
     {"P5", "1 ms USB: difference (programmer)", "p5.fs.cpu_share_programmer", "% core", 100, -1, 10},
+    {"P6", "1 ms USB: one Write a chunk", "p6.fs.sync_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "1 ms USB: transfers in flight", "p6.fs.in_flight_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "1 ms USB: gain", "p6.fs.gain", "x", 1, +1, 5},
+    {"P6", "125 us USB: one Write a chunk", "p6.hs.sync_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "125 us USB: transfers in flight", "p6.hs.in_flight_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "125 us USB: gain", "p6.hs.gain", "x", 1, +1, 2},
+    {"P7", "in flight, 1 ms USB: one probe", "p7.single_kb_per_s", "kB/s", 1, 0, 0},
+    {"P7", "in flight: slowest of 16 / one probe", "p7.16_min_ratio", "", 1, +1, 0.9},
     {"S1", "placing to first set-up command, worst", "s1.max_periods", "periods", 1, -1, 2},
     {"S1", "placing to first set-up command, worst", "s1.max_ms", "ms", 1, 0, 0},
     {"S1", "placing to first set-up command, median", "s1.median_ms", "ms", 1, 0, 0},
@@ -208,8 +218,8 @@ int Main(int argc, char** argv) {
       normalPriority = true;
     } else if (arg == "--out" && i + 1 < argc) {
       outPath = argv[++i];
-    } else if (arg == "p1" || arg == "p2" || arg == "p3" || arg == "p4" || arg == "p5" || arg == "s1" ||
-               arg == "s2" || arg == "s3") {
+    } else if (arg == "p1" || arg == "p2" || arg == "p3" || arg == "p4" || arg == "p5" || arg == "p6" ||
+               arg == "p7" || arg == "s1" || arg == "s2" || arg == "s3") {
       parts.push_back(arg);
     } else {
       std::fprintf(stderr, "zolt-bench: unknown argument '%s'\n%s", arg.c_str(), kUsage);
@@ -232,8 +242,8 @@ int Main(int argc, char** argv) {
   all["machine.loadavg_before"] = LoadAverage();
 
   const std::pair<const char*, std::function<Figures()>> measures[] = {
-      {"p1", MeasureP1}, {"p2", MeasureP2}, {"p3", MeasureP3}, {"p4", MeasureP4},
-      {"p5", MeasureP5}, {"s1", MeasureS1}, {"s2", MeasureS2}, {"s3", MeasureS3}};
+      {"p1", MeasureP1}, {"p2", MeasureP2}, {"p3", MeasureP3}, {"p4", MeasureP4}, {"p5", MeasureP5},
+      {"p6", MeasureP6}, {"p7", MeasureP7}, {"s1", MeasureS1}, {"s2", MeasureS2}, {"s3", MeasureS3}};
   for (const auto& [name, measure] : measures) {
     if (std::find(parts.begin(), parts.end(), name) == parts.end()) continue;
     std::fprintf(stderr, "zolt-bench: measuring %s ...\n", name);

@@ -44,8 +44,9 @@ double Median(std::vector<double> values) {
 
 // Runs `zolt-bench child-download ...` and reads its lines.
 ChildDownloadResult RunChildDownload(int probes, const std::string& flash, double usbLatencyUs,
-                                     uint64_t imageBytes) {
+                                     uint64_t imageBytes, bool transfersInFlight = false) {
   ChildOptions options;
+  options.env["ZOLT_TRANSFERS_IN_FLIGHT"] = transfersInFlight ? "1" : "0";
   options.argv = {ExecutableDir() + "/zolt-bench", "child-download",          std::to_string(probes), flash,
                   std::to_string(usbLatencyUs),    std::to_string(imageBytes)};
   options.captureStdout = true;
@@ -361,6 +362,34 @@ Figures MeasureP5() {
     f[key + ".cpu_share_bench"] = alone.cpuSeconds / r.wallSeconds;
     f[key + ".cpu_share_programmer"] = std::max(0.0, total - alone.cpuSeconds) / r.wallSeconds;
   }
+  return f;
+}
+
+Figures MeasureP6() {
+  constexpr uint64_t kImage = 4 * kMiB;
+  Figures f;
+  const KeepAwake awake;
+  for (const auto& [name, latencyUs] : {std::pair<const char*, double>{"fs", 1000}, {"hs", 125}}) {
+    const std::string key = std::string("p6.") + name;
+    const double plain = RunChildDownload(1, "K9F5608", latencyUs, kImage, false).devices.at(0).Rate();
+    const double inFlight = RunChildDownload(1, "K9F5608", latencyUs, kImage, true).devices.at(0).Rate();
+    f[key + ".sync_kb_per_s"] = plain / 1e3;
+    f[key + ".in_flight_kb_per_s"] = inFlight / 1e3;
+    f[key + ".gain"] = inFlight / plain;
+  }
+  return f;
+}
+
+Figures MeasureP7() {
+  constexpr uint64_t kImage = 1 * kMiB;
+  Figures f;
+  const KeepAwake awake;
+  const double single = RunChildDownload(1, "K9F5608", 1000, kImage, true).devices.at(0).Rate();
+  double slowest = 1e300;
+  for (const DeviceFigure& d : RunChildDownload(16, "K9F5608", 1000, kImage, true).devices)
+    slowest = std::min(slowest, d.Rate());
+  f["p7.single_kb_per_s"] = single / 1e3;
+  f["p7.16_min_ratio"] = slowest / single;
   return f;
 }
 

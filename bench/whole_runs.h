@@ -23,5 +23,7 @@ Figures MeasureP2();  // per-probe rate at 1, 4 and 16 probes, 125 us per transf
 Figures MeasureP3();  // the dialog during a 16-probe download (runs zolt-bench-gui)
 Figures MeasureP4();  // zolt-flash's peak resident set, 1 MiB and 1 GiB images
 Figures MeasureP5();  // zolt-flash's CPU share in realistic timing, bench excluded
+Figures MeasureP6();  // one probe's rate with transfers in flight against one Write a chunk
+Figures MeasureP7();  // 16 probes with transfers in flight against one
 
 }  // namespace zolt::bench
