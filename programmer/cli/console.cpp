@@ -16,6 +16,7 @@ Console::Console(int outFd, int errFd, bool progressEnabled)
       outSharesTerminal_(progressEnabled && isatty(outFd) == 1) {}
 
 void Console::WriteAllLocked(int fd, std::string_view text) {
+  if (closed_) return;
   while (!text.empty()) {
     ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
@@ -68,6 +69,15 @@ void Console::DrawProgress(std::string_view line) {
 void Console::ClearProgress() {
   std::lock_guard lock(mu_);
   WipeLocked();
+}
+
+void Console::WriteLastErrorLineAndClose(std::string_view line) {
+  std::lock_guard lock(mu_);
+  WipeLocked();
+  std::string text(line);
+  text += '\n';
+  WriteAllLocked(errFd_, text);
+  closed_ = true;
 }
 
 }  // namespace zolt::cli

@@ -32,6 +32,9 @@ class Console {
   void DrawProgress(std::string_view line);
   // Wipes the progress line, if one is shown.
   void ClearProgress();
+  // Writes `line` (unescaped, for zolt-flash's own fixed texts) and then nothing more: for a
+  // program that ends at once, whose other threads may still be running until it has.
+  void WriteLastErrorLineAndClose(std::string_view line);
 
   bool progressEnabled() const { return progressEnabled_; }
 
@@ -44,6 +47,7 @@ class Console {
   const bool outSharesTerminal_;  // stdout is a terminal too: wipe before log text
   std::mutex mu_;
   bool progressShown_ = false;
+  bool closed_ = false;  // guarded by mu_
 };
 
 }  // namespace zolt::cli

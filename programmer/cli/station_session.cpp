@@ -153,7 +153,7 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
           if (Station* station = running.load()) station->StopBoards();
           return;
         }
-        console.WriteErrorLine("station: interrupted");
+        console.WriteLastErrorLineAndClose("station: interrupted");
         _exit(130);
       });
   if (const char* bench = std::getenv("VORLINK_BENCH"); bench != nullptr) {
@@ -164,7 +164,11 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
   station.SetVerify(options.verifyEnabled);
   if (!station.Start(BuildRunRequest(options))) return 1;
   running.store(&station);
-  if (signals.load() != 0) station.StopAccepting();  // a signal before the station ran
+  // Signals that came while Start bound the library and started the fixtures (the watcher had no
+  // station to tell yet) take effect now, each at its level.
+  const int pending = signals.load();
+  if (pending >= 1) station.StopAccepting();
+  if (pending >= 2) station.StopBoards();
   while (!station.Ended()) {
     if (console.progressEnabled()) console.DrawProgress(StatusLine(station));
     std::this_thread::sleep_for(kTick);
