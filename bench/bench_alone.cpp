@@ -6,7 +6,8 @@
 
 namespace zolt::bench {
 
-BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes, double usbLatencyUs) {
+BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes, double usbLatencyUs,
+                                  bool inFlight) {
   using namespace probesim::test;
   std::string toml = "[[probe]]\ntarget = \"KELDA\"\nflash = \"K9F1G08\"\nflash_file = \"alone.bin\"\n";
   if (usbLatencyUs > 0)
@@ -18,8 +19,9 @@ BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes
   {
     Host host(probe);
     KeldaNandReady(host);
-    uint8_t chunk[64];
-    for (int i = 0; i < 64; ++i) chunk[i] = uint8_t(i * 7);
+    uint8_t block[2048];
+    for (int i = 0; i < 2048; ++i) block[i] = uint8_t(i * 7);
+    uint8_t* chunk = block;
     uint8_t answer[8];
     // A first one-chunk download, so that the measured announcement erases flash that was
     // written before, as in the programmer's measured runs (the flash file itself is made, filled
@@ -36,11 +38,21 @@ BenchAloneResult StreamBenchAlone(const std::string& folder, uint64_t imageBytes
     uint64_t sent = 0;
     const double cpu0 = ThreadCpuSeconds(), t0 = NowSeconds();
     while (sent < imageBytes) {
-      const int n = int(std::min<uint64_t>(64, imageBytes - sent));
-      if (probe.BulkWrite(0x01, chunk, n, 7000).status != probesim::TransferStatus::kOk)
-        Die("bench alone: write");
-      sent += uint64_t(n);
-      ++result.chunks;
+      const uint64_t left = imageBytes - sent;
+      if (inFlight && left >= 64) {
+        const int chunks = int(std::min<uint64_t>(2048, left) / 64);
+        probesim::TransferResult failed{};
+        if (probe.BulkWriteChunks(0x01, block, 64, chunks, 7000, &failed) != chunks)
+          Die("bench alone: write in flight");
+        sent += uint64_t(chunks) * 64;
+        result.chunks += uint64_t(chunks);
+      } else {
+        const int n = int(std::min<uint64_t>(64, left));
+        if (probe.BulkWrite(0x01, chunk, n, 7000).status != probesim::TransferStatus::kOk)
+          Die("bench alone: write");
+        sent += uint64_t(n);
+        ++result.chunks;
+      }
       if (sent % 2048 == 0 || sent == imageBytes) {
         if (probe.BulkRead(0x82, answer, 5, 14000).status != probesim::TransferStatus::kOk) {
           Die("bench alone: no block response");

@@ -227,6 +227,7 @@ std::vector<BenchOperator::DeviceTiming> BenchOperator::Timings() const {
     t.firstSeconds = double(s.firstNs.load()) / 1e9;
     t.lastSeconds = double(s.lastNs.load()) / 1e9;
     for (const auto& sent : s.sent) t.bytes += sent.load();
+    t.firstBytes = s.firstSent.load();
     t.threadCpuSeconds = s.lastCpu > s.firstCpu ? s.lastCpu - s.firstCpu : 0;
   }
   return timings;
@@ -258,6 +259,7 @@ void BenchOperator::ShowDeviceStates(const std::array<uint8_t, 16>&) {
     s.lastNs.store(0);
     s.firstCpu = s.lastCpu = 0;
     for (auto& sent : s.sent) sent.store(0);
+    s.firstSent.store(0);
   }
 }
 
@@ -269,6 +271,7 @@ void BenchOperator::UpdateFileProgress(int device, int file, uint32_t sentBytes,
   // read per chunk would cost about as much as the rest of the programmer's chunk path.
   if (s.firstNs.load(std::memory_order_relaxed) == 0) {
     s.firstNs.store(NowNs(), std::memory_order_relaxed);
+    s.firstSent.store(sentBytes, std::memory_order_relaxed);
     s.firstCpu = ThreadCpuSeconds();
   } else if (sentBytes == fileSize) {
     s.lastNs.store(NowNs(), std::memory_order_relaxed);

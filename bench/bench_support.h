@@ -103,11 +103,12 @@ class BenchOperator final : public RunView {
     bool streamed = false;
     double firstSeconds = 0, lastSeconds = 0;  // NowSeconds() of the first and the completing progress
     uint64_t bytes = 0;                        // bytes sent (all files)
+    uint64_t firstBytes = 0;                   // of them, those the first progress counted
     // CPU seconds of the job's thread from the first progress to the one that completed the file
     // (0 when the file did not complete).
     double threadCpuSeconds = 0;
     double Rate() const {
-      return lastSeconds > firstSeconds ? double(bytes) / (lastSeconds - firstSeconds) : 0;
+      return lastSeconds > firstSeconds ? double(bytes - firstBytes) / (lastSeconds - firstSeconds) : 0;
     }
   };
   // After the run has ended.
@@ -136,6 +137,7 @@ class BenchOperator final : public RunView {
   struct alignas(64) Slot {
     std::atomic<uint64_t> firstNs{0}, lastNs{0};
     std::atomic<uint32_t> sent[3]{};
+    std::atomic<uint32_t> firstSent{0};
     double firstCpu = 0, lastCpu = 0;  // written only by the device's job thread
   };
   std::array<Slot, 16> slots_{};

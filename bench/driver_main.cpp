@@ -40,7 +40,8 @@ const char kUsage[] =
     "  p3  the Qt dialog (offscreen) during a 16-probe download: GUI timer latency, list repaints;\n"
     "      the station window with 16 boards programming: GUI timer latency, window repaints\n"
     "  p4  zolt-flash peak resident set, 1 MiB and 1 GiB (sparse) images\n"
-    "  p5  zolt-flash CPU per second of a realistic single-probe run, bench excluded\n"
+    "  p5  zolt-flash CPU per second of a realistic single-probe run, bench excluded, also with\n"
+    "      transfers in flight\n"
     "  p6  one probe, NAND 4 MiB, 1 ms and 125 us: rate with transfers in flight against one Write a chunk\n"
     "  p7  16 probes at 1 ms with transfers in flight: the slowest against one probe\n"
     "  s1  station: from a board's placing to its first set-up command, in poll periods (250 ms)\n"
@@ -103,12 +104,26 @@ const Goal kGoals[] = {
     {"P5", "1 ms USB: zolt-flash CPU, bench incl.", "p5.fs.cpu_share_total", "% core", 100, 0, 0},
     {"P5", "1 ms USB: bench alone, same transfers", "p5.fs.cpu_share_bench", "% core", 100, 0, 0},
     {"P5", "1 ms USB: difference (programmer)", "p5.fs.cpu_share_programmer", "% core", 100, -1, 10},
+    {"P5", "125 us, in flight: zolt-flash, bench incl.", "p5.hs_in_flight.cpu_share_total", "% core", 100, 0,
+     0},
+    {"P5", "125 us, in flight: bench alone", "p5.hs_in_flight.cpu_share_bench", "% core", 100, 0, 0},
+    {"P5", "125 us, in flight: difference (programmer)", "p5.hs_in_flight.cpu_share_programmer", "% core",
+     100, -1, 10},
+    {"P5", "1 ms, in flight: zolt-flash, bench incl.", "p5.fs_in_flight.cpu_share_total", "% core", 100, 0,
+     0},
+    {"P5", "1 ms, in flight: bench alone", "p5.fs_in_flight.cpu_share_bench", "% core", 100, 0, 0},
+    {"P5", "1 ms, in flight: difference (programmer)", "p5.fs_in_flight.cpu_share_programmer", "% core", 100,
+     -1, 10},
     {"P6", "1 ms USB: one Write a chunk", "p6.fs.sync_kb_per_s", "kB/s", 1, 0, 0},
     {"P6", "1 ms USB: transfers in flight", "p6.fs.in_flight_kb_per_s", "kB/s", 1, 0, 0},
     {"P6", "1 ms USB: gain", "p6.fs.gain", "x", 1, +1, 5},
+    {"P6", "1 ms USB: bound of the bench's model", "p6.fs.bound_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "1 ms USB: in flight / bound", "p6.fs.of_bound", "%", 100, +1, 80},
     {"P6", "125 us USB: one Write a chunk", "p6.hs.sync_kb_per_s", "kB/s", 1, 0, 0},
     {"P6", "125 us USB: transfers in flight", "p6.hs.in_flight_kb_per_s", "kB/s", 1, 0, 0},
     {"P6", "125 us USB: gain", "p6.hs.gain", "x", 1, +1, 2},
+    {"P6", "125 us USB: bound of the bench's model", "p6.hs.bound_kb_per_s", "kB/s", 1, 0, 0},
+    {"P6", "125 us USB: in flight / bound", "p6.hs.of_bound", "%", 100, +1, 80},
     {"P7", "in flight, 1 ms USB: one probe", "p7.single_kb_per_s", "kB/s", 1, 0, 0},
     {"P7", "in flight: slowest of 16 / one probe", "p7.16_min_ratio", "", 1, +1, 0.9},
     {"S1", "placing to first set-up command, worst", "s1.max_periods", "periods", 1, -1, 2},
