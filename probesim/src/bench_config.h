@@ -43,6 +43,7 @@ struct StuckBit {
 struct FaultConfig {
   int64_t unplugAfterTransfers = -1;  // -1: never
   int64_t unplugAfterBytes = -1;
+  int64_t holdAtTransfer = -1;  // -1: never; else that transfer waits for `release` (PROBESIM_CONTROL)
   AnswerKeySet noAnswer;
   AnswerKeySet lateAnswer;
   AnswerKeySet garbledAnswer;

@@ -142,9 +142,9 @@ std::vector<uint64_t> ReadOffsets(const Reader& r, const toml::node& node, const
 
 void ReadFaults(const Reader& r, const toml::table& t, const std::string& prefix, ProbeConfig& p) {
   r.OnlyKeys(t, prefix,
-             {"unplug_after_transfers", "unplug_after_bytes", "no_answer", "late_answer", "garbled_answer",
-              "firmware_prefix", "bootloader_prefix", "bad_sectors", "bad_blocks", "program_fail",
-              "stuck_bits", "read_fault", "debug_switch", "config_register_ignores_writes",
+             {"unplug_after_transfers", "unplug_after_bytes", "hold_at_transfer", "no_answer", "late_answer",
+              "garbled_answer", "firmware_prefix", "bootloader_prefix", "bad_sectors", "bad_blocks",
+              "program_fail", "stuck_bits", "read_fault", "debug_switch", "config_register_ignores_writes",
               "random_program_fails", "random_stuck_bits", "random_bad_blocks"});
   FaultConfig& f = p.faults;
   const uint64_t flashSize = p.FlashSize();
@@ -162,6 +162,8 @@ void ReadFaults(const Reader& r, const toml::table& t, const std::string& prefix
       f.unplugAfterTransfers = r.Integer(node, key, 0, INT64_MAX);
     } else if (name == "unplug_after_bytes") {
       f.unplugAfterBytes = r.Integer(node, key, 0, INT64_MAX);
+    } else if (name == "hold_at_transfer") {
+      f.holdAtTransfer = r.Integer(node, key, 1, INT64_MAX);
     } else if (name == "no_answer") {
       f.noAnswer = ReadAnswerKeys(r, node, key);
     } else if (name == "late_answer") {

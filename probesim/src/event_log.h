@@ -28,7 +28,8 @@ class EventLog {
   void Command(int probe, uint8_t code, int length) const;
   void Data(int probe, int length, bool stopMarker) const;
   void Apply(int probe, bool high) const;
-  // "attach board=<serial>", "detach board=<serial>", "unplug", "plug" (serial < 0: none shown).
+  // "attach board=<serial>", "detach board=<serial>", "unplug", "plug", "hold", "release" (serial
+  // < 0: none shown).
   void Board(int probe, const char* event, int serial) const;
 
  private:

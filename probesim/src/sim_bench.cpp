@@ -58,9 +58,10 @@ class SimBench final : public Bench {
     const size_t space = line.find(' ');
     const std::string verb = line.substr(0, space);
     const std::string name = space == std::string::npos ? "" : line.substr(space + 1);
-    if (line.empty()) return "error: empty line (attach, detach, unplug or plug, then a probe name)";
-    if (verb != "attach" && verb != "detach" && verb != "unplug" && verb != "plug") {
-      return "error: unknown command \"" + verb + "\" (attach, detach, unplug or plug, then a probe name)";
+    if (line.empty()) return "error: empty line (attach, detach, unplug, plug or release, then a probe name)";
+    if (verb != "attach" && verb != "detach" && verb != "unplug" && verb != "plug" && verb != "release") {
+      return "error: unknown command \"" + verb +
+             "\" (attach, detach, unplug, plug or release, then a probe name)";
     }
     if (name.empty()) return "error: " + verb + " needs a probe name";
     size_t index = probes_.size();
@@ -92,6 +93,8 @@ class SimBench final : public Bench {
       why = sim.DetachBoard();
     } else if (verb == "unplug") {
       why = sim.Unplug();
+    } else if (verb == "release") {
+      why = sim.Release();
     } else {
       why = sim.Plug();
     }

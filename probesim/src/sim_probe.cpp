@@ -49,6 +49,7 @@ std::string SimProbe::Unplug() {
   }
   count_ = 0;
   log_.Board(index_, "unplug", -1);
+  released_.notify_all();  // a held transfer fails as every other does
   return "";
 }
 
@@ -111,7 +112,7 @@ void SimProbe::WaitUntil(Clock::time_point t) const {
   if (t > Clock::now()) std::this_thread::sleep_until(t);
 }
 
-bool SimProbe::CountTransfer() {
+bool SimProbe::CountTransfer(std::unique_lock<std::mutex>& lock) {
   if (unplugged_) return false;
   ++transfers_;
   const int64_t limit = config_.faults.unplugAfterTransfers;
@@ -121,7 +122,24 @@ bool SimProbe::CountTransfer() {
     firmware_->OnClose();  // an unplugged probe lets go of its flash file
     return false;
   }
+  if (transfers_ == config_.faults.holdAtTransfer) {
+    // The transfer has not begun: a test does what it wants done at this point, then releases it.
+    holding_ = true;
+    log_.Board(index_, "hold", -1);
+    released_.wait(lock, [this] { return !holding_ || pluggedOut_.load(); });
+    holding_ = false;
+    if (!open_) return false;  // unplugged (or closed) meanwhile
+  }
   return true;
+}
+
+std::string SimProbe::Release() {
+  std::lock_guard lock(mutex_);
+  if (!holding_) return "it holds no transfer";
+  holding_ = false;
+  log_.Board(index_, "release", -1);
+  released_.notify_all();
+  return "";
 }
 
 void SimProbe::CountBytes(int bytes) {
@@ -153,7 +171,7 @@ void SimProbe::Answer(const uint8_t* bytes, int length, int key) {
 TransferResult SimProbe::BulkWrite(uint8_t endpoint, const uint8_t* data, int length,
                                    unsigned /*timeoutMs*/) {
   std::unique_lock lock(mutex_);
-  if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};
+  if (!open_ || !CountTransfer(lock)) return {TransferStatus::kNoDevice, 0};
   if (endpoint != 0x01 || length < 0 || (length > 0 && data == nullptr)) return {TransferStatus::kError, 0};
   const bool realistic = config_.timing.realistic;
   Clock::time_point done{};
@@ -187,7 +205,7 @@ int SimProbe::BulkWriteChunks(uint8_t endpoint, const uint8_t* data, int length,
   const double packetUs = config_.timing.PacketUs();
   int done = 0;
   for (; done < count; ++done) {
-    if (!open_ || !CountTransfer()) {
+    if (!open_ || !CountTransfer(lock)) {
       *failed = {TransferStatus::kNoDevice, 0};
       break;
     }
@@ -220,7 +238,7 @@ int SimProbe::BulkWriteChunks(uint8_t endpoint, const uint8_t* data, int length,
 
 TransferResult SimProbe::BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) {
   std::unique_lock lock(mutex_);
-  if (!open_ || !CountTransfer()) return {TransferStatus::kNoDevice, 0};
+  if (!open_ || !CountTransfer(lock)) return {TransferStatus::kNoDevice, 0};
   if (endpoint != 0x82 || length < 0 || (length > 0 && data == nullptr)) return {TransferStatus::kError, 0};
   const bool realistic = config_.timing.realistic;
   const auto now = Clock::now();

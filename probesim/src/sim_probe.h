@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,8 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   // keep their state.
   std::string Unplug();
   std::string Plug();
+  // The transfer held by the hold_at_transfer fault goes on.
+  std::string Release();
   // The current board's flash file ("" without a board or without flash), and of every board this
   // probe has had, for the bench's check that a new board's file is nobody else's.
   std::string BoardFlashPath();
@@ -87,7 +90,8 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   static constexpr size_t kRing = 64;
 
   void Answer(const uint8_t* bytes, int length, int key) override;
-  bool CountTransfer();  // false once unplugged
+  // False once unplugged. Waits (the lock let go) at the hold_at_transfer fault's transfer.
+  bool CountTransfer(std::unique_lock<std::mutex>& lock);
   void CountBytes(int bytes);
   Clock::duration Scaled(double microseconds) const;
   void WaitUntil(Clock::time_point t) const;
@@ -105,6 +109,8 @@ class SimProbe final : public BenchProbe, private AnswerSink {
   std::atomic<uint64_t> generation_{0};  // one more at every unplug
   std::string openFailure_;
   int64_t transfers_ = 0;
+  bool holding_ = false;
+  std::condition_variable released_;
   int64_t bytes_ = 0;
   std::array<Pending, kRing> ring_{};
   size_t head_ = 0;

@@ -51,7 +51,7 @@ TEST(Control, EveryLineGetsOneReplyAfterItsEffect) {
                     Probe("probe with spaces"));
   ControlClient control(b.socket);
   ASSERT_TRUE(control.connected());
-  const std::string usage = " (attach, detach, unplug or plug, then a probe name)";
+  const std::string usage = " (attach, detach, unplug, plug or release, then a probe name)";
   struct Step {
     std::string line;  // sent with "\n"
     std::string reply;
@@ -360,6 +360,47 @@ TEST(Control, BenchEndsWhileAClientIsConnected) {
   b.reset();
   EXPECT_TRUE(control.Send("attach p").starts_with("(no")) << "not served any more";
   EXPECT_FALSE(fs::exists(socket));
+}
+
+// hold_at_transfer: that transfer waits, with the probe's lock let go, until `release`; an unplug
+// fails it instead. Meanwhile the control socket is served.
+TEST(Control, HeldTransferWaitsForReleaseOrFailsOnUnplug) {
+  for (const char* ending : {"release h", "unplug h"}) {
+    SCOPED_TRACE(ending);
+    ScratchDir logDir;
+    const std::string log = logDir / "events.log";
+    ControlledBench b(Probe("h", "flash = \"EN29LV040A\"\n[probe.faults]\nhold_at_transfer = 2\n"), log);
+    ControlClient control(b.socket);
+    EXPECT_EQ(control.Send("release h"), "error: probe \"h\": it holds no transfer");
+    BenchProbe& probe = b.bench->Probe(0);
+    ASSERT_TRUE(probe.Open());
+    const Bytes reset = Host::Short(0x01);
+    ASSERT_EQ(probe.BulkWrite(0x01, reset.data(), 5, 500).status, TransferStatus::kOk);
+    std::atomic<bool> returned{false};
+    TransferStatus second = TransferStatus::kError;
+    std::thread host([&] {
+      second = probe.BulkWrite(0x01, reset.data(), 5, 500).status;
+      returned = true;
+    });
+    auto events = [&] {
+      std::ifstream in(log);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // A hang guard, not a timing: the event comes once the transfer waits.
+    for (int i = 0; i < 10000 && events().find(" hold\n") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_NE(events().find(" hold\n"), std::string::npos);
+    EXPECT_EQ(control.Send("detach h"), "ok");  // the lock is free while it waits
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(control.Send(ending), "ok");
+    host.join();
+    const bool released = std::string(ending).starts_with("release");
+    EXPECT_EQ(second, released ? TransferStatus::kOk : TransferStatus::kNoDevice);
+    EXPECT_EQ(probe.BulkWrite(0x01, reset.data(), 5, 500).status,
+              released ? TransferStatus::kOk : TransferStatus::kNoDevice);
+    EXPECT_EQ(events().find(" release\n") != std::string::npos, released);
+    probe.Close();
+  }
 }
 
 }  // namespace
