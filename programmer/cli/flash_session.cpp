@@ -192,6 +192,7 @@ class Session {
         run.RequestStop();
         stopRequested_ = true;
         watchdog.Arm();
+        if (stopWanted_) console_.WriteErrorLine(kStopRequestedLine);
       }
       DrawProgress(run);
       std::unique_lock lock(wakeMu_);

@@ -81,6 +81,9 @@ inline constexpr const char* kTransfersInFlightVariable = "ZOLT_TRANSFERS_IN_FLI
 // error, or "" when all is well. (A station streams as usual: the flag is a usage error with
 // --station, the variable is only noted.)
 std::string ApplyTransfersInFlightVariable(const char* text, FlashOptions& options);
+// The stderr line (without "\n") once a signal's stop request has reached the jobs: the operator
+// knows it was heard, and a test knows that every job sees it from then on.
+inline constexpr const char* kStopRequestedLine = "zolt-flash: stop requested; a second signal ends at once";
 // The stderr line (without "\n") of a run whose link library lacks the WriteChunks export.
 inline constexpr const char* kNoTransfersInFlightLine =
     "zolt-flash: the link library cannot keep transfers in flight; streaming as usual";

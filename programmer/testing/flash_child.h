@@ -45,6 +45,8 @@ class FlashChild {
   FlashChild& operator=(const FlashChild&) = delete;
 
   void Signal(int signal) const;
+  // The file the child's stderr goes to (unless ChildStreams named another), to wait on a line.
+  const std::string& ErrPath() const { return errPath_; }
   // Waits for the child; after `hangGuard` it is killed and the test fails.
   ProcessResult Wait(std::chrono::seconds hangGuard = std::chrono::seconds(120));
 

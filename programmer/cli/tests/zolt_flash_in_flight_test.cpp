@@ -3,12 +3,16 @@
 // probe receives exactly what one Write a chunk sends; against a link library without the
 // WriteChunks export, one stderr line at the start of the run, and then the run streams, logs and
 // ends exactly as without the switch. A bad variable is a usage error.
+#include <signal.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <sstream>
 
 #include "cli/options.h"
+#include "testing/bench_control.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
@@ -83,6 +87,101 @@ TEST_F(ZoltFlash, TransfersInFlightSendTheSameOutPayloadsAsOneWriteAChunk) {
     EXPECT_EQ(payloads["1"], payloads["0"]);
     EXPECT_GT(payloads["0"].size(), 4u);
     EXPECT_TRUE(flash["1"] == flash["0"]);
+  }
+}
+
+// The bench's transfers up to the first chunk of a download of `image` (whose first 64 bytes
+// begin it), counted in the trace of a run with one Write a chunk: each Write or Read line is one.
+int64_t TransfersBeforeTheData(const std::string& trace, const std::string& image) {
+  std::string first;
+  for (size_t i = 0; i < 64 && i < image.size(); ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(image[i]));
+    first += hex;
+  }
+  int64_t transfers = 0;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    const bool write = line.find(" fn=Write ") != std::string::npos;
+    if (write && line.ends_with(" data=" + first)) return transfers;
+    if (write || line.find(" fn=Read ") != std::string::npos) ++transfers;
+  }
+  return -1;
+}
+
+// A stop in the middle of a file and a chunk in the middle of a block that fails, each at the same
+// transfer in both runs: the bench holds block 1's response until the stop request has reached
+// the jobs, or goes away at chunk 5 of block 1. The probe gets the same OUT payloads, and the log,
+// the messages and the flash are the same.
+TEST_F(ZoltFlash, TransfersInFlightStopAndFailMidFileAsOneWriteAChunkDoes) {
+  const std::string bench =
+      "[bench]\ntiming = \"instant\"\n[[probe]]\nname = \"p\"\ntarget = \"KELDA\"\nflash = \"K9F5608\"\n";
+  const std::vector<std::string> settings = {"--product", "KELDA", "--nand"};
+  const std::string imageBytes = PatternBytes(70001, 11);
+  const std::string image = dir.Write("image.bin", imageBytes);
+  const std::string socket = dir / "control.sock";
+  auto env = [&](const std::string& faults, const char* variable, const std::string& trace) {
+    std::filesystem::remove_all(dir / "state");
+    std::filesystem::remove(dir / "probe.log");
+    std::filesystem::remove(trace);
+    FlashChild::Env e = BenchEnv(bench + (faults.empty() ? "" : "[probe.faults]\n" + faults + "\n"));
+    e["ZOLT_TRANSFERS_IN_FLIGHT"] = variable;
+    e["VORLINK_TRACE"] = trace;
+    e["PROBESIM_CONTROL"] = socket;
+    return e;
+  };
+  const std::string reference = dir / "reference.log";
+  ASSERT_EQ(Run(Args(settings, {"--image1", image}), env("", "0", reference)).exitCode, 0);
+  const int64_t before = TransfersBeforeTheData(ReadFileBytes(reference), imageBytes);
+  ASSERT_GT(before, 0);
+  // A block is 32 chunks and its response: block 1's chunks are transfers before+34 to before+65.
+  struct Case {
+    const char* name;
+    std::string faults;
+    bool stop;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"stop at block 1's response", "hold_at_transfer = " + std::to_string(before + 66), true, 3},
+      {"chunk 5 of block 1 fails", "unplug_after_transfers = " + std::to_string(before + 33 + 5), false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, ProcessResult> runs;
+    std::map<std::string, std::vector<std::string>> payloads;
+    std::map<std::string, std::string> flash;
+    for (const char* variable : {"0", "1"}) {
+      SCOPED_TRACE(std::string("ZOLT_TRANSFERS_IN_FLIGHT=") + variable);
+      const std::string trace = dir / (std::string("trace-") + variable + ".log");
+      FlashChild child(FlashProgram(), Args(settings, {"--image1", image}), env(c.faults, variable, trace),
+                       dir.path());
+      if (c.stop) {
+        ASSERT_TRUE(WaitForFileText(dir / "probe.log", " hold\n"));
+        child.Signal(SIGINT);
+        ASSERT_TRUE(WaitForFileText(child.ErrPath(), kStopRequestedLine));
+        ASSERT_EQ(::zolt::testing::BenchControl(socket).Send("release p"), "ok");
+      }
+      runs[variable] = child.Wait();
+      payloads[variable] = OutPayloads(ReadFileBytes(trace));
+      flash[variable] = ReadFileBytes(dir / "state/bench-0.bin");
+    }
+    EXPECT_EQ(runs["0"].exitCode, c.exitCode) << runs["0"].out << runs["0"].err;
+    EXPECT_EQ(runs["1"].exitCode, runs["0"].exitCode);
+    EXPECT_EQ(runs["1"].out, runs["0"].out);
+    EXPECT_EQ(runs["1"].err, runs["0"].err);
+    EXPECT_EQ(payloads["1"], payloads["0"]);
+    EXPECT_TRUE(flash["1"] == flash["0"]);
+    if (c.stop) {
+      // Block 2 is the last, and begins with the stop marker "USBJTAG_Down_STOP" and its zero byte.
+      EXPECT_NE(runs["0"].out.find("Download stop is OK."), std::string::npos) << runs["0"].out;
+      std::vector<std::string> chunks;
+      for (const std::string& p : payloads["0"])
+        if (p.find(" len=64 ") != std::string::npos) chunks.push_back(p);
+      ASSERT_EQ(chunks.size(), 3u * 32);
+      EXPECT_NE(chunks[64].find(" data=5553424a5441475f446f776e5f53544f5000"), std::string::npos)
+          << chunks[64];
+      EXPECT_EQ(chunks[63].find(" data=5553424a"), std::string::npos);
+    }
   }
 }
 
