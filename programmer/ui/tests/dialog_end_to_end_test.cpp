@@ -182,5 +182,54 @@ TEST_F(DialogEndToEnd, ClosingDuringARunStopsItAndWaitsForTheJobs) {
   app.reset();
 }
 
+#ifdef ZOLT_FOUR_EXPORTS_LINK
+// ZOLT_TRANSFERS_IN_FLIGHT=1: the real library keeps each block's chunks in flight; a library with
+// only the four exports of the contract cannot, and the dialog then streams as usual without a
+// word. Both runs program every board and end with the one completion box.
+TEST_F(DialogEndToEnd, TransfersInFlightFromTheEnvironmentAndALibraryWithoutTheExport) {
+  ::setenv("ZOLT_TRANSFERS_IN_FLIGHT", "1", 1);
+  const std::string trace = dir / "trace.log";
+  ::setenv("VORLINK_TRACE", trace.c_str(), 1);
+  WriteBench("[bench]\ntiming = \"instant\"\n");
+  auto inFlightCalls = [&] {
+    QFile file(QFile::decodeName(QByteArray::fromStdString(trace)));
+    if (!file.open(QIODevice::ReadOnly)) return qsizetype(0);
+    return file.readAll().count("fn=WriteChunks");
+  };
+  struct Case {
+    const char* name;
+    std::string library;
+    int size;
+    bool inFlight;
+  };
+  const Case cases[] = {{"libVorlink.so", "", 70001, true},
+                        {"four exports", ZOLT_FOUR_EXPORTS_LINK, 9000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const qsizetype callsBefore = inFlightCalls();
+    const QString image = WriteImage(c.size);
+    DialogApplication app(c.library);
+    ASSERT_NE(app.Driver(), nullptr);
+    ProgrammerDialog& d = app.Dialog();
+    SetUpRun(d, image);
+    d.RunButton()->click();
+    ASSERT_TRUE(ServeUntil([] { return VisibleBox() != nullptr; }));
+    EXPECT_EQ(VisibleBox()->text(), QStringLiteral("Download Complete !"));
+    VisibleBox()->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(ServeUntil([&] { return RunIsOver(d, app); }));
+    EXPECT_EQ(VisibleBox(), nullptr);
+    EXPECT_FALSE(d.Log()->toPlainText().contains(QStringLiteral("flight")));
+    EXPECT_EQ(inFlightCalls() > callsBefore, c.inFlight);
+    for (int board = 0; board < kBoards; ++board) {
+      QFile flash(Path("state/bench-" + std::to_string(board) + ".bin"));
+      ASSERT_TRUE(flash.open(QIODevice::ReadOnly)) << board;
+      EXPECT_EQ(flash.read(c.size), Pattern(c.size)) << "board " << board;
+    }
+  }
+  ::unsetenv("ZOLT_TRANSFERS_IN_FLIGHT");
+  ::unsetenv("VORLINK_TRACE");
+}
+#endif
+
 }  // namespace
 }  // namespace zolt::ui
