@@ -108,8 +108,10 @@ std::string Usb01Transport::Location(TransportHandle handle) {
     const int depth = libusb_get_port_numbers(list[i], ports.data(), static_cast<int>(ports.size()));
     if (depth <= 0) break;
     location = "usb:" + std::to_string(bus) + "-";
-    for (int p = 0; p < depth; ++p)
-      location += (p ? "." : "") + std::to_string(ports[static_cast<size_t>(p)]);
+    for (int p = 0; p < depth; ++p) {
+      if (p != 0) location += '.';
+      location += std::to_string(ports[static_cast<size_t>(p)]);
+    }
     break;
   }
   if (count >= 0) libusb_free_device_list(list, 1);
