@@ -18,6 +18,7 @@
 #include "jobs/station.h"
 #include "probe/identify.h"
 #include "testing/bench_control.h"
+#include "testing/bench_files.h"
 
 namespace zolt::bench {
 namespace {
@@ -27,11 +28,8 @@ constexpr uint64_t kMiB = 1024 * 1024;
 
 // `probes` KELDA fixtures named f0, f1, ... with NAND K9F5608 and no board until one is placed.
 std::string EmptyFixtures(int probes, double usbLatencyUs) {
-  std::ostringstream toml;
-  toml << "[bench]\ntiming = \"realistic\"\nusb_latency_us = " << usbLatencyUs << "\n";
-  for (int i = 0; i < probes; ++i)
-    toml << "\n[[probe]]\nname = \"f" << i << "\"\ntarget = \"KELDA\"\nflash = \"K9F5608\"\nboard = false\n";
-  return toml.str();
+  return zolt::testing::BenchToml(zolt::testing::EmptyFixtures(probes, "K9F5608"),
+                                  zolt::testing::RealisticTiming(usbLatencyUs));
 }
 
 // What the child's station shows: counted, and handed to whoever waits for it.
@@ -68,19 +66,15 @@ class CountingView final : public StationView {
 
 struct Setup {
   ScratchDir dir;
+  zolt::testing::BenchFiles files{dir};
   std::string control;
   void Use(const std::string& toml, bool eventLog) {
-    WriteText(dir.File("bench.toml"), toml);
-    control = dir.File("control");
-    ::setenv("VORLINK_BENCH", dir.File("bench.toml").c_str(), 1);
-    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
-    ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
-    ::unsetenv("VORLINK_TRACE");
-    if (eventLog) {
-      ::setenv("PROBESIM_LOG", dir.File("events.log").c_str(), 1);
-    } else {
-      ::unsetenv("PROBESIM_LOG");
+    try {
+      files.Use(toml, zolt::testing::kWithControl | (eventLog ? zolt::testing::kWithEventLog : 0u));
+    } catch (const std::exception& e) {
+      Die(e.what());
     }
+    control = files.ControlPath();
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   }
   StationOptions Options() const {
@@ -139,7 +133,7 @@ int ChildS1() {
   station.Wait();
   std::vector<double> delays;
   double attachedAt = -1;
-  for (const Event& e : ReadEvents(setup.dir.File("events.log"))) {
+  for (const Event& e : ReadEvents(setup.files.EventLogPath())) {
     if (e.what.rfind("attach", 0) == 0) attachedAt = e.us;
     if (e.what.rfind("cmd=0x04", 0) == 0 && attachedAt >= 0) {
       delays.push_back((e.us - attachedAt) / 1000.0);
@@ -259,11 +253,11 @@ int ChildS3() {
     return waiting == kProbes;
   });
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const size_t before = ReadEvents(setup.dir.File("events.log")).size();
+  const size_t before = ReadEvents(setup.files.EventLogPath()).size();
   const double cpu0 = ProcessCpuSeconds(), t0 = NowSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(10));
   const double cpu = ProcessCpuSeconds() - cpu0, wall = NowSeconds() - t0;
-  const std::vector<Event> events = ReadEvents(setup.dir.File("events.log"));
+  const std::vector<Event> events = ReadEvents(setup.files.EventLogPath());
   station.StopAccepting();
   station.Wait();
   std::array<int, kProbes> commands{};
