@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -18,6 +17,7 @@
 #include "jobs/station.h"
 #include "probe/identify.h"
 #include "testing/bench_control.h"
+#include "testing/bench_events.h"
 #include "testing/bench_files.h"
 
 namespace zolt::bench {
@@ -90,23 +90,8 @@ void Send(zolt::testing::BenchControl& bench, const std::string& command) {
   if (reply != "ok") Die("bench control '" + command + "': " + reply);
 }
 
-struct Event {
-  int probe = -1;
-  double us = 0;
-  std::string what;
-};
-std::vector<Event> ReadEvents(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<Event> events;
-  for (std::string line; std::getline(in, line);) {
-    Event e;
-    if (std::sscanf(line.c_str(), "p=%d t_us=%lf", &e.probe, &e.us) != 2) continue;
-    const size_t at = line.find(' ', line.find("t_us="));
-    e.what = at == std::string::npos ? "" : line.substr(at + 1);
-    events.push_back(e);
-  }
-  return events;
-}
+using zolt::testing::BenchEvent;
+using zolt::testing::ReadBenchEvents;
 
 // S1: one fixture; a board placed ten times at different phases of the poll cycle.
 int ChildS1() {
@@ -133,10 +118,10 @@ int ChildS1() {
   station.Wait();
   std::vector<double> delays;
   double attachedAt = -1;
-  for (const Event& e : ReadEvents(setup.files.EventLogPath())) {
-    if (e.what.rfind("attach", 0) == 0) attachedAt = e.us;
+  for (const BenchEvent& e : ReadBenchEvents(setup.files.EventLogPath())) {
+    if (e.what.rfind("attach", 0) == 0) attachedAt = static_cast<double>(e.us);
     if (e.what.rfind("cmd=0x04", 0) == 0 && attachedAt >= 0) {
-      delays.push_back((e.us - attachedAt) / 1000.0);
+      delays.push_back((static_cast<double>(e.us) - attachedAt) / 1000.0);
       attachedAt = -1;
     }
   }
@@ -253,11 +238,11 @@ int ChildS3() {
     return waiting == kProbes;
   });
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const size_t before = ReadEvents(setup.files.EventLogPath()).size();
+  const size_t before = ReadBenchEvents(setup.files.EventLogPath()).size();
   const double cpu0 = ProcessCpuSeconds(), t0 = NowSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(10));
   const double cpu = ProcessCpuSeconds() - cpu0, wall = NowSeconds() - t0;
-  const std::vector<Event> events = ReadEvents(setup.files.EventLogPath());
+  const std::vector<BenchEvent> events = ReadBenchEvents(setup.files.EventLogPath());
   station.StopAccepting();
   station.Wait();
   std::array<int, kProbes> commands{};

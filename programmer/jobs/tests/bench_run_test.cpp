@@ -4,13 +4,13 @@
 //
 // libVorlink.so reads its bench once, when it is loaded, so each test needs a process of its own
 // (ctest runs every test alone); a test that finds another bench loaded skips itself.
-#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
 #include "job_fixture.h"
 #include "jobs/run_control.h"
+#include "testing/bench_events.h"
 #include "testing/bench_files.h"
 
 namespace zolt::testing {
@@ -50,14 +50,12 @@ class BenchRunTest : public ::testing::Test {
   }
   // The events of probe `p` in PROBESIM_LOG: "0x98", "data 64", "data 18 stop", "apply=high".
   std::vector<std::string> Events(int p) const {
-    std::ifstream in(files.EventLogPath());
     std::vector<std::string> out;
-    const std::string prefix = "p=" + std::to_string(p) + " ";
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind(prefix, 0) != 0) continue;
-      std::istringstream fields(line);
-      std::string probe, time, what;
-      fields >> probe >> time >> what;
+    for (const BenchEvent& e : ReadBenchEvents(files.EventLogPath())) {
+      if (e.probe != p) continue;
+      std::istringstream fields(e.what);
+      std::string what;
+      fields >> what;
       if (what.rfind("cmd=", 0) == 0) {
         out.push_back(what.substr(4));
       } else if (what == "data") {
