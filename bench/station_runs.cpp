@@ -58,6 +58,14 @@ class CountingView final : public StationView {
     std::unique_lock lock(mu);
     if (!changed.wait_for(lock, std::chrono::minutes(10), done)) Die("station: the awaited state never came");
   }
+  // Waits until `count` fixtures show WAITING.
+  void WaitForWaiting(int count) {
+    WaitFor([&] {
+      int waiting = 0;
+      for (const auto& [device, state] : states) waiting += state == FixtureState::kWaiting ? 1 : 0;
+      return waiting == count;
+    });
+  }
   std::mutex mu;
   std::condition_variable changed;
   std::map<int, FixtureState> states;
@@ -83,6 +91,18 @@ struct Setup {
     options.pollMs = kPollMs;
     return options;
   }
+  std::string Image() const { return dir.File("image.bin"); }
+};
+
+// A station on the set-up's bench with its image, started.
+struct StartedStation {
+  StartedStation(const Setup& setup, const StationOptions& options) : station(log, view, options) {
+    log.imagePath[0] = setup.Image();
+    if (!station.Start(log.Request())) Die("the station did not start");
+  }
+  BenchOperator log;
+  CountingView view;
+  Station station;
 };
 
 void Send(zolt::testing::BenchControl& bench, const std::string& command) {
@@ -97,12 +117,10 @@ using zolt::testing::ReadBenchEvents;
 int ChildS1() {
   Setup setup;
   setup.Use(EmptyFixtures(1, 1000), true);
-  WritePatternImage(setup.dir.File("image.bin"), 4096);
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
-  Station station(log, view, setup.Options());
-  if (!station.Start(log.Request())) Die("the station did not start");
+  WritePatternImage(setup.Image(), 4096);
+  StartedStation started(setup, setup.Options());
+  CountingView& view = started.view;
+  Station& station = started.station;
   zolt::testing::BenchControl bench(setup.control);
   constexpr int kBoards = 10;
   view.WaitFor([&] { return view.states[0] == FixtureState::kWaiting; });
@@ -141,12 +159,12 @@ int ChildS2() {
   constexpr uint64_t kImage = 8 * kMiB;
   Setup setup;
   setup.Use(EmptyFixtures(kFixtures, 125), false);
-  WritePatternImage(setup.dir.File("image.bin"), kImage);
+  WritePatternImage(setup.Image(), kImage);
   zolt::testing::BenchControl bench(setup.control);
 
   // The batch: all sixteen boards on, one RUN.
   BenchOperator batchLog;
-  batchLog.imagePath[0] = setup.dir.File("image.bin");
+  batchLog.imagePath[0] = setup.Image();
   double batchSeconds = 0;
   {
     // The bench (and its control socket) starts when the library is loaded.
@@ -163,18 +181,12 @@ int ChildS2() {
   for (int f = 0; f < kFixtures; ++f) Send(bench, "detach f" + std::to_string(f));
 
   // The station.
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
   StationOptions options = setup.Options();
   options.boardLimit = kFixtures * kRounds;
-  Station station(log, view, options);
-  if (!station.Start(log.Request())) Die("the station did not start");
-  view.WaitFor([&] {
-    int waiting = 0;
-    for (const auto& [device, state] : view.states) waiting += state == FixtureState::kWaiting ? 1 : 0;
-    return waiting == kFixtures;
-  });
+  StartedStation started(setup, options);
+  CountingView& view = started.view;
+  Station& station = started.station;
+  view.WaitForWaiting(kFixtures);
   const double t0 = NowSeconds();
   for (int f = 0; f < kFixtures; ++f) Send(bench, "attach f" + std::to_string(f));
   std::array<int, kFixtures> placed{};
@@ -226,17 +238,11 @@ int ChildS3() {
   constexpr int kProbes = 16;
   Setup setup;
   setup.Use(EmptyFixtures(kProbes, 1000), true);
-  WritePatternImage(setup.dir.File("image.bin"), 4096);
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
-  Station station(log, view, setup.Options());
-  if (!station.Start(log.Request())) Die("the station did not start");
-  view.WaitFor([&] {
-    int waiting = 0;
-    for (const auto& [device, state] : view.states) waiting += state == FixtureState::kWaiting ? 1 : 0;
-    return waiting == kProbes;
-  });
+  WritePatternImage(setup.Image(), 4096);
+  StartedStation started(setup, setup.Options());
+  CountingView& view = started.view;
+  Station& station = started.station;
+  view.WaitForWaiting(kProbes);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const size_t before = ReadBenchEvents(setup.files.EventLogPath()).size();
   const double cpu0 = ProcessCpuSeconds(), t0 = NowSeconds();
