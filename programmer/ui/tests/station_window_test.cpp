@@ -297,6 +297,7 @@ class StationWindowBench : public ::testing::Test {
     d.FileSelection()->OnOpenImage(0);
     d.show();
   }
+  void StartOnOneSlowBoard(std::unique_ptr<StationWindow>& window);
   static int RowsWithResult(const StationWindow& window, const char* result) {
     int n = 0;
     for (int row = 0; row < window.RecentBoards()->rowCount(); ++row)
@@ -403,14 +404,18 @@ TEST_F(StationWindowBench, BoardsEndOnTheirTilesInTheCountersAndTheRecentBoardsA
   EXPECT_NE(lines.find("  DEVICE #0: Downloading done."), std::string::npos);
 }
 
-const std::string kOneSlowBoard = BenchToml({BenchProbe()}, RealisticTiming(200));
-
-TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
-  UseBench(kOneSlowBoard);
+// The station started on one slow board of 256 KiB, once the board is being programmed.
+void StationWindowBench::StartOnOneSlowBoard(std::unique_ptr<StationWindow>& window) {
+  UseBench(BenchToml({BenchProbe()}, RealisticTiming(200)));
   KeldaNor(256 * 1024);
-  auto window = Window();
+  window = Window();
   window->StartButton()->click();
   ASSERT_TRUE(ServeUntil([&] { return window->Tile(0)->Percent() > 0; }));
+}
+
+TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
+  std::unique_ptr<StationWindow> window;
+  ASSERT_NO_FATAL_FAILURE(StartOnOneSlowBoard(window));
   EXPECT_EQ(window->Tile(0)->Word(), QStringLiteral("PROGRAMMING"));
 
   window->StopButton()->click();  // no new boards; this one finishes
@@ -437,11 +442,8 @@ TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
 }
 
 TEST_F(StationWindowBench, ClosingWhileRunningAsksStopsTheBoardsAndClosesOnceEnded) {
-  UseBench(kOneSlowBoard);
-  KeldaNor(256 * 1024);
-  auto window = Window();
-  window->StartButton()->click();
-  ASSERT_TRUE(ServeUntil([&] { return window->Tile(0)->Percent() > 0; }));
+  std::unique_ptr<StationWindow> window;
+  ASSERT_NO_FATAL_FAILURE(StartOnOneSlowBoard(window));
   bool closed = false;
   window->CloseThen([&] { closed = true; });
   ASSERT_NE(window->Question(), nullptr);
