@@ -22,6 +22,7 @@
 
 #include "core/run_request.h"
 #include "core/run_view.h"
+#include "core/silent_run_view.h"
 #include "testing/scratch_dir.h"
 
 namespace zolt::bench {
@@ -85,7 +86,7 @@ std::string ExecutableDir();
 // and the message boxes, and times each device's stream: the first UpdateFileProgress and the one
 // that completes the file (the last file of a device, as the runs here have one). Per chunk it
 // costs what the real front ends' does: relaxed atomic stores into a per-device slot.
-class BenchOperator final : public RunView {
+class BenchOperator final : public SilentRunView {
  public:
   // KELDA, NAND, verify off; a slot with a path is enabled.
   std::array<std::string, 3> imagePath{};
@@ -119,18 +120,9 @@ class BenchOperator final : public RunView {
   void Append(std::string_view text) override;
   void ShowMessage(std::string_view text) override;
   void ShowErrorMessage(std::string_view text) override { ShowMessage(text); }
-  void RefreshDialogControls() override {}
-  void ShowRunState(RunState) override {}
-  void EnableRunSettingControls(bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressPos(int) override {}
-  void SetProgressStep(int) override {}
-  void SetElapsedTimeText(std::string_view) override {}
   void ShowDeviceStates(const std::array<uint8_t, 16>& slots) override;
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t fileSize) override;
   uint64_t TotalSentBytes() override;
-  void SetFirmwareVersion(std::string_view) override {}
-  void SetBootloaderVersion(std::string_view) override {}
 
  private:
   // One cache line per device, so that jobs do not share lines.

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -18,6 +17,8 @@
 #include "jobs/station.h"
 #include "probe/identify.h"
 #include "testing/bench_control.h"
+#include "testing/bench_events.h"
+#include "testing/bench_files.h"
 
 namespace zolt::bench {
 namespace {
@@ -27,11 +28,8 @@ constexpr uint64_t kMiB = 1024 * 1024;
 
 // `probes` KELDA fixtures named f0, f1, ... with NAND K9F5608 and no board until one is placed.
 std::string EmptyFixtures(int probes, double usbLatencyUs) {
-  std::ostringstream toml;
-  toml << "[bench]\ntiming = \"realistic\"\nusb_latency_us = " << usbLatencyUs << "\n";
-  for (int i = 0; i < probes; ++i)
-    toml << "\n[[probe]]\nname = \"f" << i << "\"\ntarget = \"KELDA\"\nflash = \"K9F5608\"\nboard = false\n";
-  return toml.str();
+  return zolt::testing::BenchToml(zolt::testing::EmptyFixtures(probes, "K9F5608"),
+                                  zolt::testing::RealisticTiming(usbLatencyUs));
 }
 
 // What the child's station shows: counted, and handed to whoever waits for it.
@@ -60,6 +58,14 @@ class CountingView final : public StationView {
     std::unique_lock lock(mu);
     if (!changed.wait_for(lock, std::chrono::minutes(10), done)) Die("station: the awaited state never came");
   }
+  // Waits until `count` fixtures show WAITING.
+  void WaitForWaiting(int count) {
+    WaitFor([&] {
+      int waiting = 0;
+      for (const auto& [device, state] : states) waiting += state == FixtureState::kWaiting ? 1 : 0;
+      return waiting == count;
+    });
+  }
   std::mutex mu;
   std::condition_variable changed;
   std::map<int, FixtureState> states;
@@ -68,19 +74,15 @@ class CountingView final : public StationView {
 
 struct Setup {
   ScratchDir dir;
+  zolt::testing::BenchFiles files{dir};
   std::string control;
   void Use(const std::string& toml, bool eventLog) {
-    WriteText(dir.File("bench.toml"), toml);
-    control = dir.File("control");
-    ::setenv("VORLINK_BENCH", dir.File("bench.toml").c_str(), 1);
-    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
-    ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
-    ::unsetenv("VORLINK_TRACE");
-    if (eventLog) {
-      ::setenv("PROBESIM_LOG", dir.File("events.log").c_str(), 1);
-    } else {
-      ::unsetenv("PROBESIM_LOG");
+    try {
+      files.Use(toml, zolt::testing::kWithControl | (eventLog ? zolt::testing::kWithEventLog : 0u));
+    } catch (const std::exception& e) {
+      Die(e.what());
     }
+    control = files.ControlPath();
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   }
   StationOptions Options() const {
@@ -89,6 +91,18 @@ struct Setup {
     options.pollMs = kPollMs;
     return options;
   }
+  std::string Image() const { return dir.File("image.bin"); }
+};
+
+// A station on the set-up's bench with its image, started.
+struct StartedStation {
+  StartedStation(const Setup& setup, const StationOptions& options) : station(log, view, options) {
+    log.imagePath[0] = setup.Image();
+    if (!station.Start(log.Request())) Die("the station did not start");
+  }
+  BenchOperator log;
+  CountingView view;
+  Station station;
 };
 
 void Send(zolt::testing::BenchControl& bench, const std::string& command) {
@@ -96,34 +110,17 @@ void Send(zolt::testing::BenchControl& bench, const std::string& command) {
   if (reply != "ok") Die("bench control '" + command + "': " + reply);
 }
 
-struct Event {
-  int probe = -1;
-  double us = 0;
-  std::string what;
-};
-std::vector<Event> ReadEvents(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<Event> events;
-  for (std::string line; std::getline(in, line);) {
-    Event e;
-    if (std::sscanf(line.c_str(), "p=%d t_us=%lf", &e.probe, &e.us) != 2) continue;
-    const size_t at = line.find(' ', line.find("t_us="));
-    e.what = at == std::string::npos ? "" : line.substr(at + 1);
-    events.push_back(e);
-  }
-  return events;
-}
+using zolt::testing::BenchEvent;
+using zolt::testing::ReadBenchEvents;
 
 // S1: one fixture; a board placed ten times at different phases of the poll cycle.
 int ChildS1() {
   Setup setup;
   setup.Use(EmptyFixtures(1, 1000), true);
-  WritePatternImage(setup.dir.File("image.bin"), 4096);
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
-  Station station(log, view, setup.Options());
-  if (!station.Start(log.Request())) Die("the station did not start");
+  WritePatternImage(setup.Image(), 4096);
+  StartedStation started(setup, setup.Options());
+  CountingView& view = started.view;
+  Station& station = started.station;
   zolt::testing::BenchControl bench(setup.control);
   constexpr int kBoards = 10;
   view.WaitFor([&] { return view.states[0] == FixtureState::kWaiting; });
@@ -139,10 +136,10 @@ int ChildS1() {
   station.Wait();
   std::vector<double> delays;
   double attachedAt = -1;
-  for (const Event& e : ReadEvents(setup.dir.File("events.log"))) {
-    if (e.what.rfind("attach", 0) == 0) attachedAt = e.us;
+  for (const BenchEvent& e : ReadBenchEvents(setup.files.EventLogPath())) {
+    if (e.what.rfind("attach", 0) == 0) attachedAt = static_cast<double>(e.us);
     if (e.what.rfind("cmd=0x04", 0) == 0 && attachedAt >= 0) {
-      delays.push_back((e.us - attachedAt) / 1000.0);
+      delays.push_back((static_cast<double>(e.us) - attachedAt) / 1000.0);
       attachedAt = -1;
     }
   }
@@ -162,12 +159,12 @@ int ChildS2() {
   constexpr uint64_t kImage = 8 * kMiB;
   Setup setup;
   setup.Use(EmptyFixtures(kFixtures, 125), false);
-  WritePatternImage(setup.dir.File("image.bin"), kImage);
+  WritePatternImage(setup.Image(), kImage);
   zolt::testing::BenchControl bench(setup.control);
 
   // The batch: all sixteen boards on, one RUN.
   BenchOperator batchLog;
-  batchLog.imagePath[0] = setup.dir.File("image.bin");
+  batchLog.imagePath[0] = setup.Image();
   double batchSeconds = 0;
   {
     // The bench (and its control socket) starts when the library is loaded.
@@ -184,18 +181,12 @@ int ChildS2() {
   for (int f = 0; f < kFixtures; ++f) Send(bench, "detach f" + std::to_string(f));
 
   // The station.
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
   StationOptions options = setup.Options();
   options.boardLimit = kFixtures * kRounds;
-  Station station(log, view, options);
-  if (!station.Start(log.Request())) Die("the station did not start");
-  view.WaitFor([&] {
-    int waiting = 0;
-    for (const auto& [device, state] : view.states) waiting += state == FixtureState::kWaiting ? 1 : 0;
-    return waiting == kFixtures;
-  });
+  StartedStation started(setup, options);
+  CountingView& view = started.view;
+  Station& station = started.station;
+  view.WaitForWaiting(kFixtures);
   const double t0 = NowSeconds();
   for (int f = 0; f < kFixtures; ++f) Send(bench, "attach f" + std::to_string(f));
   std::array<int, kFixtures> placed{};
@@ -247,23 +238,17 @@ int ChildS3() {
   constexpr int kProbes = 16;
   Setup setup;
   setup.Use(EmptyFixtures(kProbes, 1000), true);
-  WritePatternImage(setup.dir.File("image.bin"), 4096);
-  BenchOperator log;
-  log.imagePath[0] = setup.dir.File("image.bin");
-  CountingView view;
-  Station station(log, view, setup.Options());
-  if (!station.Start(log.Request())) Die("the station did not start");
-  view.WaitFor([&] {
-    int waiting = 0;
-    for (const auto& [device, state] : view.states) waiting += state == FixtureState::kWaiting ? 1 : 0;
-    return waiting == kProbes;
-  });
+  WritePatternImage(setup.Image(), 4096);
+  StartedStation started(setup, setup.Options());
+  CountingView& view = started.view;
+  Station& station = started.station;
+  view.WaitForWaiting(kProbes);
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const size_t before = ReadEvents(setup.dir.File("events.log")).size();
+  const size_t before = ReadBenchEvents(setup.files.EventLogPath()).size();
   const double cpu0 = ProcessCpuSeconds(), t0 = NowSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(10));
   const double cpu = ProcessCpuSeconds() - cpu0, wall = NowSeconds() - t0;
-  const std::vector<Event> events = ReadEvents(setup.dir.File("events.log"));
+  const std::vector<BenchEvent> events = ReadBenchEvents(setup.files.EventLogPath());
   station.StopAccepting();
   station.Wait();
   std::array<int, kProbes> commands{};

@@ -15,6 +15,7 @@
 
 #include "board_setup.h"
 #include "control_client.h"
+#include "testing/bench_events.h"
 
 namespace probesim::test {
 namespace {
@@ -224,11 +225,10 @@ TEST(Control, EventLogRecordsBoardsAndPlugs) {
   ControlClient control(b.socket);
   for (const char* line : {"detach x", "attach y", "attach x", "unplug y", "plug y", "attach x"})
     control.Send(line);
-  std::vector<std::string> events;
-  std::ifstream in(log);
   // Without the time: "p=0 t_us=123 detach board=0" -> "p=0 detach board=0".
-  for (std::string l; std::getline(in, l);)
-    events.push_back(l.substr(0, l.find(' ')) + l.substr(l.find(' ', l.find(' ') + 1)));
+  std::vector<std::string> events;
+  for (const zolt::testing::BenchEvent& e : zolt::testing::ReadBenchEvents(log))
+    events.push_back("p=" + std::to_string(e.probe) + " " + e.what);
   EXPECT_EQ(events, (std::vector<std::string>{"p=0 detach board=0", "p=1 attach board=1",
                                               "p=0 attach board=1", "p=1 unplug", "p=1 plug"}));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/image_size.h"
+#include "core/silent_run_view.h"
 #include "jobs/board_record_json.h"
 #include "jobs/board_recorder.h"
 #include "jobs/download_job.h"
@@ -54,29 +55,16 @@ constexpr int kPollFailuresToNote = 8;
 thread_local int tFixture = -1;
 
 // What polling shows: nothing. A failed exchange would show a box; here it only counts.
-class QuietView final : public RunView {
+class QuietView final : public SilentRunView {
  public:
-  void Append(std::string_view) override {}
   void ShowMessage(std::string_view) override { ++failures; }
   void ShowErrorMessage(std::string_view) override { ++failures; }
-  void RefreshDialogControls() override {}
-  void ShowRunState(RunState) override {}
-  void EnableRunSettingControls(bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressPos(int) override {}
-  void SetProgressStep(int) override {}
-  void SetElapsedTimeText(std::string_view) override {}
-  void ShowDeviceStates(const std::array<uint8_t, 16>&) override {}
-  void UpdateFileProgress(int, int, uint32_t, uint32_t) override {}
-  uint64_t TotalSentBytes() override { return 0; }
-  void SetFirmwareVersion(std::string_view) override {}
-  void SetBootloaderVersion(std::string_view) override {}
   int failures = 0;
 };
 
 }  // namespace
 
-struct Station::State final : RunView, RunObserver {
+struct Station::State final : SilentRunView, RunObserver {
   State(RunView& log, StationView& view, StationOptions opts)
       : log(log),
         view(view),
@@ -122,25 +110,15 @@ struct Station::State final : RunView, RunObserver {
   uint64_t boardsStarted = 0;   // under mu
   uint64_t ok = 0, failed = 0;  // under mu
 
-  // ---- RunView for the jobs: the log passes, boxes become the fixture's text ----------------
+  // ---- RunView for the jobs: the log passes, boxes become the fixture's text, the sent bytes
+  // the fixture's percentage; the dialog's controls have nothing to show ----------------------
   void Append(std::string_view text) override { log.Append(text); }
   void ShowMessage(std::string_view text) override { FixtureMessage(text); }
   void ShowErrorMessage(std::string_view text) override { FixtureMessage(text); }
-  void RefreshDialogControls() override {}
-  void ShowRunState(RunState) override {}
-  void EnableRunSettingControls(bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressPos(int) override {}
-  void SetProgressStep(int) override {}
-  void SetElapsedTimeText(std::string_view) override {}
-  void ShowDeviceStates(const std::array<uint8_t, 16>&) override {}
   void UpdateFileProgress(int device, int file, uint32_t sentBytes, uint32_t) override {
     if (device >= 0 && device < kMaxProbes && file >= 0 && file < 3)
       fixtures[static_cast<size_t>(device)].sent[static_cast<size_t>(file)].store(sentBytes);
   }
-  uint64_t TotalSentBytes() override { return 0; }
-  void SetFirmwareVersion(std::string_view) override {}
-  void SetBootloaderVersion(std::string_view) override {}
 
   void FixtureMessage(std::string_view text) {
     const int device = tFixture;

@@ -28,6 +28,21 @@ struct Call {
   std::string expected;
 };
 
+// The environment of a vorlink_run on the bench file `bench`, its state in `dir`, its control
+// socket at `control`.
+std::string BenchEnv(const ScratchDir& dir, const std::string& bench, const std::string& control) {
+  return "PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench + "' PROBESIM_CONTROL='" +
+         control + "'";
+}
+
+// vorlink_run making `calls` on two KELDA probes named a and b.
+Output RunOnTwoProbes(const ScratchDir& dir, const std::string& calls) {
+  const fs::path bench = dir / "two.toml";
+  std::ofstream(bench) << "[[probe]]\nname = \"a\"\ntarget = \"KELDA\"\n"
+                       << "[[probe]]\nname = \"b\"\ntarget = \"KELDA\"\n";
+  return RunLibrary(BenchEnv(dir, bench.string(), dir / "control.sock"), calls);
+}
+
 constexpr const char* kReadId = "write 0 1100010001 500 read 0 32 500";  // KELDA's ReadJtagId parameters
 
 TEST(VorlinkLibraryControl, BoardsAndProbesComeAndGoBetweenCalls) {
@@ -63,10 +78,8 @@ TEST(VorlinkLibraryControl, BoardsAndProbesComeAndGoBetweenCalls) {
     words += " " + c.call;
     expected += c.expected + "\n";
   }
-  const Output out = RunLibrary("PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() +
-                                    "' PROBESIM_CONTROL='" + (dir / "control.sock") + "' PROBESIM_LOG='" +
-                                    events.string() + "'",
-                                words);
+  const Output out = RunLibrary(
+      BenchEnv(dir, bench.string(), dir / "control.sock") + " PROBESIM_LOG='" + events.string() + "'", words);
   ASSERT_EQ(out.status, 0) << out.text;
   EXPECT_EQ(out.text, expected);
   // The second board's flash file, made erased when it was placed on the open probe.
@@ -84,12 +97,8 @@ TEST(VorlinkLibraryControl, BoardsAndProbesComeAndGoBetweenCalls) {
 // closing the old index leaves the new open alone.
 TEST(VorlinkLibraryControl, CloseOfAHandleFromBeforeAnUnplugLeavesTheNewOpenAlone) {
   ScratchDir dir;
-  const fs::path bench = dir / "two.toml";
-  std::ofstream(bench) << "[[probe]]\nname = \"a\"\ntarget = \"KELDA\"\n"
-                       << "[[probe]]\nname = \"b\"\ntarget = \"KELDA\"\n";
-  const Output out = RunLibrary(
-      "PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() + "' PROBESIM_CONTROL='" +
-          (dir / "control.sock") + "'",
+  const Output out = RunOnTwoProbes(
+      dir,
       "open 0x16 1 control 'unplug a' control 'unplug b' control 'plug b' open 0x16 0 location 0 64 "
       "write 1 0100000000 500 close 1 write 0 0100000000 500 read 0 5 500");
   ASSERT_EQ(out.status, 0) << out.text;
@@ -103,12 +112,8 @@ TEST(VorlinkLibraryControl, CloseOfAHandleFromBeforeAnUnplugLeavesTheNewOpenAlon
 // that failed open nor its close takes the probe from the index that has it.
 TEST(VorlinkLibraryControl, IndexThatReachesAProbeAnotherIndexHasDoesNotOpenIt) {
   ScratchDir dir;
-  const fs::path bench = dir / "two.toml";
-  std::ofstream(bench) << "[[probe]]\nname = \"a\"\ntarget = \"KELDA\"\n"
-                       << "[[probe]]\nname = \"b\"\ntarget = \"KELDA\"\n";
-  const Output out = RunLibrary(
-      "PROBESIM_STATE_DIR='" + dir.path() + "' VORLINK_BENCH='" + bench.string() + "' PROBESIM_CONTROL='" +
-          (dir / "control.sock") + "'",
+  const Output out = RunOnTwoProbes(
+      dir,
       "open 0x16 0 open 0x16 1 control 'unplug a' open 0x16 0 location 0 64 write 1 0100000000 500 "
       "read 1 5 500 close 0 write 1 0100000000 500 read 1 5 500 location 1 64");
   ASSERT_EQ(out.status, 0) << out.text;
@@ -121,11 +126,8 @@ TEST(VorlinkLibraryControl, ControlPathThatIsARegularFileIsRefusedAndTraced) {
   ScratchDir dir;
   const std::string file = dir.Write("control", "not a socket");
   const fs::path trace = dir / "trace.log";
-  const Output out = RunLibrary("PROBESIM_STATE_DIR='" + dir.path() +
-                                    "' VORLINK_BENCH='" ZOLT_SOURCE_DIR
-                                    "/examples/benches/kelda-4.toml'"
-                                    " PROBESIM_CONTROL='" +
-                                    file + "' VORLINK_TRACE='" + trace.string() + "'",
+  const Output out = RunLibrary(BenchEnv(dir, ZOLT_SOURCE_DIR "/examples/benches/kelda-4.toml", file) +
+                                    " VORLINK_TRACE='" + trace.string() + "'",
                                 "open 0x16 0 control 'detach probe 0'");
   ASSERT_EQ(out.status, 0) << out.text;
   const std::vector<std::string> lines = Lines(out.text);

@@ -15,29 +15,13 @@
 #include <sstream>
 
 #include "cli/options.h"
+#include "history_lines.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
 namespace {
 
 using nlohmann::json;
-
-std::vector<json> HistoryLines(const std::string& path) {
-  std::vector<json> lines;
-  std::istringstream in(ReadFileBytes(path));
-  for (std::string line; std::getline(in, line);) {
-    json j = json::parse(line, nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << "not a JSON line: " << line;
-    lines.push_back(j);
-  }
-  return lines;
-}
-
-std::string Hex8(uint32_t crc) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", crc);
-  return text;
-}
 
 // The probe's location: "bench:<probe name>" from a library with the DeviceLocation export,
 // "unknown" from one without it.

@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "history_lines.h"
 #include "testing/bench_control.h"
 #include "zolt_flash_fixture.h"
 
@@ -36,23 +37,6 @@ std::string StationBench(int fixtures, const std::string& timing) {
             "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nboard = false\n";
   }
   return toml;
-}
-
-std::vector<json> HistoryLines(const std::string& path) {
-  std::vector<json> lines;
-  std::istringstream in(ReadFileBytes(path));
-  for (std::string line; std::getline(in, line);) {
-    json j = json::parse(line, nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << "not a JSON line: " << line;
-    lines.push_back(j);
-  }
-  return lines;
-}
-
-std::string Hex8(uint32_t crc) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", crc);
-  return text;
 }
 
 size_t Count(const std::string& text, const std::string& part) {

@@ -4,15 +4,14 @@
 //
 // libVorlink.so reads its bench once, when it is loaded, so each test needs a process of its own
 // (ctest runs every test alone); a test that finds another bench loaded skips itself.
-#include <stdlib.h>
-
-#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
 #include "job_fixture.h"
 #include "jobs/run_control.h"
+#include "testing/bench_events.h"
+#include "testing/bench_files.h"
 
 namespace zolt::testing {
 namespace {
@@ -43,27 +42,20 @@ class BenchRunTest : public ::testing::Test {
   // Writes the bench file and points the library at it; false (test skipped) when this process
   // already loaded another bench.
   bool UseBench(const std::string& toml) {
-    benchPath_ = dir.path() + "/bench.toml";
-    std::ofstream(benchPath_) << toml;
-    if (!LoadedBench().empty() && LoadedBench() != benchPath_) return false;
-    LoadedBench() = benchPath_;
-    ::setenv("VORLINK_BENCH", benchPath_.c_str(), 1);
-    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
-    ::setenv("PROBESIM_LOG", (dir.path() + "/probesim.log").c_str(), 1);
-    ::unsetenv("VORLINK_TRACE");
+    if (!LoadedBench().empty() && LoadedBench() != files.BenchPath()) return false;
+    files.Use(toml, kWithEventLog);
+    LoadedBench() = files.BenchPath();
     options.libraryName = VORLINK_PATH;
     return true;
   }
   // The events of probe `p` in PROBESIM_LOG: "0x98", "data 64", "data 18 stop", "apply=high".
   std::vector<std::string> Events(int p) const {
-    std::ifstream in(dir.path() + "/probesim.log");
     std::vector<std::string> out;
-    const std::string prefix = "p=" + std::to_string(p) + " ";
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind(prefix, 0) != 0) continue;
-      std::istringstream fields(line);
-      std::string probe, time, what;
-      fields >> probe >> time >> what;
+    for (const BenchEvent& e : ReadBenchEvents(files.EventLogPath())) {
+      if (e.probe != p) continue;
+      std::istringstream fields(e.what);
+      std::string what;
+      fields >> what;
       if (what.rfind("cmd=", 0) == 0) {
         out.push_back(what.substr(4));
       } else if (what == "data") {
@@ -85,13 +77,7 @@ class BenchRunTest : public ::testing::Test {
     }
     return out;
   }
-  std::vector<uint8_t> Flash(int p) const {
-    return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
-  }
-  static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
-    return flash.size() >= offset + image.size() &&
-           std::equal(image.begin(), image.end(), flash.begin() + offset);
-  }
+  std::vector<uint8_t> Flash(int p) const { return files.Flash(p); }
   void Run(RunControl& control) {
     control.OnRun(op.Request());
     control.WaitForIdle();
@@ -105,9 +91,9 @@ class BenchRunTest : public ::testing::Test {
   }
 
   ScratchDir dir{"zolt-jobs"};
+  BenchFiles files{dir};
   HoldingOperator op;
   RunControlOptions options;
-  std::string benchPath_;
 };
 
 #define USE_BENCH(toml)                                                                       \
@@ -123,17 +109,7 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 }
 
 TEST_F(BenchRunTest, NorKeldaOnSeveralProbesSendsTheNorOrderAndPlacesTheImage) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe(), BenchProbe(), BenchProbe()}));
   Download(kKelda, false, 1);
   const std::string a = ImageFile(dir, "a.bin", 5000, 3), b = ImageFile(dir, "b.bin", 100, 5);
   op.imageEnabled = {true, false, true};
@@ -158,17 +134,8 @@ flash = "EN29LV040A"
 }
 
 TEST_F(BenchRunTest, NandOnSeveralProbesSendsTheNandOrderAndPlacesTheImageByBlock) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "K9F5608"
-[[probe]]
-target = "OKO"
-flash = "K9F5608"
-[[probe]]
-target = "KELDA"
-flash = "K9F5608"
-)");
+  USE_BENCH(BenchToml(
+      {BenchProbe("KELDA", "K9F5608"), BenchProbe("OKO", "K9F5608"), BenchProbe("KELDA", "K9F5608")}));
   Download(kKelda, true);
   const std::string image = ImageFile(dir, "nand.bin", 2048 * 3 + 17);
   op.imagePath[0] = image;
@@ -197,11 +164,7 @@ flash = "K9F5608"
 }
 
 TEST_F(BenchRunTest, NorTarvisGoesThroughDebugModeBeforeTheFlashDescription) {
-  USE_BENCH(R"(
-[[probe]]
-target = "TARVIS"
-flash = "EN29LV010A"
-)");
+  USE_BENCH(BenchToml({BenchProbe("TARVIS", "EN29LV010A")}));
   Download(kTarvis, false);
   const std::string image = ImageFile(dir, "t.bin", 4096);
   op.imagePath[0] = image;
@@ -223,30 +186,10 @@ flash = "EN29LV010A"
 }
 
 TEST_F(BenchRunTest, IdentificationMarksOnlyGoodProbesOfTheProduct) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-firmware_prefix = "ACME USB JTAG"
-[[probe]]
-target = "OKO"
-flash = "K9F5608"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "custom"
-jtag_id = 0x12345678
-flash = "none"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-firmware = " 2.11"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(
+      BenchToml({BenchProbe().Fault("firmware_prefix = \"ACME USB JTAG\""), BenchProbe("OKO", "K9F5608"),
+                 BenchProbe(), BenchProbe("custom", "none").Key("jtag_id = 0x12345678"),
+                 BenchProbe().Key("firmware = \" 2.11\""), BenchProbe()}));
   Download(kKelda, false, 1);
   op.imagePath[0] = ImageFile(dir, "a.bin", 300);
   RunControl control(op, options);
@@ -263,20 +206,8 @@ flash = "EN29LV040A"
 }
 
 TEST_F(BenchRunTest, SingleDeviceRunTakesTheFirstMatchingProbeOnly) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "OKO"
-flash = "K9F5608"
-[[probe]]
-target = "OKO"
-flash = "K9F5608"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(
+      BenchToml({BenchProbe(), BenchProbe("OKO", "K9F5608"), BenchProbe("OKO", "K9F5608"), BenchProbe()}));
   Download(kKelda, false, 1);
   op.multiDevice = false;
   op.imagePath[0] = ImageFile(dir, "a.bin", 300);
@@ -291,12 +222,7 @@ flash = "EN29LV040A"
 }
 
 TEST_F(BenchRunTest, SolantWithoutBootloaderWarnsAndStillDownloads) {
-  USE_BENCH(R"(
-[[probe]]
-target = "SOLANT"
-flash = "EN29LV040A"
-bootloader = "none"
-)");
+  USE_BENCH(BenchToml({BenchProbe("SOLANT").Key("bootloader = \"none\"")}));
   Download(kSolant, false, 1);
   const std::string image = ImageFile(dir, "s.bin", 1000);
   op.imagePath[0] = image;
@@ -311,28 +237,10 @@ bootloader = "none"
 }
 
 TEST_F(BenchRunTest, EveryNorErrorCodeIsReportedWithItsDeviceAndAddress) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-bad_sectors = [0x10000]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-program_fail = [0x0123]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-stuck_bits = [{ address = 0x0901, mask = 0x01 }]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-read_fault = [0x1000]
-)");
+  USE_BENCH(
+      BenchToml({BenchProbe().Fault("bad_sectors = [0x10000]"), BenchProbe().Fault("program_fail = [0x0123]"),
+                 BenchProbe().Fault("stuck_bits = [{ address = 0x0901, mask = 0x01 }]"),
+                 BenchProbe().Fault("read_fault = [0x1000]")}));
   Download(kKelda, false, 1);
   op.imagePath[0] = ImageFile(dir, "a.bin", 0x20000, 1);  // byte 0x901 is 0xA4: its stuck bit 0 stays 1
   RunControl control(op, options);
@@ -361,18 +269,8 @@ read_fault = [0x1000]
 }
 
 TEST_F(BenchRunTest, NandErrorCodesAreReportedWithTheirAddress) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "K9F5608"
-[probe.faults]
-bad_blocks = [1]
-[[probe]]
-target = "KELDA"
-flash = "K9F5608"
-[probe.faults]
-program_fail = [0x4200]
-)");
+  USE_BENCH(BenchToml({BenchProbe("KELDA", "K9F5608").Fault("bad_blocks = [1]"),
+                       BenchProbe("KELDA", "K9F5608").Fault("program_fail = [0x4200]")}));
   Download(kKelda, true);
   op.imagePath[0] = ImageFile(dir, "n.bin", 0x8000);
   op.imageBlock[0] = 1;
@@ -384,14 +282,7 @@ program_fail = [0x4200]
 }
 
 TEST_F(BenchRunTest, StopMidFileEndsEveryJobWithTheStopMarker) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe(), BenchProbe()}));
   Download(kKelda, false, 1);
   op.imagePath[0] = ImageFile(dir, "big.bin", 64 * 1024);
   std::promise<void> go;
@@ -421,11 +312,7 @@ flash = "EN29LV040A"
 }
 
 TEST_F(BenchRunTest, PinTogglingLoadsThePatternsAndAlternatesUntilStop) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe()}));
   op.fields.productIndex = kKelda;
   op.pinToggle = true;
   op.interval = 5;
@@ -452,11 +339,7 @@ flash = "EN29LV040A"
 }
 
 TEST_F(BenchRunTest, KeldaOffsetWithoutChipSelectIsRefusedBeforeTheFlashIsDescribed) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe()}));
   Download(kKelda, false, 1);
   op.offset = 0xE0000000;
   op.imagePath[0] = ImageFile(dir, "a.bin", 100);
@@ -472,11 +355,7 @@ flash = "EN29LV040A"
 // Image 2 at block 1 would erase the tail of image 1 (200 KB from block 0 on 64 KiB sectors): it is
 // refused before it is announced, so image 1 stays whole, and the run is no success.
 TEST_F(BenchRunTest, AnImageWhoseEraseWouldWipeAnEarlierOneIsRefusedAndTheEarlierStaysWhole) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe()}));
   Download(kKelda, false, 1);
   const std::string first = ImageFile(dir, "first.bin", 200000, 3),
                     second = ImageFile(dir, "second.bin", 4096, 9);
@@ -504,15 +383,8 @@ flash = "EN29LV040A"
 
 // The part answers 0x6E where the NOR type table's row says 0x6F: the default NOR type programs it.
 TEST_F(BenchRunTest, En29lv010aProgramsOnKeldaWithTheDefaultSettings) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV010A"
-[[probe]]
-target = "OKO"
-flash = "EN29LV010A"
-interleave = 2
-)");
+  USE_BENCH(
+      BenchToml({BenchProbe("KELDA", "EN29LV010A"), BenchProbe("OKO", "EN29LV010A").Key("interleave = 2")}));
   Download(kKelda, false, 0);
   const std::string image = ImageFile(dir, "e.bin", 5000);
   op.imagePath[0] = image;
@@ -537,16 +409,7 @@ interleave = 2
 // One board fails its erase while the other is stopped mid-file: the log reports the stop as
 // ever, the run's outcome is the failure, and the stopped file is not reported ok.
 TEST_F(BenchRunTest, AFailedJobInAStoppedRunMakesTheRunFailed) {
-  USE_BENCH(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-bad_sectors = [0x10000]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  USE_BENCH(BenchToml({BenchProbe().Fault("bad_sectors = [0x10000]"), BenchProbe()}));
   Download(kKelda, false, 1);
   op.imagePath[0] = ImageFile(dir, "big.bin", 0x20000);
   std::promise<void> go;

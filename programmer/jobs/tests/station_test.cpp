@@ -4,14 +4,12 @@
 // library reads its bench once).
 #include "jobs/station.h"
 
-#include <stdlib.h>
-
-#include <fstream>
 #include <map>
 #include <mutex>
 
 #include "job_fixture.h"
 #include "testing/bench_control.h"
+#include "testing/bench_files.h"
 
 namespace zolt::testing {
 namespace {
@@ -69,14 +67,8 @@ class MemoryHistory final : public BoardHistory {
 class StationTest : public ::testing::Test {
  protected:
   void UseBench(const std::string& toml) {
-    const std::string bench = dir.path() + "/bench.toml";
-    std::ofstream(bench) << toml;
-    ::setenv("VORLINK_BENCH", bench.c_str(), 1);
-    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
-    ::unsetenv("PROBESIM_LOG");
-    control = dir.path() + "/control";
-    ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
-    ::unsetenv("VORLINK_TRACE");
+    files.Use(toml, kWithControl);
+    control = files.ControlPath();
     options.libraryName = VORLINK_PATH;
     options.pollMs = 5;
     options.history = &history;
@@ -84,25 +76,8 @@ class StationTest : public ::testing::Test {
     options.host = "test-host";
   }
   RunRequest KeldaNor(const std::string& image) {
-    op.fields.productIndex = kKelda;
-    op.fields.nandSelected = false;
-    op.fields.norSelected = true;
-    op.norType = 1;  // EN29LV040A
-    op.imagePath = {image, "", ""};
-    op.imageBlock = {1, 0, 0};
+    SelectKeldaNor(op, image);
     return op.Request();
-  }
-  std::vector<uint8_t> Flash(int p) const {
-    return Contents(dir.path() + "/bench-" + std::to_string(p) + ".bin");
-  }
-  static bool Holds(const std::vector<uint8_t>& flash, size_t offset, const std::vector<uint8_t>& image) {
-    return flash.size() >= offset + image.size() &&
-           std::equal(image.begin(), image.end(), flash.begin() + offset);
-  }
-
-  // The flash file of the `serial`-th board placed on probe `name`.
-  std::vector<uint8_t> BoardFlash(const std::string& name, int serial) const {
-    return Contents(dir.path() + "/" + name + "-" + std::to_string(serial) + ".bin");
   }
   size_t EndedOn(int device) {
     std::lock_guard lock(view.mu);
@@ -114,6 +89,7 @@ class StationTest : public ::testing::Test {
   }
 
   ScratchDir dir{"zolt-station"};
+  BenchFiles files{dir};
   std::string control;
   TestOperator op;
   RecordingStationView view;
@@ -121,20 +97,8 @@ class StationTest : public ::testing::Test {
   StationOptions options;
 };
 
-const char* const kThreeKeldasAndAnOko = R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "OKO"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)";
+const std::string kThreeKeldasAndAnOko =
+    BenchToml({BenchProbe(), BenchProbe("OKO"), BenchProbe(), BenchProbe()});
 
 TEST_F(StationTest, EveryBoardOnIsProgrammedOnceAndRecordedWhole) {
   UseBench(kThreeKeldasAndAnOko);
@@ -144,7 +108,7 @@ TEST_F(StationTest, EveryBoardOnIsProgrammedOnceAndRecordedWhole) {
   ASSERT_TRUE(WaitUntil([&] { return view.EndedCount() == 3; }));
   // Boards that stay on are watched, not programmed again.
   for (int p : {0, 2, 3}) {
-    ASSERT_TRUE(WaitUntil([&] { return station.Fixture(p).state == FixtureState::kOk; }));
+    ASSERT_TRUE(Shows(station, p, FixtureState::kOk));
   }
   const std::string logBefore = op.Log();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // twenty polls more
@@ -178,7 +142,7 @@ TEST_F(StationTest, EveryBoardOnIsProgrammedOnceAndRecordedWhole) {
     EXPECT_EQ(record.images[0].sentBytes, 3000u);
     EXPECT_TRUE(record.images[0].ok);
     EXPECT_EQ(record.bytesSent, 3000u);
-    EXPECT_TRUE(Holds(Flash(record.device), 0x10000, Contents(image)));
+    EXPECT_TRUE(Holds(files.Flash(record.device), 0x10000, Contents(image)));
     EXPECT_NE(log.find("  DEVICE #" + std::to_string(record.device) + ": Downloading done."),
               std::string::npos);
   }
@@ -204,16 +168,7 @@ TEST_F(StationTest, ABoardLimitStartsExactlyThatManyBoardsAndEndsTheStation) {
 }
 
 TEST_F(StationTest, AFailingBoardIsRecordedWithItsBoxAndTheOthersGoOn) {
-  UseBench(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-no_answer = [0x14]
-)");
+  UseBench(BenchToml({BenchProbe(), BenchProbe().Fault("no_answer = [0x14]")}));
   Station station(op, view, options);
   ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 700))));
   ASSERT_TRUE(WaitUntil([&] { return view.EndedCount() == 2; }));
@@ -248,14 +203,7 @@ TEST_F(StationTest, AHistoryThatCannotBeWrittenStopsTheStationAndNoUntracedBoard
 }
 
 TEST_F(StationTest, StopBoardsEndsTheBoardsInProgressWithTheStopMarker) {
-  UseBench(R"(
-[bench]
-timing = "realistic"
-usb_latency_us = 200
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  UseBench(BenchToml({BenchProbe()}, RealisticTiming(200)));
   Station station(op, view, options);
   ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "big.bin", 256 * 1024))));
   ASSERT_TRUE(WaitUntil([&] { return station.FixturePercent(0) > 0; }));
@@ -282,23 +230,7 @@ TEST_F(StationTest, AStartThatCannotBindShowsTheBoxAndStartsNothing) {
   EXPECT_TRUE(view.started.empty());
 }
 
-const char* const kThreeEmptyFixtures = R"(
-[[probe]]
-name = "f0"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-[[probe]]
-name = "f1"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-[[probe]]
-name = "f2"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-)";
+const std::string kThreeEmptyFixtures = BenchToml(EmptyFixtures(3));
 
 TEST_F(StationTest, BoardsArrivingAtDifferentMomentsAreEachProgrammedOnceIntoTheirOwnFlash) {
   UseBench(kThreeEmptyFixtures);
@@ -332,7 +264,7 @@ TEST_F(StationTest, BoardsArrivingAtDifferentMomentsAreEachProgrammedOnceIntoThe
   for (const auto& [name, serial] :
        std::vector<std::pair<std::string, int>>{{"f0", 1}, {"f1", 1}, {"f1", 2}, {"f2", 1}}) {
     SCOPED_TRACE(name + "-" + std::to_string(serial));
-    EXPECT_TRUE(Holds(BoardFlash(name, serial), 0x10000, Contents(image)));
+    EXPECT_TRUE(Holds(files.BoardFlash(name, serial), 0x10000, Contents(image)));
   }
   for (const BoardRecord& record : view.ended) {
     EXPECT_EQ(record.location, "bench:f" + std::to_string(record.device));
@@ -341,21 +273,7 @@ TEST_F(StationTest, BoardsArrivingAtDifferentMomentsAreEachProgrammedOnceIntoThe
 }
 
 TEST_F(StationTest, AProbeUnpluggedMidBoardFailsThatBoardAndTheOtherFixturesCarryOn) {
-  UseBench(R"(
-[bench]
-timing = "realistic"
-usb_latency_us = 200
-[[probe]]
-name = "f0"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-[[probe]]
-name = "f1"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-)");
+  UseBench(BenchToml(EmptyFixtures(2), RealisticTiming(200)));
   Station station(op, view, options);
   ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 64 * 1024))));
   BenchControl bench(control);
@@ -383,19 +301,8 @@ board = false
 }
 
 TEST_F(StationTest, APollingThatFailsIsQuietButForOneStationNote) {
-  UseBench(R"(
-[[probe]]
-name = "foreign"
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-firmware_prefix = "ACME USB JTAG"
-[[probe]]
-name = "f1"
-target = "KELDA"
-flash = "EN29LV040A"
-board = false
-)");
+  UseBench(BenchToml({BenchProbe().Named("foreign").Fault("firmware_prefix = \"ACME USB JTAG\""),
+                      BenchProbe().Named("f1").Empty()}));
   Station station(op, view, options);
   ASSERT_TRUE(station.Start(KeldaNor(ImageFile(dir, "app.bin", 100))));
   const std::string header = op.Log();

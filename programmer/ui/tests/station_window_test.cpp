@@ -5,7 +5,6 @@
 #include "ui/station_window.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <QAction>
@@ -20,6 +19,7 @@
 #include <mutex>
 
 #include "testing/bench_control.h"
+#include "testing/bench_files.h"
 #include "testing/qt_wait.h"
 #include "testing/recording_operator.h"
 #include "testing/scratch_dir.h"
@@ -248,26 +248,20 @@ TEST(StationWindowRefusal, StartShowsWhyAndStartsNothing) {
   }
 }
 
+// The bench files of the tests below.
+using zolt::testing::BenchProbe;
+using zolt::testing::BenchToml;
+using zolt::testing::EmptyFixtures;
+using zolt::testing::RealisticTiming;
+
 class StationWindowBench : public ::testing::Test {
  protected:
-  void UseBench(const std::string& toml) {
-    const std::string bench = dir.Write("bench.toml", toml);
-    ::setenv("VORLINK_BENCH", bench.c_str(), 1);
-    ::setenv("PROBESIM_STATE_DIR", dir.path().c_str(), 1);
-    ::unsetenv("PROBESIM_LOG");
-    ::unsetenv("PROBESIM_CONTROL");
-    ::unsetenv("VORLINK_TRACE");
-  }
+  void UseBench(const std::string& toml, unsigned with = 0) { files.Use(toml, with); }
   // KELDA, NOR EN29LV040A, image #1 of `size` bytes at block 1.
   void KeldaNor(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-    host.op.fields.productIndex = 1;
-    host.op.fields.nandSelected = false;
-    host.op.fields.norSelected = true;
-    host.op.norType = 1;
-    host.op.imagePath = {dir.Write("app.bin", bytes), "", ""};
-    host.op.imageBlock = {1, 0, 0};
+    zolt::testing::SelectKeldaNor(host.op, dir.Write("app.bin", bytes));
   }
   StationOptions Options() const {
     StationOptions options;
@@ -291,6 +285,19 @@ class StationWindowBench : public ::testing::Test {
     window->show();
     return window;
   }
+  // Chooses KELDA, NOR EN29LV040A and `image` as image #1 in the dialog as an operator does, and
+  // shows it.
+  static void ChooseKeldaNor(ProgrammerDialog& d, const std::string& image) {
+    d.ProductList()->setCurrentIndex(1);
+    Q_EMIT d.ProductList()->activated(1);
+    d.NorButton()->click();
+    d.NorOptions()->NorTypeList()->setCurrentIndex(1);
+    Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
+    d.FileSelection()->SetFileChooser([path = QString::fromStdString(image)] { return path; });
+    d.FileSelection()->OnOpenImage(0);
+    d.show();
+  }
+  void StartOnOneSlowBoard(std::unique_ptr<StationWindow>& window);
   static int RowsWithResult(const StationWindow& window, const char* result) {
     int n = 0;
     for (int row = 0; row < window.RecentBoards()->rowCount(); ++row)
@@ -299,6 +306,7 @@ class StationWindowBench : public ::testing::Test {
   }
 
   zolt::testing::ScratchDir dir{"zolt-ui-station"};
+  zolt::testing::BenchFiles files{dir};
   zolt::testing::RecordingOperator log;
   FakeHost host;
   std::vector<std::string> openedPaths;
@@ -306,19 +314,8 @@ class StationWindowBench : public ::testing::Test {
   bool historiesFail = false;             // the histories opened fail every line
 };
 
-const char* const kTwoGoodOneFaulty = R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-no_answer = [0x14]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)";
+const std::string kTwoGoodOneFaulty =
+    BenchToml({BenchProbe(), BenchProbe().Fault("no_answer = [0x14]"), BenchProbe()});
 
 TEST_F(StationWindowBench, BoardsEndOnTheirTilesInTheCountersAndTheRecentBoardsAndStartWorksAgain) {
   UseBench(kTwoGoodOneFaulty);
@@ -407,21 +404,18 @@ TEST_F(StationWindowBench, BoardsEndOnTheirTilesInTheCountersAndTheRecentBoardsA
   EXPECT_NE(lines.find("  DEVICE #0: Downloading done."), std::string::npos);
 }
 
-const char* const kOneSlowBoard = R"(
-[bench]
-timing = "realistic"
-usb_latency_us = 200
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)";
-
-TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
-  UseBench(kOneSlowBoard);
+// The station started on one slow board of 256 KiB, once the board is being programmed.
+void StationWindowBench::StartOnOneSlowBoard(std::unique_ptr<StationWindow>& window) {
+  UseBench(BenchToml({BenchProbe()}, RealisticTiming(200)));
   KeldaNor(256 * 1024);
-  auto window = Window();
+  window = Window();
   window->StartButton()->click();
   ASSERT_TRUE(ServeUntil([&] { return window->Tile(0)->Percent() > 0; }));
+}
+
+TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
+  std::unique_ptr<StationWindow> window;
+  ASSERT_NO_FATAL_FAILURE(StartOnOneSlowBoard(window));
   EXPECT_EQ(window->Tile(0)->Word(), QStringLiteral("PROGRAMMING"));
 
   window->StopButton()->click();  // no new boards; this one finishes
@@ -448,11 +442,8 @@ TEST_F(StationWindowBench, StopTwiceAsksAndThenStopsTheBoardInProgress) {
 }
 
 TEST_F(StationWindowBench, ClosingWhileRunningAsksStopsTheBoardsAndClosesOnceEnded) {
-  UseBench(kOneSlowBoard);
-  KeldaNor(256 * 1024);
-  auto window = Window();
-  window->StartButton()->click();
-  ASSERT_TRUE(ServeUntil([&] { return window->Tile(0)->Percent() > 0; }));
+  std::unique_ptr<StationWindow> window;
+  ASSERT_NO_FATAL_FAILURE(StartOnOneSlowBoard(window));
   bool closed = false;
   window->CloseThen([&] { closed = true; });
   ASSERT_NE(window->Question(), nullptr);
@@ -489,9 +480,8 @@ TEST_F(StationWindowBench, AHistoryThatCannotBeWrittenIsOneModalBoxAndEndsTheSta
 }
 
 TEST_F(StationWindowBench, ABoardPutOnLaterIsProgrammedAndTheNextOneAfterItWasTakenOff) {
-  UseBench("[[probe]]\nname = \"f0\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nboard = false\n");
-  const std::string control = dir.File("control");
-  ::setenv("PROBESIM_CONTROL", control.c_str(), 1);
+  UseBench(BenchToml(EmptyFixtures(1)), zolt::testing::kWithControl);
+  const std::string control = files.ControlPath();
   KeldaNor(2000);
   auto window = Window();
   window->StartButton()->click();
@@ -530,15 +520,7 @@ TEST_F(StationWindowBench, TheDialogOpensTheWindowLendsItsSettingsAndLocksRun) {
     return history;
   });
   ProgrammerDialog& d = app.Dialog();
-  const std::string image = dir.Write("image.bin", std::string(2000, 'x'));
-  d.ProductList()->setCurrentIndex(1);
-  Q_EMIT d.ProductList()->activated(1);
-  d.NorButton()->click();
-  d.NorOptions()->NorTypeList()->setCurrentIndex(1);
-  Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
-  d.FileSelection()->SetFileChooser([&] { return QString::fromStdString(image); });
-  d.FileSelection()->OnOpenImage(0);
-  d.show();
+  ChooseKeldaNor(d, dir.Write("image.bin", std::string(2000, 'x')));
 
   ASSERT_NE(d.StationAction(), nullptr);
   EXPECT_TRUE(d.StationAction()->isEnabled());
@@ -599,27 +581,10 @@ std::vector<QMessageBox*> OpenBoxes() {
 // RUN's handler may serve a box (a probe that fails during identification) and then start the run
 // on the other probes: the station must not start meanwhile, or both would drive the same probes.
 TEST_F(StationWindowBench, TheStationDoesNotStartWhileRunServesABoxBeforeItsThreadsExist) {
-  UseBench(R"(
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-[probe.faults]
-no_answer = [0x01]
-[[probe]]
-target = "KELDA"
-flash = "EN29LV040A"
-)");
+  UseBench(BenchToml({BenchProbe().Fault("no_answer = [0x01]"), BenchProbe()}));
   DialogApplication app;
   ProgrammerDialog& d = app.Dialog();
-  const std::string image = dir.Write("image.bin", std::string(1000, 'x'));
-  d.ProductList()->setCurrentIndex(1);
-  Q_EMIT d.ProductList()->activated(1);
-  d.NorButton()->click();
-  d.NorOptions()->NorTypeList()->setCurrentIndex(1);
-  Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
-  d.FileSelection()->SetFileChooser([&] { return QString::fromStdString(image); });
-  d.FileSelection()->OnOpenImage(0);
-  d.show();
+  ChooseKeldaNor(d, dir.Write("image.bin", std::string(1000, 'x')));
   StationWindow& window = app.OpenStation();
 
   const QString refusal = QStringLiteral("A run is in progress. The station can start once it has ended.");
@@ -683,15 +648,7 @@ TEST_F(StationWindowBench, TheProgramsHistoryFileTakesEveryBoardAndAFifoIsRefuse
   KeldaNor(1000);
   DialogApplication app;
   ProgrammerDialog& d = app.Dialog();
-  d.ProductList()->setCurrentIndex(1);
-  Q_EMIT d.ProductList()->activated(1);
-  d.NorButton()->click();
-  d.NorOptions()->NorTypeList()->setCurrentIndex(1);
-  Q_EMIT d.NorOptions()->NorTypeList()->activated(1);
-  const QString image = QString::fromStdString(host.op.imagePath[0]);
-  d.FileSelection()->SetFileChooser([&] { return image; });
-  d.FileSelection()->OnOpenImage(0);
-  d.show();
+  ChooseKeldaNor(d, host.op.imagePath[0]);
   StationWindow& window = app.OpenStation();
 
   const std::string fifo = dir.File("history.fifo");
