@@ -78,10 +78,6 @@ int Main(int argc, char** argv) {
     WriteWhole(STDERR_FILENO, "zolt-flash: " + EscapeForTerminal(error) + "\n");
     return kExitUsage;
   }
-  if (options.station && options.transfersInFlight) {
-    WriteWhole(STDERR_FILENO,
-               std::string("zolt-flash: ") + kTransfersInFlightVariable + ": a station streams as usual\n");
-  }
 
   SummaryFile summary;
   if (!options.jsonPath.empty()) {

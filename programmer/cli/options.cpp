@@ -230,7 +230,6 @@ std::string ResolveRunKind(const RawOptions& raw, FlashOptions& o) {
     o.pollMs = static_cast<int>(*ms);
   }
   o.transfersInFlight = raw.transfersInFlight;
-  if (raw.transfersInFlight && raw.station) return "--transfers-in-flight: a station streams as usual";
   o.boardLimit = 0;
   if (!raw.boards.empty()) {
     if (!raw.station) return "--boards: only with --station";

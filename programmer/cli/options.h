@@ -78,13 +78,13 @@ StopWatchdogSetting ReadStopWatchdogSetting(const char* text);
 // off (the flag still turns it on); any other text is a usage error.
 inline constexpr const char* kTransfersInFlightVariable = "ZOLT_TRANSFERS_IN_FLIGHT";
 // Applies the variable's value (`text`, null when it is not set) to `options`; returns the usage
-// error, or "" when all is well. (A station streams as usual: the flag is a usage error with
-// --station, the variable is only noted.)
+// error, or "" when all is well.
 std::string ApplyTransfersInFlightVariable(const char* text, FlashOptions& options);
 // The stderr line (without "\n") once a signal's stop request has reached the jobs: the operator
 // knows it was heard, and a test knows that every job sees it from then on.
 inline constexpr const char* kStopRequestedLine = "zolt-flash: stop requested; a second signal ends at once";
-// The stderr line (without "\n") of a run whose link library lacks the WriteChunks export.
+// The stderr line (without "\n") of a run or a station whose link library lacks the WriteChunks
+// export.
 inline constexpr const char* kNoTransfersInFlightLine =
     "zolt-flash: the link library cannot keep transfers in flight; streaming as usual";
 

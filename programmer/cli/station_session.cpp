@@ -67,6 +67,8 @@ class CliStationView final : public StationView {
     console_.WriteMessage(text);
   }
   void StationNote(std::string_view text) override { Line(std::string(text)); }
+  // The line a normal run writes in the same case, not a "station:" line.
+  void TransfersInFlightUnavailable() override { console_.WriteErrorLine(kNoTransfersInFlightLine); }
 
  private:
   struct Seen {
@@ -138,6 +140,7 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
   stationOptions.history = history;
   stationOptions.version = ProgrammerVersion();
   stationOptions.host = HostName();
+  stationOptions.transfersInFlight = options.transfersInFlight;
 
   std::atomic<Station*> running{nullptr};
   std::atomic<int> signals{0};

@@ -64,8 +64,8 @@ struct JobContext {
   RunRequest request;
   // Each block's data chunks go out through link.WriteChunks, all in flight, instead of one
   // synchronous Write per chunk. A switch of the program, not of the dialog's settings: run control
-  // sets it at each RUN from RunControlOptions, and the stream uses it only while WriteChunks is
-  // bound. Off by default.
+  // sets it at each RUN from RunControlOptions, a station at Start from StationOptions, each only
+  // when the bound library has WriteChunks. Off by default.
   bool transfersInFlight = false;
   // The Verify box, live: the dialog stores each click, zolt-flash its option once; each file's
   // announcement reads it.

@@ -470,6 +470,9 @@ struct Station::State final : SilentRunView, RunObserver {
       log.ShowMessage("Cannot open image files");
       return false;
     }
+    // Set before the fixture threads start, which orders it before every job's read.
+    ctx.transfersInFlight = options.transfersInFlight && ctx.link.WriteChunks != nullptr;
+    if (options.transfersInFlight && ctx.link.WriteChunks == nullptr) view.TransfersInFlightUnavailable();
     AppendFlashTypeHeader(log, request, ctx.settings);
     log.Append(Format("  JTAG ID: 0x%08X\r\n", ctx.settings.expectedJtagId));
     startMs = clock.NowMs();

@@ -59,6 +59,10 @@ class StationView {
   // A line about the station as a whole or a fixture's probe (without "station: " and line end):
   // "DEVICE #3 usb:1-2.4: probe fails every poll", "history: <file>: <errno text>".
   virtual void StationNote(std::string_view text) = 0;
+  // The station was asked for transfers in flight but the bound link library lacks WriteChunks:
+  // every board streams as usual. Called once, from Start on its caller's thread, before any
+  // fixture thread runs. A view that has nothing to say about it leaves it alone.
+  virtual void TransfersInFlightUnavailable() {}
 };
 
 struct StationOptions {
@@ -69,6 +73,10 @@ struct StationOptions {
   BoardHistory* history = nullptr;   // may be null
   std::string version;               // for the records
   std::string host;
+  // Each board's blocks go out with their data chunks in flight (the link's WriteChunks), when
+  // the bound library has that export; without it the boards stream as usual and the view is told
+  // once. Off: always as usual.
+  bool transfersInFlight = false;
 };
 
 struct StationCounts {

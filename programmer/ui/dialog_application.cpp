@@ -10,6 +10,7 @@
 
 #include "jobs/run_control.h"
 #include "ui/station_history.h"
+#include "ui/transfers_in_flight.h"
 
 namespace zolt::ui {
 namespace {
@@ -26,10 +27,7 @@ class RunControlDriver final : public RunDriver {
   static RunControlOptions Options(const std::string& libraryName) {
     RunControlOptions options;
     if (!libraryName.empty()) options.libraryName = libraryName;
-    // Only "1" switches transfers in flight on; the dialog says nothing about other values, nor
-    // about a library that cannot keep transfers in flight (it then streams as usual).
-    const char* inFlight = std::getenv("ZOLT_TRANSFERS_IN_FLIGHT");
-    options.transfersInFlight = inFlight != nullptr && std::string_view(inFlight) == "1";
+    options.transfersInFlight = TransfersInFlightAsked();
     return options;
   }
   RunControl control_;

@@ -21,6 +21,7 @@
 #include "ui/message_box.h"
 #include "ui/station_text.h"
 #include "ui/station_tile.h"
+#include "ui/transfers_in_flight.h"
 
 namespace zolt::ui {
 namespace {
@@ -215,6 +216,8 @@ void StationWindow::OnStart() {
   history_ = std::move(history);
   StationOptions options = options_;
   options.history = history_.get();
+  // As the dialog's RUN: the station's boards stream with transfers in flight when asked.
+  options.transfersInFlight = options.transfersInFlight || TransfersInFlightAsked();
   station_ = std::make_unique<Station>(log_, inbox_, options);
   station_->SetVerify(verify);
   // RUN is locked from here: a box the bind shows runs a nested event loop, and a RUN pressed
