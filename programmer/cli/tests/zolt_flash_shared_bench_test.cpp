@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: MIT
+// Two zolt-flash processes on one bench state (the same VORLINK_BENCH and PROBESIM_STATE_DIR), as
+// two programs on one set of probes: a probe is open in one process at a time (its board's flash
+// file is locked while it is open), so the second never programs a board the first holds, says
+// that no probe opens, and leaves the first's flash files and history lines whole. A station goes
+// on polling and takes the probes once the other program lets go of them.
+// Every wait is for a line a program writes (stderr or history), with a hang guard; the normal
+// run that holds its probes is held still with SIGSTOP, never timed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zolt_flash_fixture.h"
+
+namespace zolt::cli::testing {
+namespace {
+
+using ::zolt::testing::ChildStreams;
+
+constexpr size_t kBlock = 0x10000;  // EN29LV040A erase block; --block1 1 places the image here
+const char kNoProbeNote[] =
+    "station: no probe opens at any device index: none is plugged in, or another program holds them\n";
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// Polls `path` until `part` occurs `times` times in it; false after the hang guard.
+bool WaitForCount(const std::string& path, const std::string& part, size_t times) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (Count(ReadFileBytes(path), part) < times) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    ::usleep(10000);
+  }
+  return true;
+}
+
+// A zolt-flash child whose stderr goes to a file, so the test can wait for its lines.
+class Program {
+ public:
+  Program(const ScratchDir& dir, const std::string& name, const std::vector<std::string>& args,
+          const FlashChild::Env& env)
+      : errPath_(dir / (name + ".err")) {
+    errFd_ = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (errFd_ < 0) throw std::runtime_error("cannot make " + errPath_);
+    child_ = std::make_unique<FlashChild>(FlashProgram(), args, env, dir.path(), ChildStreams{-1, errFd_});
+  }
+  ~Program() { ::close(errFd_); }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  std::string Err() const { return ReadFileBytes(errPath_); }
+  const std::string& errPath() const { return errPath_; }
+  void Signal(int signal) const { child_->Signal(signal); }
+  ProcessResult Wait() {
+    ProcessResult r = child_->Wait();
+    r.err = Err();
+    return r;
+  }
+
+ private:
+  std::string errPath_;
+  int errFd_ = -1;
+  std::unique_ptr<FlashChild> child_;
+};
+
+class ZoltFlashSharedBench : public ZoltFlash {
+ protected:
+  std::vector<std::string> StationArgs(const std::string& image) {
+    return Args(kKeldaNor,
+                {"--station", "--poll", "10", "--image1", image, "--block1", "1", "--history", history});
+  }
+  // Each board's flash file holds `image` at block 1.
+  void ExpectBoardsHold(const std::string& image) {
+    for (int board : {0, 1}) ExpectFlashHolds(board, image, kBlock);
+  }
+
+  std::string history = dir / "history.jsonl";
+};
+
+// A station holds every probe it polls. A second station on the same bench state finds none open
+// and says so; a normal run finds no board; neither writes a flash or a history line. Once the
+// first station ends, the second one, still polling, takes the boards left on the fixtures.
+TEST_F(ZoltFlashSharedBench, ASecondStationAndARunFindTheProbesTakenUntilTheFirstLetsGo) {
+  const std::string first = PatternBytes(5000, 41);
+  const std::string second = PatternBytes(5000, 42);
+  const std::string firstImage = dir.Write("first.bin", first);
+  const std::string secondImage = dir.Write("second.bin", second);
+  const FlashChild::Env env = BenchEnv(KeldaBench(2, "instant"));
+
+  Program a(dir, "a", StationArgs(firstImage), env);
+  ASSERT_TRUE(WaitForCount(a.errPath(), " ok in ", 2)) << a.Err();
+  ExpectBoardsHold(first);
+  const std::string historyOfA = ReadFileBytes(history);
+  ASSERT_EQ(Count(historyOfA, "\n"), 4u) << historyOfA;
+
+  Program b(dir, "b", StationArgs(secondImage), env);
+  ASSERT_TRUE(WaitForFileText(b.errPath(), kNoProbeNote)) << b.Err();
+
+  const std::string summary = dir / "run.json";
+  ProcessResult run = Run(
+      Args(kKeldaNor, {"--image1", secondImage, "--block1", "1", "--history", history, "--json", summary}),
+      env);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("\nmessage: Cannot Found Valid Device or JTAG ID\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Download Complete"), std::string::npos) << run.err;
+
+  ExpectBoardsHold(first);
+  EXPECT_EQ(ReadFileBytes(history), historyOfA) << "only the first station wrote lines";
+  const std::string bWhileAHeld = b.Err();
+  EXPECT_EQ(Count(bWhileAHeld, kNoProbeNote), 1u) << bWhileAHeld;
+  EXPECT_EQ(bWhileAHeld.find(" found\n"), std::string::npos) << bWhileAHeld;
+
+  a.Signal(SIGINT);
+  ProcessResult ra = a.Wait();
+  EXPECT_EQ(ra.exitCode, 0) << ra.err;
+  EXPECT_NE(ra.err.find("station: ended: 2 ok, 0 failed\n"), std::string::npos) << ra.err;
+  EXPECT_EQ(Count(ra.err, kNoProbeNote), 0u) << ra.err;
+
+  // The boards are still on their fixtures: to the second station they are boards to program.
+  ASSERT_TRUE(WaitForCount(b.errPath(), " ok in ", 2)) << b.Err();
+  b.Signal(SIGINT);
+  ProcessResult rb = b.Wait();
+  EXPECT_EQ(rb.exitCode, 0) << rb.err;
+  EXPECT_NE(rb.err.find("station: ended: 2 ok, 0 failed\n"), std::string::npos) << rb.err;
+  EXPECT_EQ(Count(rb.err, kNoProbeNote), 1u) << "said once: " << rb.err;
+  ExpectBoardsHold(second);
+  const std::string lines = ReadFileBytes(history);
+  ASSERT_EQ(Count(lines, "\n"), 8u) << lines;
+  EXPECT_EQ(lines.compare(0, historyOfA.size(), historyOfA), 0)
+      << "the first station's lines stay as written";
+  EXPECT_EQ(Count(lines, "\"result\":\"ok\""), 4u) << lines;
+}
+
+// A normal run holds each board's probe from its job's open to its close. A station started
+// meanwhile finds none open and programs nothing; the run ends as if alone.
+TEST_F(ZoltFlashSharedBench, AStationStartedDuringARunLeavesTheRunsBoardsAlone) {
+  // 256 KiB at realistic timing: seconds of programming, so both jobs still hold their probes when
+  // the run is held still right after their started lines.
+  const std::string first = PatternBytes(256 * 1024, 43);
+  const std::string firstImage = dir.Write("first.bin", first);
+  const std::string secondImage = dir.Write("second.bin", PatternBytes(5000, 44));
+  const FlashChild::Env env = BenchEnv(KeldaBench(2, "realistic"));
+  const std::string runHistory = dir / "run.jsonl";
+
+  Program run(dir, "run", Args(kKeldaNor, {"--image1", firstImage, "--block1", "1", "--history", runHistory}),
+              env);
+  ASSERT_TRUE(WaitForCount(runHistory, "\"event\":\"started\"", 2)) << run.Err();
+  run.Signal(SIGSTOP);
+
+  Program station(dir, "station", StationArgs(secondImage), env);
+  ASSERT_TRUE(WaitForFileText(station.errPath(), kNoProbeNote)) << station.Err();
+  station.Signal(SIGINT);
+  ProcessResult rs = station.Wait();
+  run.Signal(SIGCONT);
+  EXPECT_EQ(rs.exitCode, 0) << rs.err;
+  EXPECT_NE(rs.err.find("station: ended: 0 ok, 0 failed\n"), std::string::npos) << rs.err;
+  EXPECT_EQ(rs.err.find(" found\n"), std::string::npos) << rs.err;
+  EXPECT_EQ(ReadFileBytes(history), "") << "the station recorded no board";
+
+  ProcessResult rr = run.Wait();
+  EXPECT_EQ(rr.exitCode, 0) << rr.err;
+  EXPECT_NE(rr.err.find("message: Download Complete !\n"), std::string::npos) << rr.err;
+  ExpectBoardsHold(first);
+  const std::string lines = ReadFileBytes(runHistory);
+  EXPECT_EQ(Count(lines, "\n"), 4u) << lines;
+  EXPECT_EQ(Count(lines, "\"result\":\"ok\""), 2u) << lines;
+}
+
+}  // namespace
+}  // namespace zolt::cli::testing
