@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/bench_control.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
 namespace {
 
+using ::zolt::testing::BenchControl;
 using ::zolt::testing::ChildStreams;
 
 constexpr size_t kBlock = 0x10000;  // EN29LV040A erase block; --block1 1 places the image here
@@ -173,6 +175,58 @@ TEST_F(ZoltFlashSharedBench, AStationStartedDuringARunLeavesTheRunsBoardsAlone) 
   const std::string lines = ReadFileBytes(runHistory);
   EXPECT_EQ(Count(lines, "\n"), 4u) << lines;
   EXPECT_EQ(Count(lines, "\"result\":\"ok\""), 2u) << lines;
+}
+
+// Empty fixtures lock nothing on the bench, so a second station polls them too; but the boards
+// placed through the control socket are the first station's (the second bench finds the socket
+// live and has none), so the second station never takes a board and writes no line.
+TEST_F(ZoltFlashSharedBench, BoardsPlacedThroughTheFirstStationsControlAreOnlyItsOwn) {
+  const std::string first = PatternBytes(5000, 45);
+  const std::string firstImage = dir.Write("first.bin", first);
+  const std::string secondImage = dir.Write("second.bin", PatternBytes(5000, 46));
+  std::string toml = "[bench]\ntiming = \"instant\"\n";
+  for (const char* name : {"f0", "f1"})
+    toml += std::string("\n[[probe]]\nname = \"") + name +
+            "\"\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\nboard = false\n";
+  FlashChild::Env env = BenchEnv(toml);
+  env["PROBESIM_CONTROL"] = dir / "control";
+  BenchControl control(dir / "control");
+  auto send = [&](const std::string& command) {
+    std::string reply = control.Send(command);
+    for (int tries = 0; reply.rfind("(no reply: connect ", 0) == 0 && tries < 6000; ++tries) {
+      ::usleep(10000);  // the first station's bench is not listening yet
+      reply = control.Send(command);
+    }
+    return reply;
+  };
+
+  Program a(dir, "a", StationArgs(firstImage), env);
+  ASSERT_EQ(send("attach f0"), "ok");
+  ASSERT_TRUE(WaitForFileText(a.errPath(), "station: DEVICE #0 bench:f0: board 1 ok in ")) << a.Err();
+  FlashChild::Env second = env;
+  second["VORLINK_TRACE"] = dir / "b.trace";
+  Program b(dir, "b", StationArgs(secondImage), second);
+  ASSERT_TRUE(WaitForFileText(dir / "b.trace", "another process listens on it"));
+  ASSERT_EQ(send("attach f1"), "ok");
+  ASSERT_TRUE(WaitForFileText(a.errPath(), "station: DEVICE #1 bench:f1: board 2 ok in ")) << a.Err();
+
+  a.Signal(SIGINT);
+  b.Signal(SIGINT);
+  ProcessResult ra = a.Wait();
+  ProcessResult rb = b.Wait();
+  EXPECT_EQ(ra.exitCode, 0) << ra.err;
+  EXPECT_NE(ra.err.find("station: ended: 2 ok, 0 failed\n"), std::string::npos) << ra.err;
+  EXPECT_EQ(rb.exitCode, 0) << rb.err;
+  EXPECT_NE(rb.err.find("station: ended: 0 ok, 0 failed\n"), std::string::npos) << rb.err;
+  EXPECT_EQ(rb.err.find(" found\n"), std::string::npos) << rb.err;
+  for (const char* board : {"f0-1.bin", "f1-1.bin"}) {
+    const std::string flash = ReadFileBytes(dir / (std::string("state/") + board));
+    ASSERT_GE(flash.size(), kBlock + first.size()) << board;
+    EXPECT_EQ(flash.compare(kBlock, first.size(), first), 0) << board << " does not hold the first image";
+  }
+  const std::string lines = ReadFileBytes(history);
+  EXPECT_EQ(Count(lines, "\n"), 4u) << lines;
+  EXPECT_EQ(Count(lines, "\"path\":\"" + firstImage + "\""), 4u) << lines;
 }
 
 }  // namespace
