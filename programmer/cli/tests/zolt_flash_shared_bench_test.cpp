@@ -96,7 +96,13 @@ TEST_F(ZoltFlashSharedBench, ASecondStationAndARunFindTheProbesTakenUntilTheFirs
   const std::string second = PatternBytes(5000, 42);
   const std::string firstImage = dir.Write("first.bin", first);
   const std::string secondImage = dir.Write("second.bin", second);
-  const FlashChild::Env env = BenchEnv(KeldaBench(2, "instant"));
+  // The probes are not seen through libusb 0.1: while the first station lets go of its probes one
+  // by one, an open of index 0 that met probe 0 still held and probe 1 free would otherwise take
+  // the link library's fall-back, which then serves the last probe alone (docs/cli.md).
+  std::string toml = KeldaBench(2, "instant");
+  for (size_t at = toml.find("[[probe]]\n"); at != std::string::npos; at = toml.find("[[probe]]\n", at + 1))
+    toml.insert(at + 10, "usb = \"primary\"\n");
+  const FlashChild::Env env = BenchEnv(toml);
 
   Program a(dir, "a", StationArgs(firstImage), env);
   ASSERT_TRUE(WaitForCount(a.errPath(), " ok in ", 2)) << a.Err();
@@ -134,6 +140,10 @@ TEST_F(ZoltFlashSharedBench, ASecondStationAndARunFindTheProbesTakenUntilTheFirs
   EXPECT_EQ(rb.exitCode, 0) << rb.err;
   EXPECT_NE(rb.err.find("station: ended: 2 ok, 0 failed\n"), std::string::npos) << rb.err;
   EXPECT_EQ(Count(rb.err, kNoProbeNote), 1u) << "said once: " << rb.err;
+  for (int board : {0, 1}) {
+    const std::string fixture = "DEVICE #" + std::to_string(board) + " bench:board-" + std::to_string(board);
+    EXPECT_EQ(Count(rb.err, fixture + ": board "), 2u) << "found and ok through its own index: " << rb.err;
+  }
   ExpectBoardsHold(second);
   const std::string lines = ReadFileBytes(history);
   ASSERT_EQ(Count(lines, "\n"), 8u) << lines;
