@@ -96,13 +96,7 @@ TEST_F(ZoltFlashSharedBench, ASecondStationAndARunFindTheProbesTakenUntilTheFirs
   const std::string second = PatternBytes(5000, 42);
   const std::string firstImage = dir.Write("first.bin", first);
   const std::string secondImage = dir.Write("second.bin", second);
-  // The probes are not seen through libusb 0.1: while the first station lets go of its probes one
-  // by one, an open of index 0 that met probe 0 still held and probe 1 free would otherwise take
-  // the link library's fall-back, which then serves the last probe alone (docs/cli.md).
-  std::string toml = KeldaBench(2, "instant");
-  for (size_t at = toml.find("[[probe]]\n"); at != std::string::npos; at = toml.find("[[probe]]\n", at + 1))
-    toml.insert(at + 10, "usb = \"primary\"\n");
-  const FlashChild::Env env = BenchEnv(toml);
+  const FlashChild::Env env = BenchEnv(KeldaBench(2, "instant"));
 
   Program a(dir, "a", StationArgs(firstImage), env);
   ASSERT_TRUE(WaitForCount(a.errPath(), " ok in ", 2)) << a.Err();
@@ -185,6 +179,46 @@ TEST_F(ZoltFlashSharedBench, AStationStartedDuringARunLeavesTheRunsBoardsAlone) 
   const std::string lines = ReadFileBytes(runHistory);
   EXPECT_EQ(Count(lines, "\n"), 4u) << lines;
   EXPECT_EQ(Count(lines, "\"result\":\"ok\""), 2u) << lines;
+}
+
+// A run that programs the first board only (--single) holds probe 0; probe 1 is free. A station
+// started meanwhile programs the board on probe 1 through index 1 and, once the run has ended, the
+// board left on probe 0 through index 0: a held probe 0 never sends index 0 to the link library's
+// libusb 0.1 fall-back, which would take the last probe (probe 1) for index 0 for good, so that the
+// station saw the board on probe 1 leave index 1 and arrive at index 0 as a new board.
+TEST_F(ZoltFlashSharedBench, AStationBesideARunHoldingProbeZeroServesEachProbeThroughItsOwnIndex) {
+  const std::string first = PatternBytes(256 * 1024, 47);
+  const std::string firstImage = dir.Write("first.bin", first);
+  const std::string second = PatternBytes(5000, 48);
+  const std::string secondImage = dir.Write("second.bin", second);
+  const FlashChild::Env env = BenchEnv(KeldaBench(2, "realistic"));
+  const std::string runHistory = dir / "run.jsonl";
+
+  Program run(dir, "run",
+              Args(kKeldaNor, {"--single", "--image1", firstImage, "--block1", "1", "--history", runHistory}),
+              env);
+  ASSERT_TRUE(WaitForCount(runHistory, "\"event\":\"started\"", 1)) << run.Err();
+  run.Signal(SIGSTOP);
+
+  Program station(dir, "station", StationArgs(secondImage), env);
+  ASSERT_TRUE(WaitForFileText(station.errPath(), "station: DEVICE #1 bench:board-1: board 1 ok in "))
+      << station.Err();
+  run.Signal(SIGCONT);
+  ProcessResult rr = run.Wait();
+  EXPECT_EQ(rr.exitCode, 0) << rr.err;
+  EXPECT_NE(rr.err.find("message: Download Complete !\n"), std::string::npos) << rr.err;
+  EXPECT_EQ(Count(ReadFileBytes(runHistory), "\"result\":\"ok\""), 1u) << ReadFileBytes(runHistory);
+
+  ASSERT_TRUE(WaitForFileText(station.errPath(), "station: DEVICE #0 bench:board-0: board 2 ok in "))
+      << station.Err();
+  station.Signal(SIGINT);
+  ProcessResult rs = station.Wait();
+  EXPECT_EQ(rs.exitCode, 0) << rs.err;
+  EXPECT_NE(rs.err.find("station: ended: 2 ok, 0 failed\n"), std::string::npos) << rs.err;
+  EXPECT_EQ(Count(rs.err, " found\n"), 2u) << "each board once: " << rs.err;
+  EXPECT_EQ(rs.err.find(" removed\n"), std::string::npos) << "no board came off: " << rs.err;
+  EXPECT_EQ(Count(ReadFileBytes(history), "\n"), 4u) << ReadFileBytes(history);
+  ExpectBoardsHold(second);
 }
 
 // Empty fixtures lock nothing on the bench, so a second station polls them too; but the boards
