@@ -4,8 +4,9 @@
 // file is locked while it is open), so the second never programs a board the first holds, says
 // that no probe opens, and leaves the first's flash files and history lines whole. A station goes
 // on polling and takes the probes once the other program lets go of them.
-// Every wait is for a line a program writes (stderr or history), with a hang guard; the normal
-// run that holds its probes is held still with SIGSTOP, never timed.
+// Every wait is for a line a program writes (stderr or history), with a hang guard. A normal run
+// that must go on holding its probes is held still with SIGSTOP as soon as its jobs have opened
+// them (their started lines), while its 256 KiB image still has seconds to go.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
