@@ -46,18 +46,23 @@ int Link::OpenDevice(int productId, int deviceIndex) {
     return deviceIndex == 0 && Libusb0Open(productId) ? 1 : 0;
   }
   locations_[deviceIndex].clear();
-  if (PrimaryOpen(records_[deviceIndex], productId, deviceIndex)) {
+  bool listed = false;
+  if (PrimaryOpen(records_[deviceIndex], productId, deviceIndex, &listed)) {
     DeviceRecord& record = records_[deviceIndex];
     locations_[deviceIndex] = TextUpToNul(primary_.Location(record.fileHandle, record.devicePath));
     return 1;
   }
-  if (deviceIndex != 0) return 0;
+  // On Linux libusb 0.1 reaches the very probes the primary transport lists: a probe listed at
+  // index 0 that does not open (another program holds it, no permission) would not open through
+  // libusb0 either, and the fall-back would take another probe (the last one) and keep libusb0 for
+  // the rest of the process. Only a probe the primary transport does not list is looked for there.
+  if (deviceIndex != 0 || listed) return 0;
   if (!Libusb0Open(productId)) return 0;
   mode_.store(LinkMode::kLibusb0, std::memory_order_release);
   return 1;
 }
 
-bool Link::PrimaryOpen(DeviceRecord& record, int productId, int memberIndex) {
+bool Link::PrimaryOpen(DeviceRecord& record, int productId, int memberIndex, bool* listed) {
   // An open record is released first: its interface stays claimed otherwise, and the new open
   // of the same probe would find it busy.
   PrimaryClose(record);
@@ -70,7 +75,8 @@ bool Link::PrimaryOpen(DeviceRecord& record, int productId, int memberIndex) {
   TransportHandle file = kInvalidHandle;
   InterfaceData data{};
   size_t required = 0;
-  if (primary_.EnumDeviceInterfaces(set, *classGuid, static_cast<uint32_t>(memberIndex), &data) &&
+  *listed = primary_.EnumDeviceInterfaces(set, *classGuid, static_cast<uint32_t>(memberIndex), &data);
+  if (*listed &&
       primary_.GetDeviceInterfaceDetail(set, data, nullptr, 0, &required) ==
           DetailResult::kInsufficientBuffer &&
       required > 0 && required <= static_cast<size_t>(kDevicePathCapacity)) {

@@ -80,7 +80,8 @@ class Link {
   bool Libusb0HandleOpen() const { return libusb0Handle_ != kNullHandle; }
 
  private:
-  bool PrimaryOpen(DeviceRecord& record, int productId, int memberIndex);
+  // `*listed`: the primary transport lists an interface at `memberIndex` (opened or not).
+  bool PrimaryOpen(DeviceRecord& record, int productId, int memberIndex, bool* listed);
   bool PrimaryOpenOnInterface(DeviceRecord& record, TransportHandle file);
   void PrimaryClose(DeviceRecord& record);
   int PrimaryTransfer(DeviceRecord& record, bool write, unsigned char* buffer, int length, int* transferred,

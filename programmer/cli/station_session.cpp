@@ -142,17 +142,23 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
   stationOptions.host = HostName();
   stationOptions.transfersInFlight = options.transfersInFlight;
 
+  // The watcher's calls into the station run under `runningMu`, and the station is taken away under
+  // it too: a stop lets the station end at once, and it must not be destroyed while such a call is
+  // still inside it (its wake-up, its fixtures' states).
+  std::mutex runningMu;
   std::atomic<Station*> running{nullptr};
   std::atomic<int> signals{0};
   SignalWatcher watcher(
       [&] {
         signals.store(1);
         console.WriteErrorLine("station: stopping: no new boards; boards in progress finish");
+        std::lock_guard lock(runningMu);
         if (Station* station = running.load()) station->StopAccepting();
       },
       [&] {
         if (signals.fetch_add(1) + 1 == 2) {
           console.WriteErrorLine("station: stopping the boards in progress");
+          std::lock_guard lock(runningMu);
           if (Station* station = running.load()) station->StopBoards();
           return;
         }
@@ -177,7 +183,10 @@ int RunStation(const FlashOptions& options, BoardHistory* history) {
     std::this_thread::sleep_for(kTick);
   }
   station.Wait();
-  running.store(nullptr);
+  {
+    std::lock_guard lock(runningMu);
+    running.store(nullptr);
+  }
   console.ClearProgress();
   const StationCounts counts = station.Counts();
   char summary[160];

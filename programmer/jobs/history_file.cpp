@@ -2,8 +2,10 @@
 #include "jobs/history_file.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +33,31 @@ std::string RefusedKind(mode_t mode) {
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device keeps no history; name a regular file";
   if (S_ISSOCK(mode)) return "a socket keeps no history; name a regular file";
   return "not a regular file";
+}
+
+// The kernel's own file systems (/proc, /sys and their kin) show their files as regular files, but
+// a write there is a command to the kernel or fails, and nothing keeps it: such a history would
+// lose every line only once the boards are being programmed. "" for a file system that keeps data.
+std::string RefusedFileSystem(int fd) {
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return {};  // the writes will tell
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case BINFMTFS_MAGIC:
+      return "a file of the kernel (/proc, /sys) keeps no history; name a regular file";
+    default:
+      return {};
+  }
 }
 
 // Takes the advisory lock, waiting at most kLockWaitMs for another program's append to end.
@@ -71,7 +98,8 @@ std::unique_ptr<HistoryFile> HistoryFile::Open(const std::string& path, std::str
     ::close(fd);
     return nullptr;
   }
-  const std::string refused = RefusedKind(st.st_mode);
+  std::string refused = RefusedKind(st.st_mode);
+  if (refused.empty()) refused = RefusedFileSystem(fd);
   if (!refused.empty()) {
     why = Cause(path, refused);
     ::close(fd);

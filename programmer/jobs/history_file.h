@@ -3,8 +3,9 @@
 // end (BoardRecordJson), appended for as long as the file lives, by one program or several.
 //
 // What the path may name: a regular file, or no file yet in an existing folder (made with mode
-// 0644); a symbolic link is followed to its target. A FIFO, a device, a folder or a socket is
-// refused: a history must be a file that keeps what was written. The file is opened without
+// 0644); a symbolic link is followed to its target. A FIFO, a device, a folder, a socket and a
+// file of the kernel's (/proc, /sys) are refused: a history must be a file that keeps what was
+// written. The file is opened without
 // blocking, so a FIFO nobody reads cannot hold the program.
 //
 // Each line goes out with one write(2) on a descriptor opened with O_APPEND, so lines of several

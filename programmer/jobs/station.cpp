@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/image_size.h"
@@ -107,6 +108,9 @@ struct Station::State final : SilentRunView, RunObserver {
   std::atomic<bool> historyFailed{false};
   std::atomic<int> liveFixtures{0};
   std::atomic<int> inProgress{0};
+  // The first round of polls: how many fixtures have polled once, and whether any probe opened.
+  std::atomic<int> firstPolls{0};
+  std::atomic<bool> anyProbeOpened{false};
   uint64_t boardsStarted = 0;   // under mu
   uint64_t ok = 0, failed = 0;  // under mu
 
@@ -242,6 +246,7 @@ struct Station::State final : SilentRunView, RunObserver {
       if (ctx.link.OpenDevice(kProbeProductId, device) == 0) {
         return false;
       }
+      anyProbeOpened.store(true);
       fx.open = true;
       const std::string location = ProbeLocation(ctx.link, device);
       bool changed = false;
@@ -285,6 +290,16 @@ struct Station::State final : SilentRunView, RunObserver {
     fx.pollFailures = 0;
     fx.failureNoted = false;
     return id != 0 && id == ctx.settings.expectedJtagId;
+  }
+
+  // A probe that another program holds (a second station, a run of zolt-flash or the dialog on
+  // the same probes) does not open, as one that is not plugged in: the link library cannot tell
+  // them apart. When no index opened at the first round, the station says so once rather than
+  // showing a quiet row of empty fixtures; it goes on polling and takes each probe once it opens.
+  void NoteWhenNoProbeOpened() {
+    if (firstPolls.fetch_add(1) + 1 == kMaxProbes && !anyProbeOpened.load())
+      view.StationNote(
+          "no probe opens at any device index: none is plugged in, or another program holds them");
   }
 
   void NotePollFailure(int device) {
@@ -411,8 +426,10 @@ struct Station::State final : SilentRunView, RunObserver {
   void RunFixture(int device) {
     Fixture& fx = fixtures[static_cast<size_t>(device)];
     const auto period = std::chrono::milliseconds(options.pollMs);
+    bool firstPoll = true;
     while (accepting.load()) {
       const bool present = Poll(device);
+      if (std::exchange(firstPoll, false)) NoteWhenNoProbeOpened();
       fx.seen = present ? fx.seen + 1 : 0;
       fx.missed = present ? 0 : fx.missed + 1;
       FixtureState state;

@@ -20,9 +20,10 @@ extern "C" {
 #define VORLINK_EXPORT __attribute__((visibility("default")))
 
 // Opens the probe with USB product ID `productId` (low 16 bits) at device index 0..15: the
-// index-th such probe in bus and port order, or, when that fails for index 0, the probe as
-// libusb 0.1 finds it (after which only index 0 opens). Opening an index that is open releases
-// it first. Blocks for the enumeration and the claim of the probe's interface.
+// index-th such probe in bus and port order, or, when no such probe is listed at index 0, the
+// probe as libusb 0.1 finds it (after which only index 0 opens); a listed probe that cannot be
+// opened (another program holds it) is not looked for there. Opening an index that is open
+// releases it first. Blocks for the enumeration and the claim of the probe's interface.
 // Returns 1 when open and ready; 0 for no such probe, a probe that cannot be opened or claimed,
 // or an index outside 0..15.
 VORLINK_EXPORT int OpenDevice(int productId, int deviceIndex);
