@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/text_count.h"
+
 namespace zolt::cli::testing {
 
 // The OUT payloads of one device's board job, "len data" of every Write line in order (a
@@ -47,10 +49,7 @@ inline std::map<int, std::vector<std::string>> JobOutPayloads(const std::string&
 }
 
 inline size_t WriteChunksCalls(const std::string& trace, int device) {
-  const std::string marker = " dev=" + std::to_string(device) + " fn=WriteChunks ";
-  size_t n = 0;
-  for (size_t at = trace.find(marker); at != std::string::npos; at = trace.find(marker, at + 1)) ++n;
-  return n;
+  return ::zolt::testing::Count(trace, " dev=" + std::to_string(device) + " fn=WriteChunks ");
 }
 
 }  // namespace zolt::cli::testing

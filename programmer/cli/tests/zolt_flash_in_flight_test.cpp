@@ -13,16 +13,13 @@
 
 #include "cli/options.h"
 #include "testing/bench_control.h"
+#include "testing/text_count.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
 namespace {
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
+using ::zolt::testing::Count;
 
 // The OUT payloads of a VORLINK_TRACE file, in order: "dev len data" of every Write line (a
 // WriteChunks call traces each of its chunks as such a line, after its own marker line).

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "testing/bench_control.h"
+#include "testing/text_count.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
@@ -30,11 +31,7 @@ constexpr size_t kBlock = 0x10000;  // EN29LV040A erase block; --block1 1 places
 const char kNoProbeNote[] =
     "station: no probe opens at any device index: none is plugged in, or another program holds them\n";
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
+using ::zolt::testing::Count;
 
 // Polls `path` until `part` occurs `times` times in it; false after the hang guard.
 bool WaitForCount(const std::string& path, const std::string& part, size_t times) {

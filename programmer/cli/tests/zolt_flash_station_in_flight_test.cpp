@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "cli/options.h"
+#include "testing/text_count.h"
 #include "trace_payloads.h"
 #include "zolt_flash_fixture.h"
 
@@ -23,11 +24,7 @@ using nlohmann::json;
 
 constexpr size_t kBlock = 0x10000;  // EN29LV040A erase block; --block1 1 places the image here
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
+using ::zolt::testing::Count;
 
 std::string Hex8(uint32_t crc) {
   char text[16];

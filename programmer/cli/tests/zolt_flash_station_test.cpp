@@ -18,6 +18,7 @@
 
 #include "history_lines.h"
 #include "testing/bench_control.h"
+#include "testing/text_count.h"
 #include "zolt_flash_fixture.h"
 
 namespace zolt::cli::testing {
@@ -39,11 +40,7 @@ std::string StationBench(int fixtures, const std::string& timing) {
   return toml;
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
+using ::zolt::testing::Count;
 
 // A running station: zolt-flash --station as a child, its stderr in a file of the test's folder
 // (so the test can wait for its lines), the bench's control socket.

@@ -15,6 +15,7 @@
 #include "testing/qt_wait.h"
 #include "testing/recording_operator.h"
 #include "testing/scratch_dir.h"
+#include "testing/text_count.h"
 #include "ui/station_tile.h"
 #include "ui/station_window.h"
 
@@ -33,11 +34,7 @@ class RequestHost final : public StationHost {
   zolt::testing::RecordingOperator op;
 };
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
+using ::zolt::testing::Count;
 
 TEST(StationWindowInFlight, TheVariableSendsEveryBoardsBlocksInFlight) {
   zolt::testing::ScratchDir dir{"zolt-ui-station-in-flight"};
