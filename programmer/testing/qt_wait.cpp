@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStringList>
 
 namespace zolt::testing {
 
@@ -20,6 +22,15 @@ QMessageBox* VisibleBox() {
     if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
   }
   return nullptr;
+}
+
+bool XdoTool(const QStringList& args) {
+  QProcess xdo;
+  xdo.start(QStringLiteral("xdotool"), args);
+  if (!ServeUntil([&] { return xdo.state() == QProcess::NotRunning; }, std::chrono::seconds(20)))
+    return false;
+  QApplication::processEvents();
+  return xdo.exitCode() == 0;
 }
 
 }  // namespace zolt::testing

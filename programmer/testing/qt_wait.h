@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Qt-side test support for the dialog's tests and tools: serving the GUI thread's events until a
-// state is reached, and finding the message box the program shows. Needs a QApplication.
+// state is reached, finding the message box the program shows, and running xdotool. Needs a
+// QApplication.
 #pragma once
 
+#include <QStringList>
 #include <chrono>
 #include <functional>
 
@@ -17,5 +19,9 @@ bool ServeUntil(const std::function<bool()>& done,
 
 // The top-level message box on screen, or nullptr when there is none.
 QMessageBox* VisibleBox();
+
+// Runs xdotool with `args` (the Xvfb tools drive the real X server with it), serving events while
+// it runs so that its input arrives; true when it ran and exited 0.
+bool XdoTool(const QStringList& args);
 
 }  // namespace zolt::testing

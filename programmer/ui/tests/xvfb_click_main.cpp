@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
@@ -32,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using zolt::testing::ServeUntil;
 using zolt::testing::VisibleBox;
+using zolt::testing::XdoTool;
 using zolt::ui::ProgrammerDialog;
 
 int failures = 0;
@@ -39,15 +39,6 @@ int failures = 0;
 void Check(bool ok, const char* what) {
   std::printf("%s: %s\n", ok ? "ok" : "FAILED", what);
   if (!ok) ++failures;
-}
-
-// Runs xdotool and lets its events arrive.
-bool XdoTool(const QStringList& args) {
-  QProcess xdo;
-  xdo.start(QStringLiteral("xdotool"), args);
-  if (!ServeUntil([&] { return xdo.state() == QProcess::NotRunning; }, 20s)) return false;
-  QApplication::processEvents();
-  return xdo.exitCode() == 0;
 }
 
 bool ClickAt(const QPoint& global, int clicks = 1) {

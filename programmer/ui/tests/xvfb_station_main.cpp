@@ -28,7 +28,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
@@ -53,6 +52,7 @@ namespace {
 using namespace std::chrono_literals;
 using zolt::FixtureState;
 using zolt::testing::ServeUntil;
+using zolt::testing::XdoTool;
 using zolt::ui::ProgrammerDialog;
 using zolt::ui::StationWindow;
 
@@ -65,14 +65,6 @@ bool Check(bool ok, const QString& what) {
   std::fflush(stdout);
   if (!ok) ++failures;
   return ok;
-}
-
-bool XdoTool(const QStringList& args) {
-  QProcess xdo;
-  xdo.start(QStringLiteral("xdotool"), args);
-  if (!ServeUntil([&] { return xdo.state() == QProcess::NotRunning; }, 20s)) return false;
-  QApplication::processEvents();
-  return xdo.exitCode() == 0;
 }
 
 bool ClickAt(const QPoint& global, int button = 1) {
