@@ -72,6 +72,8 @@ const Mistake kMistakes[] = {
     {"ProgramFailBeyondFlash",
      "[[probe]]\ntarget = \"KELDA\"\nflash = \"EN29LV040A\"\n[probe.faults]\nprogram_fail = [0x80000]\n",
      "5: probe[0].faults.program_fail: 524288 lies beyond the flash"},
+    {"HoldAtTransferZero", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nhold_at_transfer = 0\n",
+     "4: probe[0].faults.hold_at_transfer: 0 is outside 1 to "},
     {"BadAnswerKey", "[[probe]]\ntarget = \"KELDA\"\n[probe.faults]\nno_answer = [\"erase\"]\n",
      "4: probe[0].faults.no_answer: \"erase\" is not a command code"},
     {"StuckBitWithoutMask",

@@ -204,6 +204,22 @@ TEST_F(ZoltFlashStop, StopAfterStopsTheDownloadThroughTheProbe) {
   EXPECT_EQ(s["devices"][0]["result"], "stopped");
 }
 
+// A terminal that hangs up takes stderr with it: the stop line and the rest of stderr then go
+// nowhere (EPIPE), and the run still stops through the probe and says so in its summary.
+TEST_F(ZoltFlashStop, HangUpWithStderrGoneStillStopsTheDownload) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  ::close(pipeFds[0]);  // nobody reads stderr any more
+  const std::string json = dir / "summary.json";
+  FlashChild flash(FlashProgram(), Args(DownloadArgs(), {"--json", json}),
+                   BenchEnv(KeldaBench(1, "realistic")), dir.path(), {.stderrFd = pipeFds[1]});
+  ::close(pipeFds[1]);
+  ASSERT_TRUE(WaitForFileText(dir / "probe.log", "data len"));
+  flash.Signal(SIGHUP);
+  ExpectStoppedByHandshake(flash.Wait());
+  EXPECT_EQ(nlohmann::json::parse(ReadFileBytes(json), nullptr, false).value("result", ""), "stopped");
+}
+
 // Ctrl-C, `timeout`'s SIGTERM and a closed terminal's SIGHUP are all one stop request: the board
 // gets its stop marker and the summary says "stopped".
 TEST_F(ZoltFlashStop, FirstSignalStopsTheDownloadThroughTheProbe) {
